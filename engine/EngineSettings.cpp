@@ -1,0 +1,113 @@
+#include "engine/EngineSettings.h"
+
+#include <filesystem>
+#include <regex>
+#include <system_error>
+
+#include "engine/EngineErrors.h"
+#include "engine/Quellor.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace Client {
+
+namespace {
+
+constexpr std::size_t kMaxApplicationIdLength = 36;
+constexpr std::size_t kMaxApplicationNameLength = 30;
+
+bool IsPort(int value) { return value >= 1 && value <= 65535; }
+
+void Require(bool condition, int code, const wchar_t* text) {
+  if (!condition) throw QuellorException(text, code);
+}
+
+std::string TrimAsciiSpace(const std::string& text) {
+  const char* space = " \t\n\v\f\r";
+  auto first = text.find_first_not_of(space);
+  if (first == std::string::npos) return {};
+  auto last = text.find_last_not_of(space);
+  return text.substr(first, last - first + 1);
+}
+
+// A multicast group: four dotted decimal parts, the first 224 to 239.
+std::wstring CheckedGroupAddress(const std::wstring& address) {
+  static const std::regex kGroupPattern(
+      "(22[4-9]|23[0-9])\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])\\."
+      "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])");
+  const std::string trimmed = TrimAsciiSpace(Platform::ToUtf8(address));
+  Require(std::regex_match(trimmed, kGroupPattern) && trimmed != "224.0.0.0", kInvalidGroupAddress,
+          L"Group address is not valid");
+  return Platform::FromUtf8(trimmed);
+}
+
+// The file directory must exist or be creatable (without its parents) and be
+// a directory.
+void CheckFileDirectory(const std::wstring& directory) {
+  namespace fs = std::filesystem;
+  const std::wstring invalid = L"The FileDirectory is not valid.  ";
+  const fs::path path(Platform::ToUtf8(directory));
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error && status.type() != fs::file_type::not_found) {
+    throw QuellorException(invalid + directory, kInvalidFileDirectory);
+  }
+  if (status.type() == fs::file_type::not_found) {
+    fs::create_directory(path, error);
+    if (error) {
+      throw QuellorException(invalid + directory + L" " + Platform::FromUtf8(error.message()),
+                             kInvalidFileDirectory);
+    }
+  }
+  if (!fs::is_directory(path, error)) {
+    throw QuellorException(invalid + directory, kInvalidFileDirectory);
+  }
+}
+
+}  // namespace
+
+void EngineSettings::Apply(const std::wstring& applicationId, const std::wstring& applicationName,
+                           const std::wstring& groupAddress, int groupPort, int serverPort,
+                           int hailingInterval, bool usingHailingServer, int ackTimeout,
+                           int healthCheckInterval, int filePort,
+                           const std::wstring& fileDirectory) {
+  const std::wstring id = applicationId.substr(0, kMaxApplicationIdLength);
+  Require(!id.empty(), kMissingApplicationId, L"Application ID must be provided to start");
+  ApplicationId = id;
+
+  const std::wstring name = applicationName.substr(0, kMaxApplicationNameLength);
+  Require(!name.empty(), kMissingApplicationName, L"Application Name must be provided to start");
+  ApplicationName = name;
+
+  GroupAddress = CheckedGroupAddress(groupAddress);
+
+  Require(IsPort(groupPort), kInvalidGroupPort, L"Group port must be between 1 and 65535");
+  GroupPort = groupPort;
+
+  Require(IsPort(serverPort), kInvalidServerPort, L"Server port must be between 1 and 65535");
+  ServerPort = serverPort;
+
+  Require(hailingInterval >= 1, kInvalidHailingInterval,
+          L"Hailing interval must be greater than zero");
+  HailingInterval = hailingInterval;
+
+  UsingHailingServer = usingHailingServer;
+
+  Require(ackTimeout >= 1, kInvalidAckTimeout, L"Attempted to set ACK Timeout less than 1");
+  AckTimeout = ackTimeout;
+
+  Require(healthCheckInterval >= 1, kInvalidHealthCheckInterval,
+          L"Attempted to set Health Check Interval less than 1");
+  HealthCheckInterval = healthCheckInterval;
+
+  Require(IsPort(filePort), kInvalidFilePort, L"File port must be between 1 and 65535");
+  Require(filePort != ServerPort, kInvalidFilePort,
+          L"The file port cannot be the same as the server port");
+  FilePort = filePort;
+
+  CheckFileDirectory(fileDirectory);
+  FileDirectory = fileDirectory;
+}
+
+}  // namespace Client
+}  // namespace Corvane

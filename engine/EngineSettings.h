@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace Corvane {
+namespace Client {
+
+/// The engine's settings as Start stores them. Intervals and timeouts are
+/// milliseconds.
+struct EngineSettings {
+  std::wstring ApplicationId;
+  std::wstring ApplicationName = L"<undefined>";
+  std::wstring GroupAddress = L"228.11.11.11";
+  int GroupPort = 45599;
+  int ServerPort = 45500;
+  int HailingInterval = 15000;
+  bool UsingHailingServer = true;
+  int AckTimeout = 30000;
+  int HealthCheckInterval = 60000;
+  int FilePort = 45501;
+  std::wstring FileDirectory;
+
+  /// Checks the arguments of Start in their fixed order, storing each value as
+  /// its check passes. The first failing check throws QuellorException (-114 to
+  /// -126); values stored by earlier checks stay stored.
+  void Apply(const std::wstring& applicationId, const std::wstring& applicationName,
+             const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
+             bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
+             const std::wstring& fileDirectory);
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include "engine/EngineSettings.h"
+
+namespace Corvane {
+namespace Client {
+
+/// One run of the engine, from Start to the end of its service thread: the
+/// settings it was started with, the I/O context its sockets and timers live
+/// on, and the thread that runs it.
+///
+/// Every Start gets a fresh run, so a service thread still draining after a
+/// Stop never runs handlers of the next run. Objects that live on the run's
+/// I/O context hold it through GetIoContext's shared pointer, so it outlives
+/// them whoever releases them last.
+///
+/// Thread-safety: all members may be called from any thread.
+class ServiceRun {
+ public:
+  explicit ServiceRun(EngineSettings settings);
+  /// Joins the service thread unless it is the calling thread.
+  ~ServiceRun();
+  ServiceRun(const ServiceRun&) = delete;
+  ServiceRun& operator=(const ServiceRun&) = delete;
+
+  const EngineSettings& GetSettings() const { return settings_; }
+  const std::shared_ptr<boost::asio::io_context>& GetIoContext() const { return io_context_; }
+
+  /// Starts the service thread running `body`. Call once.
+  void Launch(std::function<void()> body);
+  /// True on the run's own service thread.
+  bool IsServiceThread() const;
+
+  /// Runs `step` unless Shutdown has been called, excluding Shutdown while it
+  /// runs; returns whether it ran. The service thread installs its servers
+  /// this way, so a Shutdown that comes first leaves nothing listening.
+  bool RunUnlessShutDown(const std::function<void()>& step);
+  /// Registers what Shutdown must do to stop a server installed by a step.
+  /// Only to be called from inside a RunUnlessShutDown step.
+  void OnShutdown(std::function<void()> action);
+  /// Stops the run's servers and releases the I/O context's keep-alive, so the
+  /// service thread ends once the remaining handlers have drained. Idempotent.
+  void Shutdown();
+  bool IsShutDown() const;
+
+  /// Waits at most `timeout` for the service thread to end; true when it has.
+  bool WaitForExit(std::chrono::milliseconds timeout);
+  bool HasExited();
+  /// Waits for the service thread to end; does nothing on the thread itself.
+  void Join();
+
+ private:
+  const EngineSettings settings_;
+  const std::shared_ptr<boost::asio::io_context> io_context_;
+  std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
+      work_guard_;
+
+  mutable std::mutex mutex_;  // guards shut_down_, work_guard_, shutdown_actions_
+  bool shut_down_ = false;
+  std::vector<std::function<void()>> shutdown_actions_;
+
+  std::thread thread_;
+  std::promise<void> exited_;
+  std::shared_future<void> exited_future_;
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,24 @@
+#include "filestore/TempDirectory.h"
+
+#include <filesystem>
+
+#include "engine/Quellor.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace File {
+
+std::string TempDirectoryPath(const std::wstring& moduleDirectory) {
+  return Platform::ToUtf8(moduleDirectory) + "/temp";
+}
+
+std::uintmax_t RemoveDirectoryTree(const std::string& directory) {
+  try {
+    return std::filesystem::remove_all(directory);
+  } catch (const std::exception& e) {
+    throw Client::wexception(Platform::FromUtf8(e.what()));
+  }
+}
+
+}  // namespace File
+}  // namespace Corvane

@@ -1,0 +1,96 @@
+#include "platform/TextConversion.h"
+
+#include "platform/Utf8Encoder.h"
+
+namespace Corvane {
+namespace Platform {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+
+}  // namespace
+
+std::string ToUtf8(const std::wstring& text) { return EncodeUtf8(text); }
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    unsigned char lead = *p;
+    if (lead < 0x80) {
+      out += static_cast<wchar_t>(lead);
+      ++p;
+      continue;
+    }
+    int extra;
+    char32_t cp;
+    char32_t minimum;
+    if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, minimum = 0x10000;
+    } else {
+      out += static_cast<wchar_t>(kReplacement);
+      ++p;
+      continue;
+    }
+    const unsigned char* q = p + 1;
+    int taken = 0;
+    while (taken < extra && q < end && (*q & 0xC0) == 0x80) {
+      cp = (cp << 6) | (*q & 0x3F);
+      ++q;
+      ++taken;
+    }
+    if (taken < extra || cp < minimum || cp > 0x10FFFF || IsSurrogate(cp)) {
+      cp = kReplacement;
+    }
+    out += static_cast<wchar_t>(cp);
+    p = q;
+  }
+  return out;
+}
+
+std::u16string ToUtf16(const std::wstring& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto cp = static_cast<char32_t>(wc);
+    if (IsSurrogate(cp) || cp > 0x10FFFF) cp = kReplacement;
+    if (cp < 0x10000) {
+      out += static_cast<char16_t>(cp);
+    } else {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+  }
+  return out;
+}
+
+std::wstring FromUtf16(const std::u16string& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      out += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (IsSurrogate(unit)) {
+      out += static_cast<wchar_t>(kReplacement);
+    } else {
+      out += static_cast<wchar_t>(unit);
+    }
+  }
+  return out;
+}
+
+}  // namespace Platform
+}  // namespace Corvane

@@ -1,0 +1,53 @@
+#pragma once
+// Loads a copy of Quellor.so the way a host does: dlopen by path, then only the
+// exported C entry points. Each instance copies the library into its own
+// directory, so its module directory (logger.ini, temp, files) is private.
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "engine/Quellor.h"
+
+namespace Corvane {
+namespace Testing {
+
+class QuellorHost {
+ public:
+  /// Copies build/bin/Quellor.so into `moduleDirectory` and loads it from there.
+  explicit QuellorHost(const std::filesystem::path& moduleDirectory) {
+    const auto library = moduleDirectory / "Quellor.so";
+    std::filesystem::copy_file(std::filesystem::path(CORVANE_BIN_DIR) / "Quellor.so", library,
+                               std::filesystem::copy_options::overwrite_existing);
+    handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) throw std::runtime_error(dlerror());
+  }
+  ~QuellorHost() { dlclose(handle_); }
+  QuellorHost(const QuellorHost&) = delete;
+  QuellorHost& operator=(const QuellorHost&) = delete;
+
+  Client::Quellor* GetConnector() const {
+    return reinterpret_cast<Client::GetConnectorFunction>(Symbol("GetConnector"))();
+  }
+
+  /// The address returned by get_<name>_method, as the function type `Method`.
+  template <typename Method>
+  Method Get(const std::string& name) const {
+    auto getter = reinterpret_cast<Client::GetMethodFunction>(Symbol("get_" + name + "_method"));
+    return reinterpret_cast<Method>(getter());
+  }
+
+  void* Symbol(const std::string& name) const {
+    void* symbol = dlsym(handle_, name.c_str());
+    if (!symbol) throw std::runtime_error("missing export " + name);
+    return symbol;
+  }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+}  // namespace Testing
+}  // namespace Corvane

@@ -1,0 +1,80 @@
+#include "engine/QuellorStubs.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+using ::testing::Return;
+
+class MockQuellor : public Quellor {
+ public:
+  MOCK_METHOD(std::wstring, Register, (), (override));
+  MOCK_METHOD(void, Unregister, (const std::wstring&), (override));
+  MOCK_METHOD(std::wstring, GetConnectorType, (), (override));
+  MOCK_METHOD(void, Start,
+              (const std::wstring&, const std::wstring&, const std::wstring&, int, int, int, bool,
+               int, int, int, const std::wstring&),
+              (override));
+  MOCK_METHOD(void, Stop, (), (override));
+  MOCK_METHOD(bool, IsStarted, (), (override));
+  MOCK_METHOD(void, SetListener, (QuellorListener*), (override));
+  MOCK_METHOD(void, ClearListener, (), (override));
+  MOCK_METHOD(bool, IsHailing, (), (override));
+  MOCK_METHOD(void, SendData, (const std::wstring&), (override));
+  MOCK_METHOD(std::shared_ptr<ClientApplicationList>, GetApplications, (), (override));
+};
+
+// Each stub reaches its own operation with its own arguments, through the
+// engine's virtual table.
+TEST(QuellorStubsTest, EachStubCallsItsOperation) {
+  ::testing::StrictMock<MockQuellor> engine;
+  Quellor* q = &engine;
+  auto list = std::make_shared<ClientApplicationList>();
+  auto* listener = reinterpret_cast<QuellorListener*>(0x1234);
+
+  EXPECT_CALL(engine, Register()).WillOnce(Return(L"uuid"));
+  EXPECT_CALL(engine, Unregister(std::wstring(L"gone")));
+  EXPECT_CALL(engine, GetConnectorType()).WillOnce(Return(L"type"));
+  EXPECT_CALL(engine, Start(std::wstring(L"id"), std::wstring(L"name"), std::wstring(L"239.0.0.1"),
+                            1, 2, 3, true, 4, 5, 6, std::wstring(L"/dir")));
+  EXPECT_CALL(engine, Stop());
+  EXPECT_CALL(engine, IsStarted()).WillOnce(Return(true));
+  EXPECT_CALL(engine, SetListener(listener));
+  EXPECT_CALL(engine, ClearListener());
+  EXPECT_CALL(engine, IsHailing()).WillOnce(Return(true));
+  EXPECT_CALL(engine, SendData(std::wstring(L"<a/>")));
+  EXPECT_CALL(engine, GetApplications()).WillOnce(Return(list));
+
+  EXPECT_EQ(QuellorStubs::Register(q), L"uuid");
+  QuellorStubs::Unregister(q, L"gone");
+  EXPECT_EQ(QuellorStubs::GetConnectorType(q), L"type");
+  QuellorStubs::Start(q, L"id", L"name", L"239.0.0.1", 1, 2, 3, true, 4, 5, 6, L"/dir");
+  QuellorStubs::Stop(q);
+  EXPECT_TRUE(QuellorStubs::IsStarted(q));
+  QuellorStubs::SetListener(q, listener);
+  QuellorStubs::ClearListener(q);
+  EXPECT_TRUE(QuellorStubs::IsHailing(q));
+  QuellorStubs::SendData(q, L"<a/>");
+  EXPECT_EQ(QuellorStubs::GetApplications(q), list);
+}
+
+TEST(QuellorStubsTest, ExceptionsPassThroughUnchanged) {
+  MockQuellor engine;
+  EXPECT_CALL(engine, SendData(::testing::_))
+      .WillOnce(::testing::Throw(QuellorException(L"No applications currently connected", -110)));
+  try {
+    QuellorStubs::SendData(&engine, L"<a/>");
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -110);
+    EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
+    EXPECT_STREQ(e.what(), "No applications currently connected");
+  }
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,140 @@
+#include "engine/Tarnlink.h"
+
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "platform/TextConversion.h"
+#include "support/TempDir.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+using Testing::TempDir;
+
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    ++count;
+  }
+  return count;
+}
+
+class TarnlinkTest : public ::testing::Test {
+ protected:
+  TarnlinkTest() : engine_(module_.WidePath()) {}
+
+  void StartEngine(int groupPort = 45599) {
+    engine_.Start(L"client-id", L"Client", L"239.1.2.3", groupPort, 45500, 15000, false, 30000,
+                  60000, 45501, (module_.Path() / "files").wstring());
+  }
+
+  TempDir module_;
+  Tarnlink engine_;
+};
+
+TEST_F(TarnlinkTest, ConnectorTypeIsFixed) {
+  EXPECT_EQ(engine_.GetConnectorType(), L"Tarnlink");
+  StartEngine();
+  EXPECT_EQ(engine_.GetConnectorType(), L"Tarnlink");
+}
+
+TEST_F(TarnlinkTest, RegisterHandsOutFreshVersion4Uuids) {
+  const std::wregex pattern(L"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+  const std::wstring first = engine_.Register();
+  const std::wstring second = engine_.Register();
+  EXPECT_TRUE(std::regex_match(first, pattern)) << Platform::ToUtf8(first);
+  EXPECT_TRUE(std::regex_match(second, pattern)) << Platform::ToUtf8(second);
+  EXPECT_NE(first, second);
+  engine_.Unregister(first);
+  engine_.Unregister(L"anything at all");
+}
+
+TEST_F(TarnlinkTest, DefaultFileDirectoryIsBesideTheModule) {
+  EXPECT_EQ(engine_.GetSettings().FileDirectory, module_.WidePath() + L"/files");
+  EXPECT_EQ(engine_.GetTempDirectory(), module_.WidePath() + L"/temp");
+}
+
+TEST_F(TarnlinkTest, StartAndStop) {
+  EXPECT_FALSE(engine_.IsStarted());
+  StartEngine();
+  EXPECT_TRUE(engine_.IsStarted());
+  EXPECT_FALSE(engine_.IsHailing());
+  engine_.Stop();
+  EXPECT_FALSE(engine_.IsStarted());
+  engine_.Stop();
+  EXPECT_FALSE(engine_.IsStarted());
+}
+
+TEST_F(TarnlinkTest, StartWhileStartedIgnoresItsArguments) {
+  StartEngine(1111);
+  StartEngine(2222);
+  EXPECT_TRUE(engine_.IsStarted());
+  EXPECT_EQ(engine_.GetSettings().GroupPort, 1111);
+}
+
+TEST_F(TarnlinkTest, FailedStartLeavesTheEngineIdle) {
+  EXPECT_THROW(engine_.Start(L"id", L"name", L"239.1.2.3", 2000, 45500, 15000, false, 0, 60000,
+                             45501, module_.WidePath()),
+               QuellorException);
+  EXPECT_FALSE(engine_.IsStarted());
+  EXPECT_EQ(engine_.GetSettings().GroupPort, 2000);
+}
+
+TEST_F(TarnlinkTest, StartClearsTheTempDirectory) {
+  const auto temp = module_.Path() / "temp";
+  module_.WriteFile("temp/one.bin", "1");
+  module_.WriteFile("temp/sub/two.bin", "2");
+  StartEngine();
+  EXPECT_FALSE(std::filesystem::exists(temp));
+}
+
+TEST_F(TarnlinkTest, StartWithoutTempDirectoryWorks) {
+  StartEngine();
+  EXPECT_TRUE(engine_.IsStarted());
+}
+
+TEST_F(TarnlinkTest, SendDataWithoutApplicationsFails) {
+  try {
+    engine_.SendData(L"<a/>");
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -110);
+    EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
+  }
+  EXPECT_TRUE(engine_.GetApplications()->empty());
+}
+
+// A host that starts and stops in quick succession must leave no thread
+// behind, and each Start must work.
+TEST_F(TarnlinkTest, QuickStartStopCyclesLeaveNothingRunning) {
+  const std::size_t threadsBefore = ThreadCount();
+  for (int i = 0; i < 50; ++i) {
+    StartEngine();
+    ASSERT_TRUE(engine_.IsStarted());
+    engine_.Stop();
+    ASSERT_FALSE(engine_.IsStarted());
+  }
+  // Threads that outlived their Stop's bounded wait are joined by the next
+  // Start or Stop; one more cycle reaps them all.
+  StartEngine();
+  engine_.Stop();
+  EXPECT_LE(ThreadCount(), threadsBefore + 1);
+}
+
+TEST_F(TarnlinkTest, DestroyingAStartedEngineStopsIt) {
+  const std::size_t threadsBefore = ThreadCount();
+  {
+    Tarnlink engine(module_.WidePath());
+    engine.Start(L"id", L"name", L"239.1.2.3", 45599, 45500, 15000, false, 30000, 60000, 45501,
+                 module_.WidePath());
+    EXPECT_TRUE(engine.IsStarted());
+  }
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

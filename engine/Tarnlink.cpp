@@ -132,9 +132,7 @@ void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
 void Tarnlink::ReportServiceFailure(const std::string& text) {
   const std::wstring wide = Platform::FromUtf8(text);
   logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread failed: %ls", wide.c_str());
-  if (QuellorListener* listener = listener_.load()) {
-    listener->OnError(kServiceThreadFailed, wide);
-  }
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kServiceThreadFailed, wide); });
 }
 
 void Tarnlink::Stop() { StopRun(nullptr); }
@@ -186,9 +184,9 @@ void Tarnlink::ClearConnections() {
 
 bool Tarnlink::IsStarted() { return started_; }
 
-void Tarnlink::SetListener(QuellorListener* listener) { listener_ = listener; }
+void Tarnlink::SetListener(QuellorListener* listener) { listener_->Set(listener); }
 
-void Tarnlink::ClearListener() { listener_ = nullptr; }
+void Tarnlink::ClearListener() { listener_->Clear(); }
 
 bool Tarnlink::IsHailing() { return false; }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineSettings.h"
+#include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
 
 namespace Corvane {
@@ -70,7 +71,8 @@ class Tarnlink : public Quellor {
 
   const std::wstring module_directory_;
   std::shared_ptr<Logging::Logger> logger_;
-  std::atomic<QuellorListener*> listener_{nullptr};
+  // Shared with every connection, so a listener change reaches them all.
+  const std::shared_ptr<ListenerSlot> listener_ = std::make_shared<ListenerSlot>();
   std::atomic<bool> started_{false};
 
   std::mutex lifecycle_mutex_;  // serialises Start and Stop; held across Stop's bounded wait

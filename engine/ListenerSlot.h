@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <shared_mutex>
+
+#include "engine/Quellor.h"
+
+namespace Corvane {
+namespace Client {
+
+/// Holds the host's listener for the engine and every connection it created,
+/// so that SetListener and ClearListener reach them all at once.
+///
+/// Thread-safety: all members may be called from any thread. Clear waits for
+/// callbacks running on other threads to return, so once it has returned the
+/// host may destroy its listener; called from inside a callback it does not
+/// wait (the caller's own callback is still on the stack).
+class ListenerSlot {
+ public:
+  void Set(QuellorListener* listener);
+  void Clear();
+  bool IsSet() const;
+
+  /// Calls `callback(listener)` when a listener is set; returns whether it did.
+  template <typename Callback>
+  bool Notify(Callback&& callback) const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    QuellorListener* listener = listener_.load();
+    if (!listener) return false;
+    InCallback guard;
+    callback(*listener);
+    return true;
+  }
+
+ private:
+  // Marks the calling thread as running a listener callback.
+  struct InCallback {
+    InCallback();
+    ~InCallback();
+  };
+  static bool IsInCallback();
+
+  mutable std::shared_mutex mutex_;
+  std::atomic<QuellorListener*> listener_{nullptr};
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -4,6 +4,11 @@
 //
 // Format strings are wide printf formats: a wide string argument is written
 // %ls and passed as const wchar_t* (c_str()).
+//
+// Failures: nothing throws out of Log, LogMessage, Write or WriteMessage (a
+// line that cannot be written is dropped); only LogAndThrow and
+// LogMessageAndThrow throw, by design. Thread-safety: a logger may be used
+// from any number of threads at once.
 
 #include <cstdarg>
 #include <memory>
@@ -47,7 +52,10 @@ class Logger {
   LogLevel GetThreshold() const { return threshold_; }
   bool IsEnabled(LogLevel level) const { return level >= threshold_; }
 
-  /// printf-style formatting into at most kFormatBufferSize - 1 characters.
+  /// printf-style formatting into at most kFormatBufferSize - 1 characters;
+  /// a longer text is cut. An argument that cannot be converted (an 8-bit
+  /// %s text invalid in the current locale) ends the text with the marker
+  /// "<unformattable argument>". Null `format` gives an empty text.
   static std::wstring Format(const wchar_t* format, va_list arguments);
 
  private:

@@ -1,0 +1,201 @@
+#include "connection/BoostSocket.h"
+
+#include <cerrno>
+#include <future>
+#include <stdexcept>
+#include <utility>
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+namespace Corvane {
+namespace Client {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "u16string memory is sent as UTF-16LE as it stands; a big-endian port must swap bytes");
+
+namespace {
+
+constexpr std::size_t kBytesPerCharacter = sizeof(char16_t);
+
+const boost::system::error_code kAborted = boost::asio::error::operation_aborted;
+
+}  // namespace
+
+BoostSocket::BoostSocket(std::shared_ptr<Stream> stream)
+    : stream_(std::move(stream)),
+      strand_(stream_ ? boost::asio::make_strand(stream_->get_executor())
+                      : throw std::invalid_argument("BoostSocket needs a stream")),
+      closed_(false) {}
+
+BoostSocket::~BoostSocket() = default;
+
+int BoostSocket::Read(std::u16string& out, int count, boost::system::error_code& error) {
+  error.clear();
+  out.assign(count > 0 ? static_cast<std::size_t>(count) : 0, u'\0');
+  if (count <= 0) return 0;
+  if (closed_) {
+    error = kAborted;
+    return 0;
+  }
+  // read() loops over receives until the buffer is full or a receive fails; a
+  // receive of zero bytes reports eof.
+  const std::size_t bytes =
+      boost::asio::read(*stream_, boost::asio::buffer(&out[0], out.size() * kBytesPerCharacter), error);
+  const std::size_t characters = bytes / kBytesPerCharacter;
+  // A character of which only one byte arrived is not received: keep it zero.
+  if (bytes % kBytesPerCharacter != 0) out[characters] = u'\0';
+  return static_cast<int>(characters);
+}
+
+int BoostSocket::Write(const std::u16string& text, boost::system::error_code& error) {
+  error.clear();
+  if (text.empty()) return 0;
+  if (IsIoThread()) {
+    error = boost::system::error_code(EDEADLK, boost::system::system_category());
+    return 0;
+  }
+  auto done = std::make_shared<std::promise<std::pair<boost::system::error_code, std::size_t>>>();
+  auto result = done->get_future();
+  AsyncWrite(text, [done](const boost::system::error_code& writeError, std::size_t bytes) {
+    done->set_value(std::make_pair(writeError, bytes));
+  });
+  const auto outcome = result.get();
+  error = outcome.first;
+  return static_cast<int>(outcome.second / kBytesPerCharacter);
+}
+
+void BoostSocket::AsyncRead(std::u16string& buffer, IoHandler handler) {
+  auto self = shared_from_this();
+  char16_t* data = &buffer[0];
+  const std::size_t bytes = buffer.size() * kBytesPerCharacter;
+  boost::asio::dispatch(strand_, [self, data, bytes, handler = std::move(handler)]() {
+    if (self->closed_) {
+      boost::asio::post(self->strand_, [handler]() { handler(kAborted, 0); });
+      return;
+    }
+    boost::asio::async_read(
+        *self->stream_, boost::asio::buffer(data, bytes),
+        boost::asio::bind_executor(self->strand_,
+                                   [self, handler](const boost::system::error_code& error,
+                                                   std::size_t transferred) {
+                                     handler(error, transferred);
+                                   }));
+  });
+}
+
+void BoostSocket::AsyncWrite(std::u16string text, IoHandler handler) {
+  auto self = shared_from_this();
+  auto write = std::make_shared<PendingWrite>(PendingWrite{std::move(text), std::move(handler)});
+  // Decided now, not on the strand: a write made before CloseAfterWrites is
+  // still written, whenever the strand gets to it.
+  const bool accepted = !closed_;
+  boost::asio::dispatch(strand_, [self, write, accepted]() { self->EnqueueWrite(write, accepted); });
+}
+
+bool BoostSocket::IsOpen() const {
+  if (closed_) return false;
+  std::lock_guard<std::mutex> lock(stream_mutex_);
+  return stream_->is_open();
+}
+
+void BoostSocket::Close() {
+  closed_ = true;
+  auto self = shared_from_this();
+  boost::asio::dispatch(strand_, [self]() { self->CloseStream(); });
+}
+
+void BoostSocket::CloseAfterWrites(std::chrono::milliseconds timeout) {
+  closed_ = true;
+  auto self = shared_from_this();
+  boost::asio::dispatch(strand_, [self, timeout]() { self->CloseWhenWritten(timeout); });
+}
+
+void BoostSocket::EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted) {
+  if (!accepted || stream_closed_) {
+    // Never call the handler from inside the caller's AsyncWrite.
+    boost::asio::post(strand_, [write]() {
+      if (write->handler) write->handler(kAborted, 0);
+    });
+    return;
+  }
+  write_queue_.push_back(write);
+  if (write_queue_.size() == 1) StartNextWrite();
+}
+
+void BoostSocket::StartNextWrite() {
+  const PendingWrite& write = *write_queue_.front();
+  boost::asio::async_write(
+      *stream_,
+      boost::asio::buffer(write.text.data(), write.text.size() * kBytesPerCharacter),
+      boost::asio::bind_executor(strand_, [self = shared_from_this()](
+                                              const boost::system::error_code& error,
+                                              std::size_t bytes) {
+        self->OnWriteComplete(error, bytes);
+      }));
+}
+
+void BoostSocket::OnWriteComplete(const boost::system::error_code& error, std::size_t bytes) {
+  std::shared_ptr<PendingWrite> finished = std::move(write_queue_.front());
+  write_queue_.pop_front();
+
+  std::deque<std::shared_ptr<PendingWrite>> abandoned;
+  if (closed_ && !draining_) {
+    abandoned.swap(write_queue_);
+  } else if (!write_queue_.empty()) {
+    StartNextWrite();
+  } else if (draining_) {
+    CloseStream();
+  }
+
+  // Handlers last: they may queue further writes.
+  if (finished->handler) finished->handler(error, bytes);
+  for (const auto& write : abandoned) {
+    if (write->handler) write->handler(kAborted, 0);
+  }
+}
+
+void BoostSocket::CloseWhenWritten(std::chrono::milliseconds timeout) {
+  if (write_queue_.empty()) {
+    CloseStream();
+    return;
+  }
+  if (draining_) return;
+  draining_ = true;
+  drain_timer_ = std::make_unique<boost::asio::steady_timer>(stream_->get_executor(), timeout);
+  drain_timer_->async_wait(boost::asio::bind_executor(
+      strand_, [self = shared_from_this()](const boost::system::error_code& error) {
+        if (!error) self->CloseStream();
+      }));
+}
+
+void BoostSocket::CloseStream() {
+  draining_ = false;
+  stream_closed_ = true;
+  if (drain_timer_) drain_timer_->cancel();
+  std::lock_guard<std::mutex> lock(stream_mutex_);
+  if (!stream_->is_open()) return;
+  boost::system::error_code ignored;
+  // Shutting down first also wakes a thread blocked in a synchronous receive.
+  stream_->shutdown(Stream::shutdown_both, ignored);
+  stream_->close(ignored);
+}
+
+bool BoostSocket::IsIoThread() const {
+  if (strand_.running_in_this_thread()) return true;
+  using IoExecutor = boost::asio::io_context::executor_type;
+  const boost::asio::any_io_executor executor = stream_->get_executor();
+  if (const auto* io = executor.target<IoExecutor>()) return io->running_in_this_thread();
+  if (const auto* strand = executor.target<boost::asio::strand<IoExecutor>>()) {
+    return strand->get_inner_executor().running_in_this_thread();
+  }
+  return false;
+}
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,122 @@
+#pragma once
+// Socket over a Boost.Asio TCP stream.
+//
+// Ownership and lifetime: the BoostSocket shares ownership of the stream with
+// whoever created it (the connection creates the stream on the engine's
+// io_context and the acceptor accepts into it), so no use can reach a
+// destroyed stream. A BoostSocket must itself be owned by a std::shared_ptr
+// (create it with std::make_shared): every asynchronous operation keeps it
+// alive until its handler has run. The io_context must outlive it.
+//
+// Threads: everything that touches the stream (starting reads and writes,
+// their completions, closing) runs on one strand of the stream's executor, so
+// AsyncRead, AsyncWrite, Write, IsOpen and Close may be called from any
+// thread. Handlers run on that strand, on the thread running the io_context.
+// Writes go through a queue with one write in flight: frames written by
+// different threads never interleave on the wire, and each thread's frames go
+// out in the order it wrote them.
+//
+// Characters go on the wire as UTF-16LE; the code relies on the machine being
+// little-endian, so that a u16string's memory is already in wire order.
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+
+#include "connection/Socket.h"
+
+namespace Corvane {
+namespace Client {
+
+class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSocket> {
+ public:
+  using Stream = boost::asio::ip::tcp::socket;
+
+  /// `stream` must not be null; it may still be unopened (accepted into later).
+  explicit BoostSocket(std::shared_ptr<Stream> stream);
+  ~BoostSocket() override;
+  BoostSocket(const BoostSocket&) = delete;
+  BoostSocket& operator=(const BoostSocket&) = delete;
+
+  /// Synchronous receive loop, meant for the handshake before any asynchronous
+  /// read is started; it must not run at the same time as AsyncRead or Close.
+  /// Progress is counted in bytes: a character counts once both its bytes have
+  /// arrived. On eof or an error, returns the characters received so far with
+  /// the rest of `out` zero. A count of 0 or below returns 0 at once; after
+  /// Close, returns 0 with operation_aborted.
+  int Read(std::u16string& out, int count, boost::system::error_code& error) override;
+
+  /// Queues `text` like AsyncWrite and waits for the write to complete. Must
+  /// not be called on a thread that runs the stream's io_context (the write
+  /// could never complete there): such a call fails at once with EDEADLK and
+  /// sends nothing. Needs the io_context to be running on another thread. An
+  /// empty text returns 0 at once and sends nothing.
+  int Write(const std::u16string& text, boost::system::error_code& error) override;
+
+  /// Reads until the whole buffer is filled (see Socket). Started on the strand;
+  /// after Close the handler gets operation_aborted.
+  void AsyncRead(std::u16string& buffer, IoHandler handler) override;
+
+  /// Queues `text`; the handler gets the bytes written (twice the characters).
+  /// A queued write that can no longer be written because the socket was
+  /// closed completes with operation_aborted. The handler is never called
+  /// from inside this call.
+  void AsyncWrite(std::u16string text, IoHandler handler) override;
+
+  /// False from the moment Close is called, and whenever the stream is not open.
+  bool IsOpen() const override;
+
+  /// Marks the socket closed at once and closes the stream on the strand
+  /// (immediately when called there, otherwise as soon as the I/O thread runs
+  /// it): pending and queued operations complete with operation_aborted.
+  /// Errors while closing are ignored. Idempotent.
+  void Close() override;
+
+  /// Whether the calling thread runs the stream's io_context (or is inside
+  /// this socket's strand).
+  bool IsIoThread() const override;
+
+  /// Like Close, except that the writes queued before the call are still
+  /// written: the stream is closed once they have completed, or after
+  /// `timeout` at the latest (what is then still in flight is aborted).
+  /// IsOpen is false and new writes are refused (operation_aborted) at once.
+  /// Never waits; safe from any thread, the I/O thread included.
+  void CloseAfterWrites(std::chrono::milliseconds timeout);
+
+ private:
+  struct PendingWrite {
+    std::u16string text;
+    IoHandler handler;
+  };
+
+  // All of these run on the strand.
+  void EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted);
+  void StartNextWrite();
+  void OnWriteComplete(const boost::system::error_code& error, std::size_t bytes);
+  void CloseWhenWritten(std::chrono::milliseconds timeout);
+  void CloseStream();
+
+  std::shared_ptr<Stream> stream_;
+  boost::asio::strand<boost::asio::any_io_executor> strand_;
+  std::atomic<bool> closed_;
+  // Guards the stream's open state between IsOpen (any thread) and closing.
+  mutable std::mutex stream_mutex_;
+  // The front entry is the write in flight. Strand only.
+  std::deque<std::shared_ptr<PendingWrite>> write_queue_;
+  // Set by CloseAfterWrites while the queued writes drain. Strand only.
+  bool draining_ = false;
+  // Set once the stream has been closed here. Strand only.
+  bool stream_closed_ = false;
+  std::unique_ptr<boost::asio::steady_timer> drain_timer_;
+};
+
+}  // namespace Client
+}  // namespace Corvane

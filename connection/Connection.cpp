@@ -1,0 +1,316 @@
+#include "connection/Connection.h"
+
+#include <boost/asio/error.hpp>
+
+#include "connection/BoostSocket.h"
+#include "connection/ConnectionListener.h"
+#include "connection/DisconnectSendCommand.h"
+#include "connection/HealthCheckSendCommand.h"
+#include "connection/XmlDataSendCommand.h"
+#include "engine/EngineErrors.h"
+#include "engine/ListenerSlot.h"
+#include "errors/DescribeError.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/ConnectResponseMessage.h"
+#include "protocol/MessageFactory.h"
+#include "protocol/WireFormat.h"
+#include "protocol/XmlDataMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using Platform::FromUtf16;
+using Platform::FromUtf8;
+using Platform::ToUtf16;
+
+namespace {
+
+// A body buffer grown beyond this for one large message is released after it,
+// so an idle connection keeps no large allocation.
+constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
+
+}  // namespace
+
+Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
+                       std::shared_ptr<ListenerSlot> listener, std::wstring engineApplicationId,
+                       std::wstring engineApplicationName, std::wstring language,
+                       ConnectionListener* connectionListener, int ackTimeout,
+                       int healthCheckInterval, int filePort, std::wstring fileDirectory,
+                       bool isFileConnection)
+    : io_context_(std::move(ioContext)),
+      stream_(std::make_shared<boost::asio::ip::tcp::socket>(*io_context_)),
+      socket_(std::make_shared<BoostSocket>(stream_)),
+      engine_application_id_(std::move(engineApplicationId)),
+      engine_application_name_(std::move(engineApplicationName)),
+      language_(std::move(language)),
+      header_buffer_(Wire::kHeaderLength, u'\0'),
+      logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
+      listener_(std::move(listener)),
+      connection_listener_(connectionListener),
+      ack_timeout_(ackTimeout),
+      health_check_interval_(healthCheckInterval),
+      file_port_(filePort),
+      file_directory_(std::move(fileDirectory)),
+      is_file_connection_(isFileConnection),
+      handshake_timer_(*io_context_) {}
+
+Connection::~Connection() {
+  if (!stopped_) Stop(true);
+  connection_listener_ = nullptr;
+}
+
+std::shared_ptr<Socket> Connection::GetSocket() const { return socket_; }
+
+std::shared_ptr<HealthCheckSendCommand> Connection::GetHealthCheckCommand() const {
+  std::lock_guard<std::mutex> lock(commands_mutex_);
+  return health_check_;
+}
+
+std::shared_ptr<XmlDataSendCommand> Connection::GetXmlDataSendCommand() const {
+  std::lock_guard<std::mutex> lock(commands_mutex_);
+  return xml_send_command_;
+}
+
+// --- Handshake --------------------------------------------------------------
+
+void Connection::Start(HandshakeHandler done) {
+  logger_->Log(LogLevel::Debug, L"Start: Starting %ls connection", KindText());
+  handshake_done_ = std::move(done);
+  connect_buffer_.assign(Wire::kConnectFrameLength, u'\0');
+  auto self = shared_from_this();
+  handshake_timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
+  handshake_timer_.async_wait(
+      [self](const boost::system::error_code& error) { self->OnHandshakeTimeout(error); });
+  socket_->AsyncRead(connect_buffer_, [self](const boost::system::error_code& error,
+                                             std::size_t bytes) { self->OnConnectRead(error, bytes); });
+}
+
+void Connection::OnHandshakeTimeout(const boost::system::error_code& error) {
+  if (error || !handshake_done_) return;
+  // The peer has not sent its CONNECT in time: end the read, which then fails
+  // as a short CONNECT does.
+  handshake_timed_out_ = true;
+  socket_->Close();
+}
+
+std::shared_ptr<IntegrationMessage> Connection::ParseConnect(const boost::system::error_code& error,
+                                                             std::size_t bytes) {
+  const std::size_t received = bytes / sizeof(char16_t);
+  if (error || received < connect_buffer_.size()) {
+    const int code =
+        handshake_timed_out_ ? boost::system::error_code(boost::asio::error::timed_out).value()
+                             : error.value();
+    throw wexception(L"ConnectMessage: Expected " + std::to_wstring(Wire::kConnectFrameLength) +
+                     L" bytes, received " + std::to_wstring(received) + L". Error code (" +
+                     std::to_wstring(code) + L").");
+  }
+  auto connect = std::dynamic_pointer_cast<ConnectMessage>(ParseMessage(connect_buffer_));
+  if (!connect) {
+    throw QuellorException(L"Error occurred parsing a message", kInvalidMessageField);
+  }
+  application_id_ = FromUtf16(connect->GetApplicationId());
+  application_name_ = FromUtf16(connect->GetApplicationName());
+  application_address_ = FromUtf16(connect->GetApplicationAddress());
+  return connect;
+}
+
+void Connection::OnConnectRead(const boost::system::error_code& error, std::size_t bytes) {
+  handshake_timer_.cancel();
+  std::shared_ptr<ConnectMessage> connect;
+  std::exception_ptr failure;
+  try {
+    connect = std::static_pointer_cast<ConnectMessage>(ParseConnect(error, bytes));
+  } catch (const wexception&) {
+    failure = std::current_exception();
+  }
+  std::u16string().swap(connect_buffer_);
+  if (!connect || connect->GetMessageId().empty()) {
+    FinishHandshake(failure);
+    return;
+  }
+  const ConnectResponseMessage response(*connect, ToUtf16(engine_application_id_),
+                                        ToUtf16(engine_application_name_), ToUtf16(language_),
+                                        file_port_);
+  std::u16string frame = response.ToString();
+  const std::size_t expected = frame.size();
+  socket_->AsyncWrite(std::move(frame),
+                      [self = shared_from_this(), expected](const boost::system::error_code& e,
+                                                            std::size_t written) {
+                        self->OnConnectResponseWritten(e, written, expected, nullptr);
+                      });
+}
+
+void Connection::OnConnectResponseWritten(const boost::system::error_code& error,
+                                          std::size_t bytes, std::size_t expected,
+                                          std::exception_ptr failure) {
+  const std::size_t written = bytes / sizeof(char16_t);
+  if (error || written < expected) {
+    failure = std::make_exception_ptr(
+        wexception(L"Failed to send the connect response message.  Expected to send " +
+                   std::to_wstring(expected) + L" but only sent " + std::to_wstring(written) +
+                   L"." + FromUtf8(DescribeError(error))));
+  }
+  FinishHandshake(failure);
+}
+
+void Connection::FinishHandshake(std::exception_ptr failure) {
+  HandshakeHandler done = std::move(handshake_done_);
+  handshake_done_ = nullptr;
+  auto self = shared_from_this();
+  if (!failure) {
+    if (!is_file_connection_) {
+      auto check = std::make_shared<HealthCheckSendCommand>(self, socket_, io_context_,
+                                                            health_check_interval_, ack_timeout_);
+      {
+        std::lock_guard<std::mutex> lock(commands_mutex_);
+        health_check_ = check;
+      }
+      check->Run();
+      // A Stop that came meanwhile may have missed the command.
+      if (stopped_) check->Cancel();
+    }
+    ReadHeader();
+  }
+  if (done) done(self, failure);
+}
+
+// --- Read loop ----------------------------------------------------------------
+
+void Connection::ReadHeader() {
+  current_message_.reset();
+  if (stopped_) return;
+  socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
+                                         const boost::system::error_code& error,
+                                         std::size_t bytes) { self->HandleRead(error, bytes); });
+}
+
+void Connection::ReadBody() {
+  body_buffer_.resize(static_cast<std::size_t>(current_message_->GetRemainingLength()));
+  socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
+                                       const boost::system::error_code& error,
+                                       std::size_t bytes) { self->HandleRead(error, bytes); });
+}
+
+void Connection::HandleRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
+  // A stopped connection reads no more, whatever arrives.
+  if (stopped_) return;
+  if (error) {
+    if (!HandleReadError(error)) ReadHeader();
+    return;
+  }
+  consecutive_read_errors_ = 0;
+  const bool debug = logger_->IsEnabled(LogLevel::Debug);
+  try {
+    if (current_message_) {
+      if (debug) {
+        logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %ls",
+                     FromUtf16(body_buffer_).c_str());
+      }
+      current_message_->Parse(body_buffer_);
+    } else {
+      if (debug) {
+        logger_->Log(LogLevel::Debug, L"HandleRead: Read header: %ls",
+                     FromUtf16(header_buffer_).c_str());
+      }
+      current_message_ = CreateMessage(header_buffer_);
+    }
+  } catch (const wexception& e) {
+    ReportReadError(L"Error on socket read.  Error message = \"" + e.GetMessage() + L"\"");
+    ReadHeader();
+    return;
+  }
+  if (current_message_->GetRemainingLength() > 0) {
+    ReadBody();
+    return;
+  }
+  if (body_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(body_buffer_);
+  const std::shared_ptr<IntegrationMessage> message = std::move(current_message_);
+  bool goOn = true;
+  try {
+    goOn = message->Process(shared_from_this());
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Error, L"HandleRead: processing a message failed: %ls",
+                 FromUtf8(e.what()).c_str());
+  }
+  if (goOn) ReadHeader();
+}
+
+bool Connection::HandleReadError(const boost::system::error_code& error) {
+  namespace asio_error = boost::asio::error;
+  if (error == asio_error::operation_aborted || error == asio_error::bad_descriptor) return true;
+  if (error == asio_error::connection_reset || error == asio_error::connection_aborted ||
+      error == asio_error::eof) {
+    Close(false);
+    return true;
+  }
+  ReportReadError(L"Error on socket read.  " + FromUtf8(DescribeError(error)));
+  // A socket that keeps failing would otherwise be read, and reported, forever.
+  if (++consecutive_read_errors_ >= kMaxConsecutiveReadErrors) {
+    Close(false);
+    return true;
+  }
+  return false;
+}
+
+void Connection::ReportReadError(const std::wstring& text) {
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kSocketReadError, text); });
+  logger_->Log(LogLevel::Error, L"%ls", text.c_str());
+}
+
+// --- Stopping -----------------------------------------------------------------
+
+void Connection::Stop(bool sendDisconnect) { StopOnce(sendDisconnect); }
+
+bool Connection::StopOnce(bool sendDisconnect) {
+  std::lock_guard<std::mutex> lock(stop_mutex_);
+  if (stopped_.exchange(true)) return false;
+  logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
+  if (auto check = GetHealthCheckCommand()) check->Cancel();
+  if (socket_->IsOpen()) {
+    if (sendDisconnect) std::make_shared<DisconnectSendCommand>(socket_, ack_timeout_)->Run();
+    socket_->CloseAfterWrites(std::chrono::milliseconds(ack_timeout_));
+  }
+  return true;
+}
+
+void Connection::Close() { Close(true); }
+
+void Connection::Close(bool sendDisconnect) {
+  // Only the call that actually stops the connection reports it, so the
+  // engine hears of each connection's end once.
+  if (!StopOnce(sendDisconnect)) return;
+  if (ConnectionListener* listener = connection_listener_.load()) {
+    listener->ConnectionClosed(shared_from_this());
+  }
+}
+
+bool Connection::IsClosed() { return !socket_->IsOpen(); }
+
+// --- Sending --------------------------------------------------------------------
+
+bool Connection::SendData(const std::wstring& xml) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return SendMessage(std::make_shared<XmlDataMessage>(ToUtf16(xml)));
+}
+
+bool Connection::SendMessage(std::shared_ptr<XmlDataMessage> message) {
+  auto command = std::make_shared<XmlDataSendCommand>(socket_, std::move(message), ack_timeout_,
+                                                      version_);
+  {
+    std::lock_guard<std::mutex> lock(commands_mutex_);
+    xml_send_command_ = command;
+  }
+  try {
+    command->Run();
+    return true;
+  } catch (const QuellorException& e) {
+    logger_->Log(LogLevel::Error, L"%ls", e.GetMessage().c_str());
+    return false;
+  }
+}
+
+}  // namespace Client
+}  // namespace Corvane

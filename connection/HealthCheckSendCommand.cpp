@@ -1,0 +1,126 @@
+#include "connection/HealthCheckSendCommand.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
+
+#include "connection/Connection.h"
+#include "errors/DescribeError.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/HealthCheckMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+
+HealthCheckSendCommand::HealthCheckSendCommand(const std::shared_ptr<Connection>& connection,
+                                               std::shared_ptr<Socket> socket,
+                                               std::shared_ptr<boost::asio::io_context> ioContext,
+                                               int interval, int ackTimeout)
+    : SendCommand(std::move(socket)),
+      connection_(connection),
+      io_context_(std::move(ioContext)),
+      timer_(*io_context_),
+      interval_(interval),
+      ack_timeout_(ackTimeout),
+      logger_(Logging::CreateLogger(L"Corvane::Client::HealthCheckSendCommand")) {}
+
+HealthCheckSendCommand::~HealthCheckSendCommand() = default;
+
+void HealthCheckSendCommand::Run() { ScheduleNextSend(); }
+
+void HealthCheckSendCommand::Cancel() {
+  cancelled_ = true;
+  // The timer belongs to the I/O thread; cancel it there.
+  boost::asio::post(*io_context_, [self = shared_from_this()] { self->timer_.cancel(); });
+}
+
+bool HealthCheckSendCommand::IsCancellation(const boost::system::error_code& error) const {
+  return cancelled_ || error == boost::asio::error::operation_aborted ||
+         error == boost::asio::error::connection_reset ||
+         error == boost::asio::error::connection_aborted;
+}
+
+void HealthCheckSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {
+  const auto it = std::find(pending_ids_.begin(), pending_ids_.end(), ack->GetMessageId());
+  if (it != pending_ids_.end()) pending_ids_.erase(it);
+}
+
+void HealthCheckSendCommand::ScheduleNextSend() {
+  if (cancelled_) return;
+  logger_->Log(LogLevel::Debug, L"ScheduleNextSend: Next send in %d milleseconds.", interval_);
+  timer_.expires_after(std::chrono::milliseconds(interval_));
+  timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->AfterTimeoutWait(error);
+  });
+}
+
+void HealthCheckSendCommand::AfterTimeoutWait(const boost::system::error_code& error) {
+  if (IsCancellation(error)) return;
+  if (error) {
+    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::AfterTimeoutWait failed with %ls",
+                 Platform::FromUtf8(DescribeError(error)).c_str());
+  }
+  logger_->Log(LogLevel::Info, L"AfterTimeoutWait: Sending health check message");
+  const HealthCheckMessage check;
+  StartWrite(check.ToString(),
+             [self = shared_from_this(), id = check.GetMessageId()](
+                 const boost::system::error_code& writeError, std::size_t) {
+               self->AfterSend(writeError, id);
+             });
+  logger_->Log(LogLevel::Debug, L"AfterTimeoutWait: async_send_to complete");
+}
+
+void HealthCheckSendCommand::AfterSend(const boost::system::error_code& error,
+                                       const std::u16string& messageId) {
+  if (IsCancellation(error)) return;
+  const std::shared_ptr<Connection> connection = connection_.lock();
+  if (error) {
+    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::AfterSend failed with %ls)",
+                 Platform::FromUtf8(DescribeError(error)).c_str());
+    if (connection) {
+      logger_->Log(LogLevel::Info, L"HealthCheckSendCommand::AfterSend closing %ls",
+                   connection->GetName().c_str());
+      connection->Close();
+    }
+    return;
+  }
+  if (!connection) return;
+  if (connection->GetVersion() < 2) {
+    pending_ids_.push_back(messageId);
+    logger_->Log(LogLevel::Info, L"AfterSend: Waiting ack for %d milleseconds.", ack_timeout_);
+    timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
+    timer_.async_wait(
+        [self = shared_from_this(), messageId](const boost::system::error_code& waitError) {
+          self->AfterAcknowledgementWait(waitError, messageId);
+        });
+  } else {
+    logger_->Log(LogLevel::Debug, L"AfterSend: Scheduling next send without waiting for ack.");
+    ScheduleNextSend();
+  }
+}
+
+void HealthCheckSendCommand::AfterAcknowledgementWait(const boost::system::error_code& error,
+                                                      const std::u16string& messageId) {
+  if (IsCancellation(error)) return;
+  if (error) {
+    logger_->Log(LogLevel::Error,
+                 L"HealthCheckSendCommand::AfterAcknowledgementWait failed with %ls)",
+                 Platform::FromUtf8(DescribeError(error)).c_str());
+  }
+  if (std::find(pending_ids_.begin(), pending_ids_.end(), messageId) == pending_ids_.end()) {
+    ScheduleNextSend();
+    return;
+  }
+  if (const std::shared_ptr<Connection> connection = connection_.lock()) {
+    logger_->Log(LogLevel::Info, L"Health check failed.  Closing %ls", connection->GetName().c_str());
+    connection->Close();
+  }
+}
+
+}  // namespace Client
+}  // namespace Corvane

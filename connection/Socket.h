@@ -1,0 +1,63 @@
+#pragma once
+// Moves whole runs of 16-bit characters (the wire unit) over one TCP stream,
+// blocking or asynchronously, and reports failures as error codes. A
+// connection and the commands that write on its behalf share one Socket.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include <boost/system/error_code.hpp>
+
+namespace Corvane {
+namespace Client {
+
+/// Completion handler of AsyncRead and AsyncWrite: the error (none on success)
+/// and the number of bytes transferred (twice the characters). Callers bind it
+/// to a shared pointer of themselves so that they stay alive until it has run.
+using IoHandler = std::function<void(const boost::system::error_code&, std::size_t bytesTransferred)>;
+
+class Socket {
+ public:
+  virtual ~Socket() = default;
+
+  /// Blocks until `count` characters have arrived or an error occurs. `out`
+  /// then holds `count` characters: those received, followed by zeros. Returns
+  /// the number of characters received; never throws for socket failures (the
+  /// error is left in `error`; a stream closed by the peer reports eof).
+  virtual int Read(std::u16string& out, int count, boost::system::error_code& error) = 0;
+
+  /// Blocks until every character of `text` has been sent or an error occurs.
+  /// Returns the number of characters sent; never throws for socket failures.
+  virtual int Write(const std::u16string& text, boost::system::error_code& error) = 0;
+
+  /// Starts filling the whole of `buffer`. The buffer belongs to the caller and
+  /// must stay alive and unchanged until the handler has run. The handler is
+  /// called once, on the I/O thread; a stream closed by Close completes it with
+  /// operation_aborted.
+  virtual void AsyncRead(std::u16string& buffer, IoHandler handler) = 0;
+
+  /// Starts sending the whole of `text` (the socket keeps it until sent). The
+  /// handler is called once, on the I/O thread. Frames of different writers
+  /// never interleave.
+  virtual void AsyncWrite(std::u16string text, IoHandler handler) = 0;
+
+  /// True while the stream is open; false from the moment Close is called.
+  virtual bool IsOpen() const = 0;
+
+  /// Closes the stream. Pending operations complete with operation_aborted.
+  virtual void Close() = 0;
+
+  /// True when the calling thread runs the I/O service this socket completes
+  /// its operations on: there, waiting for one of its completions would never
+  /// end.
+  virtual bool IsIoThread() const = 0;
+
+ protected:
+  Socket() = default;
+  Socket(const Socket&) = default;
+  Socket& operator=(const Socket&) = default;
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,137 @@
+#include "connection/XmlDataSendCommand.h"
+
+#include <chrono>
+#include <new>
+
+#include "engine/EngineErrors.h"
+#include "engine/Quellor.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/XmlDataMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using Platform::FromUtf16;
+
+namespace {
+
+// The write wait re-tests the socket at this step, so a closed socket ends it
+// even when no completion arrives.
+constexpr std::chrono::milliseconds kWriteWaitStep(500);
+
+const wchar_t* Text(bool value) { return value ? L"true" : L"false"; }
+
+}  // namespace
+
+XmlDataSendCommand::XmlDataSendCommand(std::shared_ptr<Socket> socket,
+                                       std::shared_ptr<XmlDataMessage> message, int ackTimeout,
+                                       int peerVersion)
+    : SendCommand(std::move(socket)),
+      message_(std::move(message)),
+      ack_timeout_(ackTimeout),
+      peer_version_(peerVersion),
+      logger_(Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand")) {}
+
+XmlDataSendCommand::~XmlDataSendCommand() = default;
+
+void XmlDataSendCommand::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const std::wstring id = FromUtf16(message_->GetMessageId());
+  try {
+    if (logger_->IsEnabled(LogLevel::Debug)) {
+      logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: before async write for message id: %ls",
+                   id.c_str());
+      logger_->Log(LogLevel::Debug,
+                   L"XmlDataSendCommand: before async write for message contents: %ls",
+                   FromUtf16(message_->GetData()).c_str());
+    }
+    auto self = shared_from_this();
+    StartWrite(message_->ToString(), [self](const boost::system::error_code& error,
+                                            std::size_t bytes) { self->SendFinished(error, bytes); });
+    logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: after async write for message id: %ls",
+                 id.c_str());
+  } catch (...) {
+    throw QuellorException(L"Failed to send message", kSendFailed);
+  }
+
+  logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls", Text(send_finished_));
+  if (!send_finished_) {
+    const auto start = std::chrono::steady_clock::now();
+    logger_->Log(LogLevel::Debug, L"Run -> send_finished == false, waiting");
+    const auto limit = std::chrono::milliseconds(ack_timeout_);
+    while (!send_finished_ && socket_->IsOpen() &&
+           std::chrono::steady_clock::now() - start < limit) {
+      condition_.wait_for(lock, kWriteWaitStep);
+    }
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    logger_->Log(LogLevel::Debug, L"Time waited for send to finish: %f seconds", waited.count());
+    if (!send_finished_) {
+      logger_->Log(LogLevel::Error, L"Send still did not finish after wait loop");
+      throw QuellorException(error_message_, error_code_);
+    }
+  }
+  if (error_code_ < 0) {
+    logger_->Log(LogLevel::Error, L"Run -> error code = %d, error_message = %ls", error_code_,
+                 error_message_.c_str());
+    throw QuellorException(error_message_, error_code_);
+  }
+  if (peer_version_ >= 2) {
+    logger_->Log(LogLevel::Debug, L"XmlDataSendCommand:Run -> Not waiting for ack...");
+  } else {
+    logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls, ack_received = %ls", L"true",
+                 Text(ack_received_));
+    if (!ack_received_) {
+      logger_->Log(LogLevel::Debug, L"Run -> ack_received == false, waiting %d ms", ack_timeout_);
+      condition_.wait_for(lock, std::chrono::milliseconds(ack_timeout_),
+                          [this] { return ack_received_; });
+    }
+    if (!ack_received_) {
+      logger_->Log(LogLevel::Error, L"Run -> ack_received still == false, throwing exception");
+      throw QuellorException(L"Message was sent but not acknowledged", kNotAcknowledged);
+    }
+  }
+  logger_->Log(LogLevel::Debug, L"Run -> finished successfully, error code = %d", error_code_);
+}
+
+void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
+                                      std::size_t bytesTransferred) {
+  std::wstring failure;
+  try {
+    logger_->Log(LogLevel::Debug,
+                 L"Inside start of SendFinished on XmlDataSendCommand -> send_finished = false");
+    failure = DescribeWriteFailure(L"Failed to send the XML data message.", error, bytesTransferred);
+    if (!failure.empty()) {
+      logger_->Log(LogLevel::Error, L"SendFinished -> error: %ls", failure.c_str());
+    }
+    logger_->Log(LogLevel::Debug,
+                 L"Just before notify all within SendFinished on XmlDataSendCommand -> "
+                 L"send_finished = true");
+  } catch (const std::exception&) {
+    logger_->Log(LogLevel::Error, L"XmlDataSendCommand: Exception caught in SendFinished");
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!failure.empty()) {
+      error_code_ = kSendFailed;
+      error_message_ = failure;
+    }
+    send_finished_ = true;
+  }
+  condition_.notify_all();
+  logger_->Log(LogLevel::Debug, L"Just after notify all within SendFinished on XmlDataSendCommand");
+}
+
+void XmlDataSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {
+  logger_->Log(LogLevel::Debug, L"OnAckReceived");
+  if (ack->GetMessageId() != message_->GetMessageId()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ack_received_ = true;
+  }
+  condition_.notify_all();
+}
+
+}  // namespace Client
+}  // namespace Corvane

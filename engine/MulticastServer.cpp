@@ -1,0 +1,123 @@
+#include "engine/MulticastServer.h"
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/ip/host_name.hpp>
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+
+#include "errors/DescribeError.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/HailMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using Platform::FromUtf16;
+using Platform::FromUtf8;
+
+namespace {
+
+constexpr int kMulticastTimeToLive = 32;
+
+}  // namespace
+
+MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
+                                 const std::wstring& groupAddress, int groupPort, int serverPort,
+                                 std::wstring applicationName, std::wstring applicationId,
+                                 int interval)
+    : io_context_(std::move(ioContext)),
+      group_address_(groupAddress),
+      group_port_(groupPort),
+      endpoint_(boost::asio::ip::make_address(Platform::ToUtf8(groupAddress)),
+                static_cast<unsigned short>(groupPort)),
+      socket_(*io_context_),
+      timer_(*io_context_),
+      server_port_(serverPort),
+      application_name_(std::move(applicationName)),
+      application_id_(std::move(applicationId)),
+      interval_(interval),
+      logger_(Logging::CreateLogger(L"Corvane::Client::MulticastServer")) {
+  socket_.open(boost::asio::ip::udp::v4());
+  socket_.set_option(boost::asio::ip::multicast::hops(kMulticastTimeToLive));
+  socket_.set_option(boost::asio::socket_base::reuse_address(true));
+}
+
+MulticastServer::~MulticastServer() = default;
+
+void MulticastServer::Start() {
+  BuildHailMessage();
+  HandleTimeout({});
+}
+
+void MulticastServer::BuildHailMessage() {
+  boost::asio::ip::tcp::resolver resolver(*io_context_);
+  const auto results = resolver.resolve(boost::asio::ip::host_name(), "",
+                                        boost::asio::ip::resolver_base::address_configured);
+  boost::asio::ip::address address = boost::asio::ip::address_v4::any();
+  for (const auto& entry : results) {
+    if (entry.endpoint().address().is_v4()) {
+      address = entry.endpoint().address();
+      break;
+    }
+  }
+  const HailMessage hail(Platform::ToUtf16(FromUtf8(address.to_string())), server_port_,
+                         Platform::ToUtf16(application_id_));
+  logger_->Log(LogLevel::Debug, L"MulticastServer: building hail message for: %ls",
+               FromUtf16(hail.GetMessageId()).c_str());
+  hail_text_ = hail.ToString();
+}
+
+void MulticastServer::HandleTimeout(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted || stopped_) return;
+  if (error) {
+    hailing_ = false;
+    logger_->Log(LogLevel::Error, L"MulticastServer::HandleTimeout failed with %ls",
+                 FromUtf8(DescribeError(error)).c_str());
+    HandleSendTo({});
+    return;
+  }
+  hailing_ = true;
+  if (logger_->IsEnabled(LogLevel::Info)) {
+    logger_->Log(LogLevel::Info,
+                 L"MulticastServer::HandleTimeout: Sending hailing message to %ls port %d [%ls]",
+                 group_address_.c_str(), group_port_, FromUtf16(hail_text_).c_str());
+  }
+  // The frame's UTF-16 code units are the datagram, two bytes per character.
+  socket_.async_send_to(
+      boost::asio::buffer(hail_text_.data(), hail_text_.size() * sizeof(char16_t)), endpoint_,
+      [self = shared_from_this()](const boost::system::error_code& sendError, std::size_t) {
+        self->HandleSendTo(sendError);
+      });
+  logger_->Log(LogLevel::Debug, L"HandleTimeout: async_send_to complete");
+}
+
+void MulticastServer::HandleSendTo(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted || stopped_) return;
+  if (error) {
+    hailing_ = false;
+    logger_->Log(LogLevel::Error, L"MulticastServer::HandleSendTo failed with %ls)",
+                 FromUtf8(DescribeError(error)).c_str());
+  }
+  logger_->Log(LogLevel::Info, L"HandleSendTo: Next send in %d milleseconds.", interval_);
+  timer_.expires_after(std::chrono::milliseconds(interval_));
+  timer_.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
+    self->HandleTimeout(waitError);
+  });
+}
+
+void MulticastServer::Stop() {
+  hailing_ = false;
+  if (stopped_.exchange(true)) return;
+  // The socket and the timer belong to the I/O thread.
+  boost::asio::post(*io_context_, [self = shared_from_this()] {
+    boost::system::error_code ignored;
+    self->socket_.close(ignored);
+    self->timer_.cancel();
+  });
+}
+
+}  // namespace Client
+}  // namespace Corvane

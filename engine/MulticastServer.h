@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+namespace Corvane {
+namespace Logging {
+class Logger;
+}
+namespace Client {
+
+/// Announces the client on the network: one HAIL datagram to the multicast
+/// group at once, then one interval after each send completes. It only sends;
+/// it never joins the group or reads. Errors are logged and the cycle goes on.
+///
+/// Owned through a shared pointer; every pending send and timer wait holds it,
+/// so handlers that run after the engine released it are safe. Handlers run on
+/// the I/O thread; Stop and IsHailing may be called from any thread.
+class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
+ public:
+  /// Parses the group address, opens the socket (IPv4, TTL 32, address reuse).
+  /// Throws on an address that does not parse and on socket errors.
+  MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
+                  const std::wstring& groupAddress, int groupPort, int serverPort,
+                  std::wstring applicationName, std::wstring applicationId, int interval);
+  ~MulticastServer();
+  MulticastServer(const MulticastServer&) = delete;
+  MulticastServer& operator=(const MulticastServer&) = delete;
+
+  /// Builds the HAIL from the host's first IPv4 address and sends the first
+  /// one at once. Throws when the host name cannot be resolved. I/O thread.
+  void Start();
+  /// Ends hailing: closes the socket and cancels the timer on the I/O thread.
+  void Stop();
+  bool IsHailing() const { return hailing_; }
+
+  /// The HAIL frame being sent (empty before Start).
+  const std::u16string& GetHailText() const { return hail_text_; }
+
+ private:
+  void BuildHailMessage();
+  void HandleTimeout(const boost::system::error_code& error);
+  void HandleSendTo(const boost::system::error_code& error);
+
+  const std::shared_ptr<boost::asio::io_context> io_context_;
+  const std::wstring group_address_;
+  const int group_port_;
+  boost::asio::ip::udp::endpoint endpoint_;
+  boost::asio::ip::udp::socket socket_;
+  boost::asio::steady_timer timer_;
+  std::u16string hail_text_;
+  const int server_port_;
+  const std::wstring application_name_;
+  const std::wstring application_id_;
+  const int interval_;
+  std::shared_ptr<Logging::Logger> logger_;
+  std::atomic<bool> hailing_{false};
+  std::atomic<bool> stopped_{false};
+};
+
+}  // namespace Client
+}  // namespace Corvane

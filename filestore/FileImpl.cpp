@@ -1,0 +1,153 @@
+#include "filestore/FileImpl.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "engine/Quellor.h"
+#include "filestore/FileName.h"
+#include "filestore/TempDirectory.h"
+#include "platform/ModuleDirectory.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace File {
+
+namespace fs = std::filesystem;
+using Client::wexception;
+using Platform::FromUtf8;
+using Platform::ToUtf8;
+
+namespace {
+
+// The system's text for `error`, or `fallback` when the library set none.
+std::wstring ErrorText(int error, const wchar_t* fallback) {
+  if (error == 0) return fallback;
+  return FromUtf8(std::generic_category().message(error));
+}
+
+[[noreturn]] void ThrowWide(const std::exception& e) { throw wexception(FromUtf8(e.what())); }
+
+void RequirePlainName(const std::wstring& name) {
+  const std::wstring invalid = CheckFileName(name);
+  if (!invalid.empty()) throw wexception(invalid);
+}
+
+}  // namespace
+
+FileImpl::FileImpl() : FileImpl(TempDirectoryPath(Platform::EngineModuleDirectory())) {}
+
+FileImpl::FileImpl(std::string tempDirectory) : temp_directory_(std::move(tempDirectory)) {}
+
+FileImpl::FileImpl(std::string tempDirectory, std::string path)
+    : temp_directory_(std::move(tempDirectory)), path_(std::move(path)) {}
+
+FileImpl::~FileImpl() { Close(); }
+
+void FileImpl::Open(const std::wstring& name) {
+  RequirePlainName(name);
+  Close();
+  write_failure_.clear();
+  path_ = temp_directory_ + "/" + ToUtf8(name);
+  try {
+    fs::create_directories(temp_directory_);
+  } catch (const std::exception& e) {
+    ThrowWide(e);
+  }
+  errno = 0;
+  std::FILE* stream = std::fopen(path_.c_str(), "wb");
+  if (!stream) throw wexception(ErrorText(errno, L"The file could not be opened"));
+  if (!buffer_) buffer_.reset(new char[kBufferSize]);
+  // Should this fail the stream keeps its default buffer, which still works.
+  std::setvbuf(stream, buffer_.get(), _IOFBF, kBufferSize);
+  stream_ = stream;
+}
+
+void FileImpl::Append(const std::string& bytes) { Append(bytes.data(), bytes.size()); }
+
+void FileImpl::Append(const char* data, std::size_t size) {
+  if (!write_failure_.empty()) throw wexception(write_failure_);
+  if (!stream_) throw wexception(L"The file is not open");
+  if (size == 0) return;
+  errno = 0;
+  if (std::fwrite(data, 1, size, stream_) != size) {
+    write_failure_ = ErrorText(errno, L"The data could not be written");
+    throw wexception(write_failure_);
+  }
+}
+
+void FileImpl::Close() {
+  if (!stream_) return;
+  errno = 0;
+  // fclose writes out the buffer; bytes it cannot write must not pass unseen.
+  const bool written = std::fclose(stream_) == 0;
+  const int error = errno;
+  stream_ = nullptr;
+  if (!written && write_failure_.empty()) {
+    write_failure_ = ErrorText(error, L"The data could not be written");
+  }
+}
+
+bool FileImpl::IsOpen() const { return stream_ != nullptr; }
+
+std::wstring FileImpl::GetPath() const { return FromUtf8(path_); }
+
+void FileImpl::MoveTo(const std::wstring& directory, const std::wstring& name) {
+  RequirePlainName(name);
+  if (directory.empty()) throw wexception(L"Invalid directory: \"\"");
+  Close();
+  if (!write_failure_.empty()) throw wexception(write_failure_);
+  if (path_.empty()) throw wexception(L"The file has no path");
+  const std::string target = ToUtf8(directory);
+  const std::string destination = target + "/" + ToUtf8(name);
+  try {
+    fs::create_directories(target);
+    // rename replaces an existing file at the destination in one step, so
+    // no separate removal is needed and the destination is never missing.
+    std::error_code error;
+    fs::rename(path_, destination, error);
+    if (error == std::errc::cross_device_link) {
+      CopyAcross(target, destination);
+    } else if (error) {
+      throw fs::filesystem_error("cannot rename", path_, destination, error);
+    }
+  } catch (const wexception&) {
+    throw;
+  } catch (const std::exception& e) {
+    ThrowWide(e);
+  }
+  path_ = destination;
+}
+
+void FileImpl::CopyAcross(const std::string& directory, const std::string& destination) {
+  // A hidden name beside the destination, then one rename into place.
+  const std::string partial = directory + "/." + ToUtf8(TemporaryFileName(L"incoming"));
+  try {
+    fs::copy_file(path_, partial, fs::copy_options::overwrite_existing);
+    fs::rename(partial, destination);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    throw;
+  }
+  // The file has arrived; a copy left behind goes with the temporary
+  // directory at the next start.
+  std::error_code ignored;
+  fs::remove(path_, ignored);
+}
+
+void FileImpl::Remove() {
+  Close();
+  if (path_.empty()) return;
+  try {
+    fs::remove(path_);
+  } catch (const std::exception& e) {
+    ThrowWide(e);
+  }
+}
+
+std::uintmax_t FileImpl::ClearTempDirectory() { return RemoveDirectoryTree(temp_directory_); }
+
+}  // namespace File
+}  // namespace Corvane

@@ -1,0 +1,72 @@
+#pragma once
+// The file store's handle on the local file system.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "filestore/File.h"
+
+namespace Corvane {
+namespace File {
+
+/// A File written through a buffered C stream in the temporary directory.
+/// Paths are UTF-8 and joined with '/'. Names given to Open and MoveTo must
+/// be plain file names (IsPlainFileName): a name that would choose a
+/// directory is refused with "Invalid file name: ..." and nothing is created.
+///
+/// Writes are buffered (kBufferSize bytes) and never flushed per chunk.
+/// A failed write throws from Append; a failure while Close writes out the
+/// last buffered bytes is kept, and MoveTo refuses to move such a file, so a
+/// truncated file is never delivered as complete.
+///
+/// Thread-safety: none; see File.
+class FileImpl : public File {
+ public:
+  /// Size of the write buffer of an open file.
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+
+  /// A handle in the engine's temporary directory ("temp" beside the engine
+  /// library).
+  FileImpl();
+  /// A handle in `tempDirectory` (UTF-8), with no path yet.
+  explicit FileImpl(std::string tempDirectory);
+  /// A closed handle for the file at `path` (UTF-8), with `tempDirectory`
+  /// as its temporary directory.
+  FileImpl(std::string tempDirectory, std::string path);
+  ~FileImpl() override;
+
+  FileImpl(const FileImpl&) = delete;
+  FileImpl& operator=(const FileImpl&) = delete;
+
+  void Open(const std::wstring& name) override;
+  void Append(const std::string& bytes) override;
+  void Close() override;
+  bool IsOpen() const override;
+  std::wstring GetPath() const override;
+  void MoveTo(const std::wstring& directory, const std::wstring& name) override;
+  void Remove() override;
+  std::uintmax_t ClearTempDirectory() override;
+  void Append(const char* data, std::size_t size) override;
+
+  /// The temporary directory, UTF-8.
+  const std::string& GetTempDirectory() const { return temp_directory_; }
+  /// The current full path, UTF-8 (as used on disk).
+  const std::string& GetNativePath() const { return path_; }
+
+ private:
+  // Copies the closed file to `destination` on another file system and
+  // removes the original; the destination appears whole or not at all.
+  void CopyAcross(const std::string& directory, const std::string& destination);
+
+  std::string temp_directory_;
+  std::string path_;
+  std::FILE* stream_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's buffer; outlives the stream
+  std::wstring write_failure_;      // text of the first failed write, if any
+};
+
+}  // namespace File
+}  // namespace Corvane

@@ -1,0 +1,42 @@
+#include "platform/EventSink.h"
+
+#include <mutex>
+#include <utility>
+
+#include "platform/SyslogEventSink.h"
+
+namespace Corvane {
+namespace Platform {
+
+namespace {
+
+std::mutex& SinkMutex() {
+  static auto* mutex = new std::mutex;  // never destroyed: events may come until unload
+  return *mutex;
+}
+
+std::shared_ptr<EventSink>& SinkSlot() {
+  static auto* sink = new std::shared_ptr<EventSink>;
+  return *sink;
+}
+
+}  // namespace
+
+EventSink::~EventSink() = default;
+
+std::shared_ptr<EventSink> CurrentEventSink() {
+  std::lock_guard<std::mutex> lock(SinkMutex());
+  auto& sink = SinkSlot();
+  if (!sink) sink = std::make_shared<SyslogEventSink>();
+  return sink;
+}
+
+std::shared_ptr<EventSink> InstallEventSink(std::shared_ptr<EventSink> sink) {
+  std::lock_guard<std::mutex> lock(SinkMutex());
+  auto previous = std::move(SinkSlot());
+  SinkSlot() = std::move(sink);
+  return previous;
+}
+
+}  // namespace Platform
+}  // namespace Corvane

@@ -1,0 +1,34 @@
+#include "protocol/DisconnectMessage.h"
+
+#include "connection/Connection.h"
+
+#include "protocol/FieldCodec.h"
+#include "protocol/WireFormat.h"
+
+namespace Corvane {
+namespace Client {
+
+DisconnectMessage::DisconnectMessage() = default;
+
+int DisconnectMessage::GetRemainingLength() const { return 0; }
+
+void DisconnectMessage::Parse(const std::u16string& /*chunk*/) {}
+
+std::u16string DisconnectMessage::ToString() const {
+  return Wire::FormatHeader(Wire::kPrefixVersion1, Wire::kTypeDisconnect);
+}
+
+std::u16string DisconnectMessage::GetMessageId() const { return std::u16string(); }
+
+int DisconnectMessage::GetProtocolVersion() const { return 1; }
+
+bool DisconnectMessage::SupportsProtocolVersion(int version) const { return version == 1; }
+
+bool DisconnectMessage::Process(const std::shared_ptr<Connection>& connection) {
+  // The peer has gone: stop without answering, tell the engine, read no more.
+  connection->Close(false);
+  return false;
+}
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,43 @@
+#pragma once
+// HLTHACK: answers an HLTHCHK. Body 41 characters: the id of the HLTHCHK being
+// answered (text 36) and the status "OK   " (5 characters).
+
+#include <memory>
+#include <string>
+
+#include "protocol/IntegrationMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+class HealthCheckMessage;
+
+class HealthCheckAckMessage : public IntegrationMessage,
+                              public std::enable_shared_from_this<HealthCheckAckMessage> {
+ public:
+  /// Reading constructor: a fresh id (replaced by Parse), remaining length 41.
+  HealthCheckAckMessage();
+  /// Sending constructor: answers `check` (copies its id).
+  explicit HealthCheckAckMessage(const HealthCheckMessage& check);
+
+  int GetRemainingLength() const override;
+  /// Takes the first 36 characters, trimmed, as the id; the status characters
+  /// are not examined; no length check.
+  void Parse(const std::u16string& chunk) override;
+  /// Always writes the status "OK   ".
+  std::u16string ToString() const override;
+  /// The id of the HLTHCHK answered.
+  std::u16string GetMessageId() const override;
+  int GetProtocolVersion() const override;
+  bool SupportsProtocolVersion(int version) const override;
+  /// Hands the answer to the connection's health check (version-1 peers);
+  /// returns true.
+  bool Process(const std::shared_ptr<Connection>& connection) override;
+
+ private:
+  std::u16string message_id_;
+  int remaining_length_;
+};
+
+}  // namespace Client
+}  // namespace Corvane

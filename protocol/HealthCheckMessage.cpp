@@ -1,0 +1,42 @@
+#include "protocol/HealthCheckMessage.h"
+
+#include "connection/Connection.h"
+#include "connection/HealthCheckAckSendCommand.h"
+
+#include "protocol/FieldCodec.h"
+#include "protocol/WireFormat.h"
+
+namespace Corvane {
+namespace Client {
+
+HealthCheckMessage::HealthCheckMessage()
+    : message_id_(Wire::NewMessageId()), remaining_length_(Wire::kHealthCheckBodyLength) {}
+
+int HealthCheckMessage::GetRemainingLength() const { return remaining_length_; }
+
+void HealthCheckMessage::Parse(const std::u16string& chunk) {
+  message_id_ = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
+  remaining_length_ = 0;
+}
+
+std::u16string HealthCheckMessage::ToString() const {
+  return Wire::FormatHeader(Wire::kPrefixVersion1, Wire::kTypeHealthCheck) +
+         Wire::FormatText(message_id_, Wire::kMessageIdWidth);
+}
+
+std::u16string HealthCheckMessage::GetMessageId() const { return message_id_; }
+
+int HealthCheckMessage::GetProtocolVersion() const { return 1; }
+
+bool HealthCheckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
+
+// Receive action; completed together with the connection.
+bool HealthCheckMessage::Process(const std::shared_ptr<Connection>& connection) {
+  if (connection->GetVersion() < 2) {
+    HealthCheckAckSendCommand(connection->GetSocket(), *this).Run();
+  }
+  return true;
+}
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,58 @@
+#pragma once
+// The abstract wire message. Every message type derives from it directly.
+//
+// Reading model: a reader builds an empty message from a 20-character header
+// (CreateMessage), then, while GetRemainingLength() is above 0, reads exactly
+// that many characters and hands them to Parse. Messages with a variable part
+// take two Parse calls: the fixed part announces the length of the variable
+// part. A message whose remaining length is 0 is complete and is handed to
+// Process on the connection it arrived on.
+//
+// Messages are owned through shared pointers. An object is used by one thread
+// at a time.
+
+#include <memory>
+#include <string>
+
+namespace Corvane {
+namespace Client {
+
+class Connection;
+
+class IntegrationMessage {
+ public:
+  virtual ~IntegrationMessage();
+
+  /// Characters the reader must still deliver; 0 when the message is complete.
+  virtual int GetRemainingLength() const = 0;
+
+  /// Consumes the characters announced by GetRemainingLength and updates it.
+  /// Throws QuellorException (-112, or -999 where reading is not supported)
+  /// on an invalid body; the message must then be dropped. A chunk shorter
+  /// than announced is never read beyond its end.
+  virtual void Parse(const std::u16string& chunk) = 0;
+
+  /// The whole frame, header included, ready to send.
+  virtual std::u16string ToString() const = 0;
+
+  /// The 36-character message id; empty for HAIL and DISCONNECT.
+  virtual std::u16string GetMessageId() const = 0;
+
+  /// The protocol version of the message type (1 or 2).
+  virtual int GetProtocolVersion() const = 0;
+
+  /// True exactly when `version` equals GetProtocolVersion().
+  virtual bool SupportsProtocolVersion(int version) const = 0;
+
+  /// The receive action on the connection the message arrived on. Returns true
+  /// when the connection must go on reading, false when reading must stop.
+  virtual bool Process(const std::shared_ptr<Connection>& connection) = 0;
+
+ protected:
+  IntegrationMessage() = default;
+  IntegrationMessage(const IntegrationMessage&) = default;
+  IntegrationMessage& operator=(const IntegrationMessage&) = default;
+};
+
+}  // namespace Client
+}  // namespace Corvane

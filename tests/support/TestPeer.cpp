@@ -1,0 +1,181 @@
+#include "support/TestPeer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/Quellor.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/HealthCheckAckMessage.h"
+#include "protocol/HealthCheckMessage.h"
+#include "protocol/MessageFactory.h"
+#include "protocol/XmlDataAckMessage.h"
+#include "protocol/XmlDataMessage.h"
+
+namespace Corvane {
+namespace Testing {
+
+using namespace Client;
+
+TestPeer::TestPeer(int port, std::chrono::milliseconds timeout) : timeout_(timeout) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const std::string error = std::strerror(errno);
+    ::close(fd_);
+    throw std::runtime_error("connect to port " + std::to_string(port) + " failed: " + error);
+  }
+  int one = 1;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+TestPeer::~TestPeer() { Close(); }
+
+void TestPeer::Close() {
+  stopping_ = true;
+  if (reader_.joinable()) reader_.join();
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+std::u16string TestPeer::SendConnect(const std::u16string& applicationId,
+                                     const std::u16string& applicationName,
+                                     const std::u16string& address) {
+  ConnectMessage connect(applicationId, applicationName, address);
+  Send(connect);
+  return connect.GetMessageId();
+}
+
+std::shared_ptr<ConnectResponseMessage> TestPeer::HandShake(const std::u16string& applicationId,
+                                                            const std::u16string& applicationName) {
+  SendConnect(applicationId, applicationName);
+  const std::u16string frame = ReadChars(140);
+  std::shared_ptr<ConnectResponseMessage> ack;
+  try {
+    ack = std::dynamic_pointer_cast<ConnectResponseMessage>(ParseMessage(frame));
+  } catch (const QuellorException&) {
+  }
+  if (ack) StartReading();
+  return ack;
+}
+
+void TestPeer::Send(const IntegrationMessage& message) { SendRaw(message.ToString()); }
+
+void TestPeer::SendRaw(const std::u16string& text) {
+  SendBytes(std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+}
+
+void TestPeer::SendBytes(const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      return;  // the engine has gone; tests notice through what they wait for
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+bool TestPeer::ReadExactly(std::u16string& out, std::size_t count,
+                           std::chrono::milliseconds timeout) {
+  std::string bytes(count * 2, '\0');
+  std::size_t received = 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (received < bytes.size()) {
+    if (stopping_ || std::chrono::steady_clock::now() >= deadline) break;
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    const ssize_t n = ::recv(fd_, &bytes[received], bytes.size() - received, 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_by_engine_ = true;
+      changed_.notify_all();
+      break;
+    }
+    if (n > 0) received += static_cast<std::size_t>(n);
+  }
+  out.assign(reinterpret_cast<const char16_t*>(bytes.data()), received / 2);
+  return received == bytes.size();
+}
+
+std::u16string TestPeer::ReadChars(std::size_t count) {
+  std::u16string out;
+  ReadExactly(out, count, timeout_);
+  return out;
+}
+
+void TestPeer::StartReading() {
+  if (!reader_.joinable()) reader_ = std::thread([this] { ReadLoop(); });
+}
+
+void TestPeer::ReadLoop() {
+  // The reader waits as long as the test runs; each read gives up only when
+  // the stream ends or the peer is closed.
+  const auto forever = std::chrono::hours(24);
+  std::u16string chunk;
+  while (!stopping_) {
+    if (!ReadExactly(chunk, 20, forever)) return;
+    std::shared_ptr<IntegrationMessage> message;
+    try {
+      message = CreateMessage(chunk);
+      while (message->GetRemainingLength() > 0) {
+        if (!ReadExactly(chunk, static_cast<std::size_t>(message->GetRemainingLength()), forever)) {
+          return;
+        }
+        message->Parse(chunk);
+      }
+    } catch (const QuellorException&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++parse_failures_;
+      changed_.notify_all();
+      continue;
+    }
+    Answer(message);
+    std::lock_guard<std::mutex> lock(mutex_);
+    unclaimed_.push_back(message);
+    all_.push_back(message);
+    changed_.notify_all();
+  }
+}
+
+void TestPeer::Answer(const std::shared_ptr<IntegrationMessage>& message) {
+  if (auto check = std::dynamic_pointer_cast<HealthCheckMessage>(message)) {
+    if (answer_health_checks_) Send(HealthCheckAckMessage(*check));
+  } else if (auto xml = std::dynamic_pointer_cast<XmlDataMessage>(message)) {
+    if (answer_xml_) Send(XmlDataAckMessage(*xml));
+  }
+}
+
+bool TestPeer::WaitUntil(const std::function<bool()>& condition,
+                         std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, condition);
+}
+
+bool TestPeer::WaitForClose(std::chrono::milliseconds timeout) {
+  StartReading();
+  return WaitUntil([this] { return closed_by_engine_; }, timeout);
+}
+
+int TestPeer::ParseFailures() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return parse_failures_;
+}
+
+}  // namespace Testing
+}  // namespace Corvane

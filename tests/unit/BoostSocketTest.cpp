@@ -1,0 +1,325 @@
+#include "connection/BoostSocket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <gtest/gtest.h>
+
+#include "protocol/ConnectMessage.h"
+#include "protocol/MessageFactory.h"
+#include "protocol/XmlDataMessage.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+using boost::asio::ip::tcp;
+using boost::system::error_code;
+
+// How long a test waits for something that should happen at once.
+constexpr std::chrono::seconds kWait{20};
+
+struct IoResult {
+  error_code error;
+  std::size_t bytes = 0;
+};
+
+// A BoostSocket over the accepted end of a loopback connection, whose other
+// end (the peer) the test drives directly. The io_context runs on its own thread.
+class BoostSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    acceptor_.open(tcp::v4());
+    acceptor_.bind(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    acceptor_.listen();
+    peer_.connect(acceptor_.local_endpoint());
+    peer_.set_option(tcp::no_delay(true));
+    stream_ = std::make_shared<tcp::socket>(io_);
+    acceptor_.accept(*stream_);
+    socket_ = std::make_shared<BoostSocket>(stream_);
+    io_thread_ = std::thread([this] { io_.run(); });
+  }
+
+  void TearDown() override {
+    work_.reset();
+    io_.stop();
+    io_thread_.join();
+  }
+
+  void PeerWrite(const std::u16string& text, std::size_t fromByte, std::size_t byteCount) {
+    boost::asio::write(peer_, boost::asio::buffer(reinterpret_cast<const char*>(text.data()) + fromByte,
+                                                  byteCount));
+  }
+
+  // Starts reading `characters` from the peer's end; the future is ready once
+  // they have arrived.
+  std::future<std::u16string> PeerReadAsync(std::size_t characters) {
+    auto buffer = std::make_shared<std::u16string>(characters, u'\0');
+    auto done = std::make_shared<std::promise<std::u16string>>();
+    auto result = done->get_future();
+    boost::asio::async_read(peer_, boost::asio::buffer(&(*buffer)[0], characters * 2),
+                            [buffer, done](const error_code& error, std::size_t) {
+                              if (error) buffer->clear();
+                              done->set_value(*buffer);
+                            });
+    return result;
+  }
+
+  // An IoHandler and the future of its one call.
+  static std::pair<IoHandler, std::future<IoResult>> Completion() {
+    auto done = std::make_shared<std::promise<IoResult>>();
+    auto future = done->get_future();
+    IoHandler handler = [done](const error_code& error, std::size_t bytes) {
+      done->set_value(IoResult{error, bytes});
+    };
+    return {handler, std::move(future)};
+  }
+
+  boost::asio::io_context io_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_ =
+      boost::asio::make_work_guard(io_);
+  tcp::acceptor acceptor_{io_};
+  tcp::socket peer_{io_};
+  std::shared_ptr<tcp::socket> stream_;
+  std::shared_ptr<BoostSocket> socket_;
+  std::thread io_thread_;
+};
+
+TEST_F(BoostSocketTest, ReadAssemblesCharactersArrivingInPieces) {
+  const std::u16string frame = ConnectMessage(u"app-id", u"Vendor", u"127.0.0.1").ToString();
+  ASSERT_EQ(137u, frame.size());
+  auto reader = std::async(std::launch::async, [this] {
+    std::u16string out;
+    error_code error;
+    const int count = socket_->Read(out, 137, error);
+    return std::make_tuple(count, out, error);
+  });
+  PeerWrite(frame, 0, 1);
+  PeerWrite(frame, 1, 3);
+  PeerWrite(frame, 4, frame.size() * 2 - 4);
+
+  ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+  const auto [count, out, error] = reader.get();
+  EXPECT_EQ(137, count);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(frame, out);
+}
+
+TEST_F(BoostSocketTest, ReadReturnsWhatArrivedBeforeThePeerClosed) {
+  const std::u16string sent = u"CVNPBDP001";
+  PeerWrite(sent, 0, 20);
+  PeerWrite(u"x", 0, 1);  // half a character
+  peer_.close();
+
+  std::u16string out;
+  error_code error;
+  EXPECT_EQ(10, socket_->Read(out, 137, error));
+  EXPECT_EQ(boost::asio::error::eof, error);
+  EXPECT_EQ(sent + std::u16string(127, u'\0'), out);
+}
+
+TEST_F(BoostSocketTest, WriteOfAnEmptyTextSendsNothing) {
+  error_code error;
+  EXPECT_EQ(0, socket_->Write(u"", error));
+  EXPECT_FALSE(error);
+
+  auto received = PeerReadAsync(2);
+  EXPECT_EQ(2, socket_->Write(u"ok", error));
+  EXPECT_FALSE(error);
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  EXPECT_EQ(u"ok", received.get());
+}
+
+TEST_F(BoostSocketTest, WriteOnTheIoThreadFailsInsteadOfWaitingForever) {
+  std::promise<std::pair<int, error_code>> done;
+  boost::asio::post(io_, [&] {
+    error_code error;
+    const int count = socket_->Write(u"never", error);
+    done.set_value({count, error});
+  });
+  auto result = done.get_future();
+  ASSERT_EQ(std::future_status::ready, result.wait_for(kWait));
+  const auto [count, error] = result.get();
+  EXPECT_EQ(0, count);
+  EXPECT_EQ(error_code(EDEADLK, boost::system::system_category()), error);
+}
+
+TEST_F(BoostSocketTest, AsyncReadFillsTheWholeBuffer) {
+  std::u16string buffer(20, u'\0');
+  auto [handler, completion] = Completion();
+  socket_->AsyncRead(buffer, handler);
+  const std::u16string header = u"CVNPBDP001HLTHCHK   ";
+  PeerWrite(header, 0, 7);
+  PeerWrite(header, 7, 33);
+
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  const IoResult result = completion.get();
+  EXPECT_FALSE(result.error);
+  EXPECT_EQ(40u, result.bytes);
+  EXPECT_EQ(header, buffer);
+}
+
+TEST_F(BoostSocketTest, CloseAbortsAPendingReadAndLaterOperations) {
+  EXPECT_TRUE(socket_->IsOpen());
+  std::u16string buffer(20, u'\0');
+  auto [handler, completion] = Completion();
+  socket_->AsyncRead(buffer, handler);
+  socket_->Close();
+  EXPECT_FALSE(socket_->IsOpen());
+
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  EXPECT_EQ(boost::asio::error::operation_aborted, completion.get().error);
+
+  auto [readHandler, readCompletion] = Completion();
+  socket_->AsyncRead(buffer, readHandler);
+  auto [writeHandler, writeCompletion] = Completion();
+  socket_->AsyncWrite(u"late", writeHandler);
+  ASSERT_EQ(std::future_status::ready, readCompletion.wait_for(kWait));
+  ASSERT_EQ(std::future_status::ready, writeCompletion.wait_for(kWait));
+  EXPECT_EQ(boost::asio::error::operation_aborted, readCompletion.get().error);
+  EXPECT_EQ(boost::asio::error::operation_aborted, writeCompletion.get().error);
+
+  // The peer sees the end of the stream.
+  char byte;
+  error_code error;
+  peer_.read_some(boost::asio::buffer(&byte, 1), error);
+  EXPECT_EQ(boost::asio::error::eof, error);
+}
+
+TEST_F(BoostSocketTest, CloseAfterWritesSendsWhatWasQueuedFirst) {
+  const std::u16string frame = u"CVNPBDP001DISCONNECT";
+  auto received = PeerReadAsync(frame.size());
+  auto [handler, completion] = Completion();
+  socket_->AsyncWrite(frame, handler);
+  socket_->CloseAfterWrites(std::chrono::milliseconds(60000));
+  EXPECT_FALSE(socket_->IsOpen());
+
+  auto [lateHandler, lateCompletion] = Completion();
+  socket_->AsyncWrite(u"late", lateHandler);
+  ASSERT_EQ(std::future_status::ready, lateCompletion.wait_for(kWait));
+  EXPECT_EQ(boost::asio::error::operation_aborted, lateCompletion.get().error);
+
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  EXPECT_FALSE(completion.get().error);
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  EXPECT_EQ(frame, received.get());
+  char byte;
+  error_code error;
+  peer_.read_some(boost::asio::buffer(&byte, 1), error);
+  EXPECT_EQ(boost::asio::error::eof, error);
+}
+
+TEST_F(BoostSocketTest, CloseAfterWritesGivesUpOnAStuckWrite) {
+  // The peer reads nothing, so a write this large cannot complete.
+  auto [handler, completion] = Completion();
+  socket_->AsyncWrite(std::u16string(16 * 1024 * 1024, u'x'), handler);
+  socket_->CloseAfterWrites(std::chrono::milliseconds(50));
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  EXPECT_EQ(boost::asio::error::operation_aborted, completion.get().error);
+}
+
+TEST_F(BoostSocketTest, KnowsItsIoThread) {
+  EXPECT_FALSE(socket_->IsIoThread());
+  std::promise<bool> onIoThread;
+  boost::asio::post(io_, [&] { onIoThread.set_value(socket_->IsIoThread()); });
+  auto result = onIoThread.get_future();
+  ASSERT_EQ(std::future_status::ready, result.wait_for(kWait));
+  EXPECT_TRUE(result.get());
+}
+
+TEST_F(BoostSocketTest, IsOpenAndCloseMayRaceFromAnyThread) {
+  std::vector<std::future<void>> pollers;
+  for (int t = 0; t < 4; ++t) {
+    pollers.push_back(std::async(std::launch::async, [this] {
+      for (int i = 0; i < 10000 && socket_->IsOpen(); ++i) {
+      }
+    }));
+  }
+  socket_->Close();
+  socket_->Close();
+  for (auto& poller : pollers) ASSERT_EQ(std::future_status::ready, poller.wait_for(kWait));
+  EXPECT_FALSE(socket_->IsOpen());
+}
+
+// Two threads write 200 frames each at once, one with Write and one with
+// AsyncWrite: the peer receives 400 whole frames, each thread's in order.
+TEST_F(BoostSocketTest, FramesOfConcurrentWritersNeverInterleave) {
+  constexpr int kFrames = 200;
+  // Large frames, so that the kernel takes them in several partial writes.
+  auto makeFrame = [](char16_t letter, int index, int size) {
+    std::u16string text(static_cast<std::size_t>(size), letter);
+    const std::string number = std::to_string(index);
+    std::copy(number.begin(), number.end(), text.begin());
+    return XmlDataMessage(text).ToString();
+  };
+  constexpr int kSizeA = 3000;
+  constexpr int kSizeB = 1700;
+  const std::size_t total = kFrames * (makeFrame(u'A', 0, kSizeA).size() + makeFrame(u'B', 0, kSizeB).size());
+  auto received = PeerReadAsync(total);
+
+  auto blockingWriter = std::async(std::launch::async, [&] {
+    int failures = 0;
+    for (int i = 0; i < kFrames; ++i) {
+      const std::u16string frame = makeFrame(u'A', i, kSizeA);
+      error_code error;
+      if (socket_->Write(frame, error) != static_cast<int>(frame.size()) || error) ++failures;
+    }
+    return failures;
+  });
+  auto asyncWriter = std::async(std::launch::async, [&] {
+    std::vector<std::future<IoResult>> completions;
+    for (int i = 0; i < kFrames; ++i) {
+      auto [handler, completion] = Completion();
+      socket_->AsyncWrite(makeFrame(u'B', i, kSizeB), handler);
+      completions.push_back(std::move(completion));
+    }
+    int failures = 0;
+    for (auto& completion : completions) {
+      if (completion.wait_for(kWait) != std::future_status::ready || completion.get().error) ++failures;
+    }
+    return failures;
+  });
+
+  ASSERT_EQ(std::future_status::ready, blockingWriter.wait_for(kWait));
+  ASSERT_EQ(std::future_status::ready, asyncWriter.wait_for(kWait));
+  EXPECT_EQ(0, blockingWriter.get());
+  EXPECT_EQ(0, asyncWriter.get());
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  const std::u16string stream = received.get();
+  ASSERT_EQ(total, stream.size());
+
+  int nextA = 0;
+  int nextB = 0;
+  std::size_t position = 0;
+  while (position < stream.size()) {
+    const auto frameSize = [&](std::size_t dataSize) { return 20 + 46 + dataSize; };
+    // The data length tells which writer the frame came from.
+    const bool isA = stream.compare(position + 56, 10, u"0000003000") == 0;
+    const std::size_t size = frameSize(isA ? kSizeA : kSizeB);
+    auto message = std::static_pointer_cast<XmlDataMessage>(ParseMessage(stream.substr(position, size)));
+    ASSERT_EQ(isA ? makeFrame(u'A', nextA, kSizeA).substr(56) : makeFrame(u'B', nextB, kSizeB).substr(56),
+              message->ToString().substr(56))
+        << "frame " << nextA + nextB << " is not whole or out of order";
+    (isA ? nextA : nextB)++;
+    position += size;
+  }
+  EXPECT_EQ(kFrames, nextA);
+  EXPECT_EQ(kFrames, nextB);
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,478 @@
+#include "connection/Connection.h"
+
+#include <future>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+#include <gtest/gtest.h>
+
+#include "LoggingTestSupport.h"
+#include "connection/ConnectionListener.h"
+#include "engine/ListenerSlot.h"
+#include "logging/LoggerConfiguration.h"
+#include "platform/TextConversion.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/DisconnectMessage.h"
+#include "protocol/HealthCheckAckMessage.h"
+#include "protocol/HealthCheckMessage.h"
+#include "protocol/VersionAckMessage.h"
+#include "protocol/VersionMessage.h"
+#include "protocol/WireFormat.h"
+#include "protocol/XmlDataAckMessage.h"
+#include "protocol/XmlDataMessage.h"
+#include "support/RecordingListener.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+using namespace std::chrono_literals;
+using boost::asio::ip::tcp;
+using Testing::RecordingListener;
+using Testing::TestPeer;
+
+class CountingConnectionListener : public ConnectionListener {
+ public:
+  void ConnectionClosed(std::shared_ptr<Connection>) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++count_;
+    }
+    changed_.notify_all();
+  }
+  int Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+  }
+  bool WaitFor(int count, std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return count_ >= count; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int count_ = 0;
+};
+
+struct ConnectionOptions {
+  int ackTimeout = 300;
+  int healthCheckInterval = 60000;
+  bool file = false;
+};
+
+// Connections on a real loopback stream, with one I/O thread as in the engine
+// and log lines captured in memory.
+class ConnectionTest : public ::testing::Test {
+ protected:
+  ConnectionTest()
+      : io_(std::make_shared<boost::asio::io_context>(1)),
+        guard_(io_->get_executor()),
+        acceptor_(*io_, tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0)),
+        logging_(Configuration()) {
+    listener_slot_->Set(&listener_);
+    thread_ = std::thread([this] { io_->run(); });
+  }
+
+  ~ConnectionTest() override {
+    for (auto& connection : connections_) connection->Stop(false);
+    connections_.clear();
+    boost::asio::post(*io_, [this] { acceptor_.close(); });
+    guard_.reset();
+    thread_.join();
+  }
+
+  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
+    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=INFO\n");
+    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
+  }
+
+  int Port() const { return acceptor_.local_endpoint().port(); }
+
+  // Accepts the next peer into a new connection and starts its handshake;
+  // `handshake` gets the failure text, or "" when the connection runs.
+  std::shared_ptr<Connection> Accept(std::future<std::wstring>& handshake,
+                                     ConnectionOptions options = {}) {
+    auto connection = std::make_shared<Connection>(
+        io_, listener_slot_, L"engine-id", L"Engine", L"en", &closed_, options.ackTimeout,
+        options.healthCheckInterval, 45501, L"/tmp", options.file);
+    auto promise = std::make_shared<std::promise<std::wstring>>();
+    handshake = promise->get_future();
+    boost::asio::post(*io_, [this, connection, promise] {
+      acceptor_.async_accept(connection->GetStream(), [connection, promise](
+                                                          const boost::system::error_code& error) {
+        if (error) return promise->set_value(L"accept failed");
+        connection->Start([promise](const std::shared_ptr<Connection>&,
+                                    const std::exception_ptr& failure) {
+          std::wstring text;
+          try {
+            if (failure) std::rethrow_exception(failure);
+          } catch (const wexception& e) {
+            text = e.GetMessage();
+          }
+          promise->set_value(text);
+        });
+      });
+    });
+    connections_.push_back(connection);
+    return connection;
+  }
+
+  // A connection with a peer that has completed its handshake.
+  std::shared_ptr<Connection> Connected(std::unique_ptr<TestPeer>& peer,
+                                        ConnectionOptions options = {}) {
+    std::future<std::wstring> handshake;
+    auto connection = Accept(handshake, options);
+    peer = std::make_unique<TestPeer>(Port());
+    EXPECT_TRUE(peer->HandShake());
+    EXPECT_EQ(handshake.get(), L"");
+    return connection;
+  }
+
+  // Waits until a log text containing `part` has been written.
+  bool WaitForLog(const std::wstring& part) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (LogCount(part) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+
+  // Log texts written so far that contain `part`.
+  int LogCount(const std::wstring& part) {
+    int count = 0;
+    for (const auto& event : events_.Events()) {
+      for (const auto& text : event.strings) count += text.find(part) != std::wstring::npos;
+    }
+    return count;
+  }
+
+  std::shared_ptr<boost::asio::io_context> io_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
+  tcp::acceptor acceptor_;
+  Testing::ScratchDirectory log_dir_;
+  Testing::ScopedCaptureEventSink events_;
+  Testing::ScopedLoggerConfiguration logging_;
+  RecordingListener listener_;
+  std::shared_ptr<ListenerSlot> listener_slot_ = std::make_shared<ListenerSlot>();
+  CountingConnectionListener closed_;
+  std::vector<std::shared_ptr<Connection>> connections_;
+  std::thread thread_;
+};
+
+// --- Handshake ------------------------------------------------------------------
+
+TEST_F(ConnectionTest, HandshakeAnswersWithConnectAck) {
+  std::future<std::wstring> handshake;
+  auto connection = Accept(handshake);
+  TestPeer peer(Port());
+  const std::u16string id = peer.SendConnect(u"vendor-7", u"Vendor Seven", u"10.1.2.3");
+  const std::u16string frame = peer.ReadChars(140);
+  ASSERT_EQ(frame.size(), 140u);
+  EXPECT_EQ(frame.substr(0, 20), u"CVNPBDP001CONNECTACK");
+  EXPECT_EQ(frame.substr(20, 36), id);
+  EXPECT_EQ(frame.substr(124), u"00000008002" u"45501");
+  EXPECT_EQ(handshake.get(), L"");
+  EXPECT_EQ(connection->GetId(), L"vendor-7");
+  EXPECT_EQ(connection->GetName(), L"Vendor Seven");
+  EXPECT_EQ(connection->GetAddress(), L"10.1.2.3");
+  EXPECT_EQ(connection->GetVersion(), 1);
+}
+
+TEST_F(ConnectionTest, ShortConnectFailsWithoutAnswer) {
+  std::future<std::wstring> handshake;
+  Accept(handshake);
+  TestPeer peer(Port());
+  peer.SendRaw(std::u16string(40, u'x'));
+  peer.Close();
+  EXPECT_EQ(handshake.get(), L"ConnectMessage: Expected 137 bytes, received 40. Error code (2).");
+}
+
+TEST_F(ConnectionTest, FirstFrameThatIsNotConnectFails) {
+  std::future<std::wstring> handshake;
+  Accept(handshake);
+  TestPeer peer(Port(), 200ms);
+  peer.SendRaw(HealthCheckMessage().ToString() + std::u16string(81, u' '));
+  EXPECT_EQ(handshake.get(), L"Error occurred parsing a message");
+  EXPECT_EQ(peer.ReadChars(1).size(), 0u);  // no CONNECTACK
+}
+
+TEST_F(ConnectionTest, BlankConnectIdGetsNoAnswerButRuns) {
+  std::future<std::wstring> handshake;
+  auto connection = Accept(handshake);
+  TestPeer peer(Port());
+  std::u16string connect = ConnectMessage(u"vendor", u"Vendor", u"127.0.0.1").ToString();
+  connect.replace(20, 36, std::u16string(36, u' '));
+  peer.SendRaw(connect);
+  EXPECT_EQ(handshake.get(), L"");
+  peer.StartReading();
+  peer.Send(VersionMessage(2));
+  EXPECT_TRUE(peer.WaitFor<VersionAckMessage>());  // reading runs
+  EXPECT_EQ(peer.Count<ConnectResponseMessage>(), 0);
+}
+
+// A silent peer must not hold up another peer's handshake; it fails at its
+// time limit like a short CONNECT.
+TEST_F(ConnectionTest, SilentPeerDoesNotDelayOthers) {
+  std::future<std::wstring> silentHandshake;
+  Accept(silentHandshake, {/*ackTimeout=*/1500});
+  TestPeer silent(Port());
+
+  std::unique_ptr<TestPeer> prompt;
+  const auto start = std::chrono::steady_clock::now();
+  Connected(prompt, {/*ackTimeout=*/1500});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+  EXPECT_EQ(silentHandshake.wait_for(0s), std::future_status::timeout);
+
+  EXPECT_EQ(silentHandshake.get(),
+            L"ConnectMessage: Expected 137 bytes, received 0. Error code (110).");
+}
+
+// --- Receiving --------------------------------------------------------------------
+
+TEST_F(ConnectionTest, Version1XmlIsAcknowledgedThenDelivered) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  XmlDataMessage xml(u"<a/>");
+  peer->Send(xml);
+  auto ack = peer->WaitFor<XmlDataAckMessage>();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetMessageId(), xml.GetMessageId());
+  ASSERT_TRUE(listener_.WaitForMessages(1));
+  EXPECT_EQ(listener_.Messages()[0], L"<a/>");
+  EXPECT_TRUE(WaitForLog(L"Received message from Vendor: <a/>"));
+}
+
+TEST_F(ConnectionTest, VersionMessagesSetTheVersion) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  for (auto [sent, expected] : {std::pair{3, 2}, std::pair{1, 1}, std::pair{2, 2}}) {
+    VersionMessage version(sent);
+    peer->Send(version);
+    auto ack = peer->WaitFor<VersionAckMessage>();
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->GetMessageId(), version.GetMessageId());
+    EXPECT_EQ(connection->GetVersion(), expected);
+  }
+}
+
+TEST_F(ConnectionTest, Version2XmlIsDeliveredWithoutAcknowledgement) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  peer->Send(VersionMessage(2));
+  ASSERT_TRUE(peer->WaitFor<VersionAckMessage>());
+  peer->Send(XmlDataMessage(u"<b/>"));
+  peer->Send(HealthCheckMessage());
+  ASSERT_TRUE(listener_.WaitForMessages(1));
+  EXPECT_EQ(listener_.Messages()[0], L"<b/>");
+  // A VERSIONACK after them proves both were processed without a reply.
+  peer->Send(VersionMessage(2));
+  ASSERT_TRUE(peer->WaitFor<VersionAckMessage>());
+  EXPECT_EQ(peer->Count<XmlDataAckMessage>(), 0);
+  EXPECT_EQ(peer->Count<HealthCheckAckMessage>(), 0);
+}
+
+TEST_F(ConnectionTest, Version1HealthCheckIsAnswered) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  HealthCheckMessage check;
+  peer->Send(check);
+  auto ack = peer->WaitFor<HealthCheckAckMessage>();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetMessageId(), check.GetMessageId());
+}
+
+TEST_F(ConnectionTest, UnknownTypeIsReportedAndReadingGoesOn) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  peer->SendRaw(u"CVNPBDP001NOSUCHTYPE");
+  peer->Send(XmlDataMessage(u"<c/>"));
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors()[0],
+            std::make_pair(-113, std::wstring(L"Error on socket read.  Error message = "
+                                              L"\"Invalid message type provided\"")));
+  EXPECT_TRUE(listener_.WaitForMessages(1));
+}
+
+TEST_F(ConnectionTest, OversizedXmlIsAParseFailure) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  std::u16string frame = XmlDataMessage(u"<a/>").ToString();
+  frame.replace(56, 10, u"2147483647");
+  peer->SendRaw(frame.substr(0, 66));
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors()[0].first, -113);
+  EXPECT_NE(listener_.Errors()[0].second.find(L"exceeds the limit"), std::wstring::npos);
+}
+
+TEST_F(ConnectionTest, DisconnectFromPeerClosesWithoutAnswer) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  peer->Send(DisconnectMessage());
+  ASSERT_TRUE(closed_.WaitFor(1));
+  EXPECT_TRUE(peer->WaitForClose());
+  EXPECT_EQ(peer->Count<DisconnectMessage>(), 0);
+  EXPECT_TRUE(connection->IsClosed());
+  connection->Close();  // already stopped: not reported again
+  EXPECT_EQ(closed_.Count(), 1);
+}
+
+TEST_F(ConnectionTest, PeerClosingTellsTheEngineOnce) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  peer->Close();
+  ASSERT_TRUE(closed_.WaitFor(1));
+  EXPECT_EQ(closed_.Count(), 1);
+}
+
+TEST_F(ConnectionTest, TwoStopsSendOneDisconnect) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  connection->Stop(true);
+  connection->Stop(true);
+  EXPECT_TRUE(peer->WaitForClose());
+  EXPECT_EQ(peer->Count<DisconnectMessage>(), 1);
+  EXPECT_EQ(closed_.Count(), 0);  // Stop alone does not report
+}
+
+TEST_F(ConnectionTest, StopOnTheIoThreadWritesDisconnectWithoutWaiting) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/5000});
+  std::promise<std::chrono::steady_clock::duration> took;
+  boost::asio::post(*io_, [&] {
+    const auto start = std::chrono::steady_clock::now();
+    connection->Stop(true);
+    took.set_value(std::chrono::steady_clock::now() - start);
+  });
+  EXPECT_LT(took.get_future().get(), 1s);
+  EXPECT_TRUE(peer->WaitFor<DisconnectMessage>());
+  EXPECT_TRUE(peer->WaitForClose());
+}
+
+// --- Sending XML ------------------------------------------------------------------
+
+TEST_F(ConnectionTest, SendDataSucceedsOnTheMatchingAck) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  EXPECT_TRUE(connection->SendData(L"<x/>"));
+  auto xml = peer->WaitFor<XmlDataMessage>();
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(xml->GetData(), u"<x/>");
+}
+
+TEST_F(ConnectionTest, SendDataFailsWhenTheAckNeverComes) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  peer->AnswerXml(false);
+  EXPECT_FALSE(connection->SendData(L"<x/>"));
+  EXPECT_TRUE(WaitForLog(L"Message was sent but not acknowledged"));
+}
+
+TEST_F(ConnectionTest, SendDataIgnoresAnAckForAnotherMessage) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  peer->AnswerXml(false);
+  std::thread answer([&] {
+    if (peer->WaitFor<XmlDataMessage>()) peer->Send(XmlDataAckMessage(XmlDataMessage(u"other")));
+  });
+  EXPECT_FALSE(connection->SendData(L"<x/>"));
+  answer.join();
+}
+
+TEST_F(ConnectionTest, SendDataToVersion2PeerDoesNotWait) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/5000});
+  peer->AnswerXml(false);
+  peer->Send(VersionMessage(2));
+  ASSERT_TRUE(peer->WaitFor<VersionAckMessage>());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(connection->SendData(L"<x/>"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(ConnectionTest, ConcurrentSendsTakeTurns) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/5000});
+  std::vector<std::thread> senders;
+  std::atomic<int> delivered{0};
+  for (int i = 0; i < 4; ++i) {
+    senders.emplace_back([&] {
+      for (int j = 0; j < 10; ++j) delivered += connection->SendData(L"<y/>");
+    });
+  }
+  for (auto& sender : senders) sender.join();
+  EXPECT_EQ(delivered, 40);
+  EXPECT_EQ(peer->Count<XmlDataMessage>(), 40);
+}
+
+TEST_F(ConnectionTest, SendOnAClosedConnectionFails) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/5000});
+  connection->Stop(false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(connection->SendData(L"<x/>"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+// --- Health checks ----------------------------------------------------------------
+
+TEST_F(ConnectionTest, AnsweringPeerIsCheckedRepeatedly) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer, {/*ackTimeout=*/50, /*healthCheckInterval=*/20});
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(peer->WaitFor<HealthCheckMessage>());
+  EXPECT_EQ(closed_.Count(), 0);
+}
+
+TEST_F(ConnectionTest, SilentVersion1PeerIsClosed) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/100, /*healthCheckInterval=*/20});
+  peer->AnswerHealthChecks(false);
+  ASSERT_TRUE(closed_.WaitFor(1));
+  EXPECT_TRUE(peer->WaitFor<DisconnectMessage>());
+  EXPECT_TRUE(peer->WaitForClose());
+  EXPECT_TRUE(WaitForLog(L"Health check failed.  Closing Vendor"));
+  EXPECT_EQ(closed_.Count(), 1);
+}
+
+TEST_F(ConnectionTest, LateHealthAckDoesNotSaveThePeer) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer, {/*ackTimeout=*/100, /*healthCheckInterval=*/20});
+  peer->AnswerHealthChecks(false);
+  auto check = peer->WaitFor<HealthCheckMessage>();
+  ASSERT_TRUE(check);
+  ASSERT_TRUE(closed_.WaitFor(1));
+  peer->Send(HealthCheckAckMessage(*check));
+  EXPECT_TRUE(peer->WaitForClose());
+}
+
+TEST_F(ConnectionTest, Version2PeerNeverHasToAnswer) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer, {/*ackTimeout=*/50, /*healthCheckInterval=*/20});
+  peer->AnswerHealthChecks(false);
+  peer->Send(VersionMessage(2));
+  ASSERT_TRUE(peer->WaitFor<VersionAckMessage>());
+  const int before = peer->Count<HealthCheckMessage>();
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(peer->WaitFor<HealthCheckMessage>());
+  EXPECT_GE(peer->Count<HealthCheckMessage>(), before + 4);
+  EXPECT_EQ(closed_.Count(), 0);
+}
+
+TEST_F(ConnectionTest, FileConnectionSendsNoHealthChecks) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/50, /*healthCheckInterval=*/10, /*file=*/true});
+  EXPECT_FALSE(connection->GetHealthCheckCommand());
+  // Round trips on the same stream: any health check would have come first.
+  for (int i = 0; i < 5; ++i) {
+    peer->Send(VersionMessage(2));
+    ASSERT_TRUE(peer->WaitFor<VersionAckMessage>());
+    std::this_thread::sleep_for(10ms);  // several intervals pass
+  }
+  EXPECT_EQ(peer->Count<HealthCheckMessage>(), 0);
+  EXPECT_EQ(LogCount(L"Start: Starting file connection"), 0);  // debug lines are off
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

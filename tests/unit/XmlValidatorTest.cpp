@@ -1,0 +1,366 @@
+#include "xml/XmlValidator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "LoggingTestSupport.h"
+#include "engine/EngineErrors.h"
+#include "engine/Quellor.h"
+#include "platform/ModuleDirectory.h"
+#include "platform/TextConversion.h"
+#include "support/TempDir.h"
+#include "xml/DtdEntityResolver.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+using Testing::TempDir;
+
+const std::wstring kPrefix = L"XML is not valid: ";
+
+// The directory the build copies the shipped grammars into.
+std::wstring SampleGrammars() { return Platform::FromUtf8(CORVANE_BIN_DIR "/dtd"); }
+
+// The text Validate rejects `xml` with (checking the code); empty when accepted.
+std::wstring Rejection(XmlValidator& validator, const std::wstring& xml) {
+  try {
+    validator.Validate(xml);
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(kInvalidXml, e.GetCode());
+    return e.GetMessage();
+  }
+  return std::wstring();
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A message document naming `systemId` as its DTD.
+std::wstring Message(const std::wstring& content,
+                     const std::wstring& systemId = L"corvane-message.dtd",
+                     const std::wstring& declaration = L"<?xml version=\"1.0\"?>") {
+  return declaration + L"<!DOCTYPE message SYSTEM \"" + systemId + L"\">" + content;
+}
+
+const std::wstring kValidContent =
+    L"<message id=\"42\" kind=\"request\"><sender>Client</sender><subject>Hello</subject>"
+    L"<body lang=\"en\">Some text</body></message>";
+
+class XmlValidatorTest : public ::testing::Test {
+ protected:
+  XmlValidator validator_{SampleGrammars()};
+};
+
+TEST_F(XmlValidatorTest, AcceptsDocumentsConformingToTheSampleGrammar) {
+  EXPECT_EQ(L"", Rejection(validator_, Message(kValidContent)));
+  // Optional parts left out, defaulted attribute omitted.
+  EXPECT_EQ(L"", Rejection(validator_, Message(L"<message id=\"1\"><sender>s</sender><body/></message>")));
+}
+
+TEST_F(XmlValidatorTest, RejectsWellFormedDocumentWithoutGrammarAsParseError) {
+  EXPECT_EQ(kPrefix + L"parse error", Rejection(validator_, L"<message id=\"1\"><sender>s</sender><body/></message>"));
+}
+
+TEST_F(XmlValidatorTest, RejectsDocumentsViolatingTheGrammarAsParseError) {
+  const std::wstring invalid[] = {
+      L"<message><sender>s</sender><body/></message>",                 // id missing
+      L"<message id=\"1\"><body/><sender>s</sender></message>",        // wrong order
+      L"<message id=\"1\" kind=\"other\"><sender>s</sender><body/></message>",  // not in enumeration
+      L"<message id=\"1\"><sender>s</sender><body/><extra/></message>",  // undeclared element
+  };
+  for (const auto& content : invalid) {
+    EXPECT_EQ(kPrefix + L"parse error", Rejection(validator_, Message(content)))
+        << Platform::ToUtf8(content);
+  }
+}
+
+TEST_F(XmlValidatorTest, RejectsGrammarMissingFromTheDirectoryWithTheParserMessage) {
+  const std::wstring rejection = Rejection(validator_, Message(kValidContent, L"missing-grammar.dtd"));
+  EXPECT_TRUE(StartsWith(rejection, kPrefix)) << Platform::ToUtf8(rejection);
+  EXPECT_NE(std::wstring::npos, rejection.find(L"missing-grammar.dtd")) << Platform::ToUtf8(rejection);
+}
+
+TEST_F(XmlValidatorTest, RejectsMalformedTextWithTheFatalErrorMessage) {
+  const std::wstring malformed[] = {
+      Message(L"<message id=\"1\"><sender>s</sender><body>"),  // unclosed elements
+      Message(L"<message id=\"1\"><sender>s</body></message>"),  // mismatched end tag
+      L"",
+  };
+  for (const auto& xml : malformed) {
+    const std::wstring rejection = Rejection(validator_, xml);
+    EXPECT_TRUE(StartsWith(rejection, kPrefix)) << Platform::ToUtf8(xml);
+    EXPECT_GT(rejection.size(), kPrefix.size()) << Platform::ToUtf8(xml);
+    EXPECT_NE(kPrefix + L"parse error", rejection) << Platform::ToUtf8(xml);
+  }
+  // The validator is usable again after a fatal error.
+  EXPECT_EQ(L"", Rejection(validator_, Message(kValidContent)));
+}
+
+TEST_F(XmlValidatorTest, DeclaredEncodingDoesNotChangeHowTheTextIsRead) {
+  // Non-ASCII text including a character outside the basic plane (two UTF-16
+  // units): read as Latin-1, or with a length counted in wide characters, the
+  // document would be malformed.
+  const std::wstring content =
+      L"<message id=\"\u00e9\"><sender>Ren\u00e9e</sender><body>\u20ac \U0001D11E \u65e5\u672c</body></message>";
+  EXPECT_EQ(L"", Rejection(validator_, Message(content, L"corvane-message.dtd",
+                                               L"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>")));
+  EXPECT_EQ(L"", Rejection(validator_, Message(content, L"corvane-message.dtd",
+                                               L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>")));
+}
+
+TEST(XmlValidatorEncodingTest, NonAsciiValuesAreComparedAsWritten) {
+  TempDir grammars;
+  grammars.WriteFile("cafe.dtd",
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                     "<!ELEMENT order EMPTY><!ATTLIST order item (caf\xc3\xa9 | th\xc3\xa9) #REQUIRED>");
+  XmlValidator validator(grammars.WidePath());
+  const std::wstring declaration = L"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+  const std::wstring doctype = L"<!DOCTYPE order SYSTEM \"cafe.dtd\">";
+  EXPECT_EQ(L"", Rejection(validator, declaration + doctype + L"<order item=\"caf\u00e9\"/>"));
+  EXPECT_EQ(kPrefix + L"parse error",
+            Rejection(validator, declaration + doctype + L"<order item=\"cafe\"/>"));
+}
+
+TEST(XmlValidatorConstructionTest, DefaultGrammarDirectoryIsBesideTheEngineModule) {
+  XmlValidator validator;
+  EXPECT_EQ(Platform::EngineModuleDirectory() + L"/dtd", validator.GetGrammarDirectory());
+  EXPECT_EQ(L"/some/where/dtd", XmlValidator(L"/some/where/dtd/").GetGrammarDirectory());
+}
+
+TEST(XmlValidatorLoggingTest, RejectionIsLoggedVerbatimAtErrorLevel) {
+  TempDir directory;
+  directory.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=validator\npath=" +
+                                        directory.Path().string() + "\ndefaultLogLevel=ERROR\n");
+  Testing::ScopedLoggerConfiguration configuration(
+      std::make_shared<Logging::LoggerConfiguration>(directory.WidePath()));
+  XmlValidator validator(SampleGrammars());
+
+  // Format directives in the parser's message must come out as written.
+  const std::wstring rejection = Rejection(validator, Message(kValidContent, L"100%s%n%d.dtd"));
+  ASSERT_NE(std::wstring::npos, rejection.find(L"100%s%n%d.dtd")) << Platform::ToUtf8(rejection);
+
+  const auto lines = Testing::ReadLines(directory.Path() / "validator.log");
+  ASSERT_EQ(1u, lines.size());
+  const std::string expectedEnd = "Corvane::Client::XmlValidator - " + Platform::ToUtf8(rejection);
+  EXPECT_EQ(0u, lines[0].find("[ERROR]")) << lines[0];
+  ASSERT_GE(lines[0].size(), expectedEnd.size());
+  EXPECT_EQ(expectedEnd, lines[0].substr(lines[0].size() - expectedEnd.size()));
+}
+
+// Concurrency and the balance of platform initialisation.
+
+TEST_F(XmlValidatorTest, ConcurrentValidationsEachGetTheirOwnResult) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 50;
+  const std::wstring invalid = Message(L"<message id=\"1\"><body/></message>");
+  const std::wstring malformed = Message(L"<message id=\"1\"><sender>");
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        switch ((i + t) % 3) {
+          case 0:
+            if (!Rejection(validator_, Message(kValidContent)).empty()) ++wrong;
+            break;
+          case 1:
+            if (Rejection(validator_, invalid) != kPrefix + L"parse error") ++wrong;
+            break;
+          default: {
+            const std::wstring rejection = Rejection(validator_, malformed);
+            if (!StartsWith(rejection, kPrefix) || rejection == kPrefix + L"parse error") ++wrong;
+          }
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(0, wrong.load());
+}
+
+TEST(XmlValidatorLifetimeTest, ValidatorsOutliveEachOtherInEitherOrder) {
+  for (const bool firstGoesFirst : {true, false}) {
+    auto first = std::make_unique<XmlValidator>(SampleGrammars());
+    auto second = std::make_unique<XmlValidator>(SampleGrammars());
+    EXPECT_EQ(L"", Rejection(*first, Message(kValidContent)));
+    EXPECT_EQ(L"", Rejection(*second, Message(kValidContent)));
+    auto& survivor = firstGoesFirst ? second : first;
+    (firstGoesFirst ? first : second).reset();
+    EXPECT_EQ(L"", Rejection(*survivor, Message(kValidContent)));
+    EXPECT_EQ(kPrefix + L"parse error", Rejection(*survivor, L"<message/>"));
+    survivor.reset();
+  }
+  // The platform was ended with the last validator and starts again.
+  XmlValidator again(SampleGrammars());
+  EXPECT_EQ(L"", Rejection(again, Message(kValidContent)));
+}
+
+TEST(XmlValidatorLifetimeTest, ValidatorsCreatedAndDestroyedOnSeveralThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        XmlValidator validator(SampleGrammars());
+        if (!Rejection(validator, Message(kValidContent)).empty()) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(0, wrong.load());
+}
+
+// Grammars are read only from inside the grammar directory. Each case has a
+// decoy grammar outside it that would make the document valid if it were read.
+
+class XmlValidatorGrammarSafetyTest : public ::testing::Test {
+ protected:
+  XmlValidatorGrammarSafetyTest() {
+    root_.WriteFile("decoy.dtd", "<!ELEMENT decoy EMPTY>");
+    root_.WriteFile("decoy.xsd",
+                    "<?xml version=\"1.0\"?>"
+                    "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
+                    "<xs:element name=\"decoy\"/></xs:schema>");
+    root_.WriteFile("grammars/sub/placeholder.dtd", "<!ELEMENT placeholder EMPTY>");
+  }
+
+  std::wstring Root() const { return root_.WidePath(); }
+  std::wstring Grammars() const { return Root() + L"/grammars"; }
+
+  static std::wstring DoctypeNaming(const std::wstring& systemId) {
+    return L"<!DOCTYPE decoy SYSTEM \"" + systemId + L"\"><decoy/>";
+  }
+  static std::wstring ParameterEntityNaming(const std::wstring& systemId) {
+    return L"<!DOCTYPE decoy [<!ENTITY % grammar SYSTEM \"" + systemId + L"\"> %grammar;]><decoy/>";
+  }
+  static std::wstring SchemaNaming(const std::wstring& location) {
+    return L"<decoy xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           L"xsi:noNamespaceSchemaLocation=\"" + location + L"\"/>";
+  }
+
+  TempDir root_;
+};
+
+TEST_F(XmlValidatorGrammarSafetyTest, DecoysMakeTheDocumentsValidFromInsideTheDirectory) {
+  XmlValidator validator(Root());
+  EXPECT_EQ(L"", Rejection(validator, DoctypeNaming(L"decoy.dtd")));
+  EXPECT_EQ(L"", Rejection(validator, ParameterEntityNaming(L"decoy.dtd")));
+  EXPECT_EQ(L"", Rejection(validator, SchemaNaming(L"decoy.xsd")));
+}
+
+TEST_F(XmlValidatorGrammarSafetyTest, SystemIdsLeavingTheDirectoryAreRefused) {
+  XmlValidator validator(Grammars());
+  const std::wstring outside = Root() + L"/decoy.dtd";
+  const std::wstring documents[] = {
+      DoctypeNaming(L"../decoy.dtd"),
+      DoctypeNaming(L"sub/../../decoy.dtd"),
+      DoctypeNaming(outside),
+      DoctypeNaming(L"file://" + outside),
+      DoctypeNaming(L"file:" + outside),
+      ParameterEntityNaming(outside),
+      ParameterEntityNaming(L"../decoy.dtd"),
+      SchemaNaming(Root() + L"/decoy.xsd"),
+      SchemaNaming(L"../decoy.xsd"),
+  };
+  for (const auto& document : documents) {
+    const std::wstring rejection = Rejection(validator, document);
+    EXPECT_TRUE(StartsWith(rejection, kPrefix)) << Platform::ToUtf8(document);
+    EXPECT_NE(std::wstring::npos, rejection.find(L"refused")) << Platform::ToUtf8(rejection);
+  }
+}
+
+// A loopback listener that records whether anything connected to it.
+class LoopbackListener {
+ public:
+  LoopbackListener() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(socket_, 4) != 0 ||
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~LoopbackListener() { Close(); }
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+  int Port() const { return port_; }
+  /// True when a connection is waiting. Closing the listener then resets it,
+  /// so a client that connected fails at once instead of waiting for an answer.
+  bool Connected() {
+    pollfd descriptor{socket_, POLLIN, 0};
+    if (socket_ >= 0 && ::poll(&descriptor, 1, 0) > 0) {
+      Close();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  void Close() {
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = -1;
+  }
+
+  int socket_;
+  int port_ = 0;
+};
+
+TEST_F(XmlValidatorGrammarSafetyTest, UrlsAreNeverFetched) {
+  XmlValidator validator(Grammars());
+  LoopbackListener listener;
+  ASSERT_NE(0, listener.Port());
+  const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(listener.Port());
+  for (const auto& document :
+       {DoctypeNaming(url + L"/decoy.dtd"), ParameterEntityNaming(url + L"/decoy.dtd"),
+        SchemaNaming(url + L"/decoy.xsd")}) {
+    auto rejection = std::async(std::launch::async, [&] { return Rejection(validator, document); });
+    bool connected = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (rejection.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready &&
+           std::chrono::steady_clock::now() < deadline) {
+      connected = connected || listener.Connected();
+    }
+    connected = connected || listener.Connected();
+    EXPECT_FALSE(connected) << Platform::ToUtf8(document);
+    EXPECT_NE(std::wstring::npos, rejection.get().find(L"refused")) << Platform::ToUtf8(document);
+  }
+}
+
+TEST(DtdEntityResolverTest, OnlyRelativePathsWithoutParentSegmentsAreLocal) {
+  for (const auto* id : {L"corvane-message.dtd", L"sub/grammar.dtd", L"a..b.dtd", L"..dtd",
+                         L"./grammar.dtd", L"sub/na:me.dtd"}) {
+    EXPECT_TRUE(DtdEntityResolver::IsLocalSystemId(id)) << Platform::ToUtf8(id);
+  }
+  for (const auto* id : {L"", L"..", L"../x.dtd", L"a/../../x.dtd", L"a/..", L"..\\x.dtd",
+                         L"/etc/x.dtd", L"\\x.dtd", L"http://host/x.dtd", L"HTTPS://host/x.dtd",
+                         L"ftp://host/x.dtd", L"file:///x.dtd", L"file:x.dtd", L"C:\\x.dtd",
+                         L"urn:x"}) {
+    EXPECT_FALSE(DtdEntityResolver::IsLocalSystemId(id)) << Platform::ToUtf8(id);
+  }
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

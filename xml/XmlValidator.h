@@ -1,0 +1,69 @@
+#pragma once
+// Validates outgoing XML text against the grammar it names, before anything
+// reaches the network. Grammars are read only from the grammar directory
+// (see DtdEntityResolver); they are never fetched by URL.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <xercesc/util/XercesDefs.hpp>
+
+#include "logging/Logger.h"
+
+XERCES_CPP_NAMESPACE_BEGIN
+class SAX2XMLReader;
+XERCES_CPP_NAMESPACE_END
+
+namespace Corvane {
+namespace Client {
+
+/// A validating SAX2 parser with its own initialisation of the Xerces
+/// platform. Validation is always on: a document must name its grammar
+/// (a DOCTYPE with a DTD, or a schema), and every validation reads its
+/// grammar afresh (nothing is cached between documents).
+///
+/// Lifetime: each validator holds one initialisation of the Xerces platform
+/// from construction to destruction; any number of validators may exist at
+/// once and be destroyed in any order. Constructing and destroying validators
+/// is safe from any thread (the platform calls are serialised process-wide).
+///
+/// Thread-safety: Validate may be called from any thread; calls on one
+/// validator are serialised by its lock.
+class XmlValidator {
+ public:
+  /// Grammars from `EngineModuleDirectory() + "/dtd"`.
+  /// Throws QuellorException(kInvalidXml) with "Failed to intialize the
+  /// parser: " and the Xerces message when the platform cannot be initialised.
+  XmlValidator();
+  /// Grammars from `grammarDirectory` (a trailing '/' is ignored). Throws as
+  /// the default constructor.
+  explicit XmlValidator(std::wstring grammarDirectory);
+  /// Deletes the reader, then ends this validator's platform initialisation.
+  /// Never throws: a termination failure is logged at error level as
+  /// "Failed to terminate the parser: " and the Xerces message.
+  virtual ~XmlValidator();
+  XmlValidator(const XmlValidator&) = delete;
+  XmlValidator& operator=(const XmlValidator&) = delete;
+
+  /// Returns when `xml` is well-formed and valid against the grammar it names.
+  /// Otherwise logs "XML is not valid: " and the reason at error level and
+  /// throws QuellorException with that text and kInvalidXml. The reason is the
+  /// parser's message for a fatal error (malformed text, unreadable or refused
+  /// grammar), or "parse error" when the parser only counted validity errors.
+  /// The text is read as the UTF-16 form of the wide string whatever encoding
+  /// its XML declaration names.
+  void Validate(const std::wstring& xml);
+
+  /// The directory grammars are read from, without a trailing '/'.
+  const std::wstring& GetGrammarDirectory() const { return grammar_directory_; }
+
+ private:
+  std::shared_ptr<Logging::Logger> logger_;
+  std::wstring grammar_directory_;
+  std::unique_ptr<xercesc::SAX2XMLReader> reader_;
+  std::mutex lock_;
+};
+
+}  // namespace Client
+}  // namespace Corvane

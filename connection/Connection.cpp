@@ -58,7 +58,8 @@ Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
       handshake_timer_(*io_context_) {}
 
 Connection::~Connection() {
-  if (!stopped_) Stop(true);
+  // A connection prepared for an accept that never came has nothing to stop.
+  if (!stopped_ && socket_->IsOpen()) Stop(true);
   connection_listener_ = nullptr;
 }
 

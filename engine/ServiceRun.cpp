@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "engine/MulticastServer.h"
+
 namespace Corvane {
 namespace Client {
 
@@ -50,6 +52,28 @@ void ServiceRun::Shutdown() {
 bool ServiceRun::IsShutDown() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return shut_down_;
+}
+
+void ServiceRun::SetMulticastServer(std::shared_ptr<MulticastServer> server) {
+  multicast_server_ = std::move(server);
+}
+
+bool ServiceRun::IsHailing() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !shut_down_ && multicast_server_ && multicast_server_->IsHailing();
+}
+
+void ServiceRun::MarkSetUp() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_up_ = true;
+  }
+  set_up_changed_.notify_all();
+}
+
+bool ServiceRun::WaitForSetUp(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return set_up_changed_.wait_for(lock, timeout, [this] { return set_up_; });
 }
 
 bool ServiceRun::WaitForExit(std::chrono::milliseconds timeout) {

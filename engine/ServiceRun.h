@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
@@ -26,6 +27,8 @@ namespace Client {
 /// them whoever releases them last.
 ///
 /// Thread-safety: all members may be called from any thread.
+class MulticastServer;
+
 class ServiceRun {
  public:
   explicit ServiceRun(EngineSettings settings);
@@ -54,6 +57,17 @@ class ServiceRun {
   void Shutdown();
   bool IsShutDown() const;
 
+  /// The run's hailing sender, for IsHailing. Set from a RunUnlessShutDown step.
+  void SetMulticastServer(std::shared_ptr<MulticastServer> server);
+  /// True while the run's hailing sender reports hailing.
+  bool IsHailing() const;
+
+  /// Called by the service thread once its servers are listening, or have
+  /// failed to. Idempotent.
+  void MarkSetUp();
+  /// Waits at most `timeout` for MarkSetUp; true when it came.
+  bool WaitForSetUp(std::chrono::milliseconds timeout);
+
   /// Waits at most `timeout` for the service thread to end; true when it has.
   bool WaitForExit(std::chrono::milliseconds timeout);
   bool HasExited();
@@ -66,8 +80,11 @@ class ServiceRun {
   std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
       work_guard_;
 
-  mutable std::mutex mutex_;  // guards shut_down_, work_guard_, shutdown_actions_
+  mutable std::mutex mutex_;  // guards the fields below up to the thread
   bool shut_down_ = false;
+  std::shared_ptr<MulticastServer> multicast_server_;
+  bool set_up_ = false;
+  std::condition_variable set_up_changed_;
   std::vector<std::function<void()>> shutdown_actions_;
 
   std::thread thread_;

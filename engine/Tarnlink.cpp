@@ -3,12 +3,19 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include <boost/asio/post.hpp>
+
+#include "connection/Connection.h"
 #include "engine/EngineErrors.h"
+#include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
+#include "engine/SocketServer.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
+#include "platform/UserLanguage.h"
+#include "xml/XmlValidator.h"
 
 namespace Corvane {
 namespace Client {
@@ -19,6 +26,9 @@ namespace {
 
 // How long Stop waits for the service thread before going on without it.
 constexpr std::chrono::milliseconds kServiceThreadWait(500);
+// How long Start waits for the service thread to open its ports, so that a
+// host can connect as soon as Start returns.
+constexpr std::chrono::milliseconds kSetUpWait(5000);
 
 }  // namespace
 
@@ -26,7 +36,9 @@ Tarnlink::Tarnlink() : Tarnlink(Platform::EngineModuleDirectory()) {}
 
 Tarnlink::Tarnlink(std::wstring moduleDirectory)
     : module_directory_(std::move(moduleDirectory)),
-      logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")) {
+      logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
+      language_(Platform::UserLanguage()),
+      validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")) {
   settings_.FileDirectory = module_directory_ + L"/files";
 }
 
@@ -88,6 +100,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
   started_ = true;
   run->Launch([this, run] { RunServiceThread(run); });
+  run->WaitForSetUp(kSetUpWait);
   logger_->Log(LogLevel::Debug, L"Tarnlink::Start finished starting service thread");
 }
 
@@ -103,14 +116,14 @@ void Tarnlink::ClearTempDirectory() {
 void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
   auto& io = *run->GetIoContext();
   try {
-    logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
-    logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting socket_server");
-    logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting file_server");
+    StartServers(run);
+    run->MarkSetUp();
     logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting io_service");
     logger_->Log(LogLevel::Info, L"Start - starting io_service");
     io.run();
     logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread complete");
   } catch (const std::exception& e) {
+    run->MarkSetUp();
     ReportServiceFailure(e.what());
     StopRun(run.get());
   }
@@ -127,6 +140,146 @@ void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
   }
   std::lock_guard<std::mutex> lock(run_mutex_);
   if (current_run_ == run) started_ = false;
+}
+
+void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
+  const EngineSettings& settings = run->GetSettings();
+  const auto& io = run->GetIoContext();
+  // Each server is installed only while the run is not shut down, and
+  // registered for its Shutdown, so a Stop that comes during this set-up
+  // leaves nothing listening or hailing.
+  logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
+  if (settings.UsingHailingServer) {
+    try {
+      run->RunUnlessShutDown([&] {
+        auto server = std::make_shared<MulticastServer>(
+            io, settings.GroupAddress, settings.GroupPort, settings.ServerPort,
+            settings.ApplicationName, settings.ApplicationId, settings.HailingInterval);
+        server->Start();
+        run->SetMulticastServer(server);
+        run->OnShutdown([server] { server->Stop(); });
+      });
+    } catch (const std::exception& e) {
+      logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread setup multicast server failed: %ls",
+                   Platform::FromUtf8(e.what()).c_str());
+      throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
+    }
+  }
+  for (const bool fileKind : {false, true}) {
+    logger_->Log(LogLevel::Debug, fileKind ? L"Tarnlink::RunServiceThread starting file_server"
+                                           : L"Tarnlink::RunServiceThread starting socket_server");
+    const ServiceRun* runPointer = run.get();
+    run->RunUnlessShutDown([&] {
+      auto server = std::make_shared<SocketServer>(
+          io, fileKind ? settings.FilePort : settings.ServerPort,
+          [this, runPointer, fileKind] { return CreateConnection(*runPointer, fileKind); },
+          [this, weakRun = std::weak_ptr<ServiceRun>(run)](
+              const std::shared_ptr<Connection>& connection) {
+            if (const auto currentRun = weakRun.lock()) HandleNewConnection(currentRun, connection);
+          });
+      server->Start();
+      run->OnShutdown([server] { server->Stop(); });
+    });
+  }
+}
+
+std::shared_ptr<Connection> Tarnlink::CreateConnection(const ServiceRun& run, bool fileKind) {
+  const EngineSettings& settings = run.GetSettings();
+  return std::make_shared<Connection>(run.GetIoContext(), listener_, settings.ApplicationId,
+                                      settings.ApplicationName, language_, this,
+                                      settings.AckTimeout, settings.HealthCheckInterval,
+                                      settings.FilePort, settings.FileDirectory, fileKind);
+}
+
+void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
+                                   const std::shared_ptr<Connection>& connection) {
+  {
+    std::lock_guard<std::mutex> lock(applications_mutex_);
+    handshaking_.push_back(connection);
+  }
+  // The handshake runs asynchronously; a slow peer holds up nobody else. The
+  // handler holds the run only weakly: a run never keeps itself alive.
+  connection->Start([this, weakRun = std::weak_ptr<ServiceRun>(run)](
+                        const std::shared_ptr<Connection>& started,
+                        const std::exception_ptr& failure) {
+    if (const auto currentRun = weakRun.lock()) OnHandshakeDone(*currentRun, started, failure);
+  });
+}
+
+void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
+                               const std::exception_ptr& failure) {
+  {
+    std::lock_guard<std::mutex> lock(applications_mutex_);
+    handshaking_.remove(connection);
+  }
+  if (failure) {
+    std::wstring reason;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const wexception& e) {
+      reason = e.GetMessage();
+    } catch (const std::exception& e) {
+      reason = Platform::FromUtf8(e.what());
+    }
+    const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
+    listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
+    logger_->Log(LogLevel::Error, L"%ls", text.c_str());
+    return;  // released here: its destructor says DISCONNECT and closes
+  }
+  if (run.IsShutDown()) {
+    connection->Stop(true);  // the engine stopped during the handshake
+    return;
+  }
+  if (connection->IsFileConnection()) {
+    std::lock_guard<std::mutex> lock(applications_mutex_);
+    file_connections_.push_back(connection);
+    return;
+  }
+  RemoveApplicationByClientId(connection->GetId());
+  AddApplication(connection);
+}
+
+void Tarnlink::AddApplication(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard<std::mutex> lock(applications_mutex_);
+  applications_.push_back(connection);
+  logger_->Log(LogLevel::Info, L"Application %ls has connected.", connection->GetName().c_str());
+}
+
+void Tarnlink::RemoveApplicationByClientId(const std::wstring& id) {
+  std::lock_guard<std::mutex> lock(applications_mutex_);
+  for (auto it = applications_.begin(); it != applications_.end(); ++it) {
+    if ((*it)->GetId() != id) continue;
+    try {
+      // On the service thread Stop does not wait: the DISCONNECT goes out and
+      // the stream closes behind it.
+      (*it)->Stop(true);
+    } catch (const std::exception& e) {
+      logger_->Log(LogLevel::Debug,
+                   L"RemoveApplicationByClientId::An attempt to stop a connection already in the "
+                   L"list failed.  Error is \"%ls\"",
+                   Platform::FromUtf8(e.what()).c_str());
+      return;
+    }
+    applications_.erase(it);
+    return;
+  }
+}
+
+void Tarnlink::ConnectionClosed(std::shared_ptr<Connection> connection) {
+  auto io = connection->GetIoContext();
+  boost::asio::post(*io, [this, connection = std::move(connection)] { RemoveApplication(connection); });
+}
+
+void Tarnlink::RemoveApplication(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard<std::mutex> lock(applications_mutex_);
+  auto& list = connection->IsFileConnection() ? file_connections_ : applications_;
+  const auto it = std::find(list.begin(), list.end(), connection);
+  if (it == list.end()) {
+    logger_->Log(LogLevel::Error, L"RemoveApplication: Connection not found in connection list");
+    return;
+  }
+  logger_->Log(LogLevel::Info, L"Application %ls has disconnected.", connection->GetName().c_str());
+  list.erase(it);
 }
 
 void Tarnlink::ReportServiceFailure(const std::string& text) {
@@ -150,6 +303,7 @@ void Tarnlink::StopRun(const ServiceRun* which) {
   logger_->Log(LogLevel::Debug, L"Stop - service_thread is %ls", run ? L"not null" : L"null");
   if (!run) return;
 
+  StopConnections();
   run->Shutdown();
   logger_->Log(LogLevel::Info, L"Stop - Waiting for service_thread shutdown");
   if (!run->IsServiceThread()) run->WaitForExit(kServiceThreadWait);
@@ -176,10 +330,24 @@ void Tarnlink::ReapFinishedRuns() {
   }
 }
 
+void Tarnlink::StopConnections() {
+  // Stopped outside the lock: each Stop waits for its DISCONNECT to be
+  // written, which needs the service thread, which may need the lock.
+  std::vector<std::shared_ptr<Connection>> connections;
+  {
+    std::lock_guard<std::mutex> lock(applications_mutex_);
+    connections.insert(connections.end(), applications_.begin(), applications_.end());
+    connections.insert(connections.end(), file_connections_.begin(), file_connections_.end());
+    connections.insert(connections.end(), handshaking_.begin(), handshaking_.end());
+  }
+  for (const auto& connection : connections) connection->Stop(true);
+}
+
 void Tarnlink::ClearConnections() {
   std::lock_guard<std::mutex> lock(applications_mutex_);
   applications_.clear();
   file_connections_.clear();
+  handshaking_.clear();
 }
 
 bool Tarnlink::IsStarted() { return started_; }
@@ -188,19 +356,47 @@ void Tarnlink::SetListener(QuellorListener* listener) { listener_->Set(listener)
 
 void Tarnlink::ClearListener() { listener_->Clear(); }
 
-bool Tarnlink::IsHailing() { return false; }
+bool Tarnlink::IsHailing() {
+  std::lock_guard<std::mutex> lock(run_mutex_);
+  return current_run_ && current_run_->IsHailing();
+}
 
-void Tarnlink::SendData(const std::wstring& /*xml*/) {
-  std::lock_guard<std::mutex> lock(applications_mutex_);
-  if (applications_.empty()) {
+void Tarnlink::SendData(const std::wstring& xml) {
+  std::lock_guard<std::mutex> fanOut(send_mutex_);
+  std::vector<std::shared_ptr<Connection>> applications;
+  {
+    std::lock_guard<std::mutex> lock(applications_mutex_);
+    applications.assign(applications_.begin(), applications_.end());
+  }
+  if (applications.empty()) {
     throw QuellorException(L"No applications currently connected", kNoApplications);
+  }
+  if (logger_->IsInfo()) {
+    logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
+  }
+  validator_->Validate(xml);
+
+  bool delivered = false;
+  std::vector<std::shared_ptr<Connection>> failed;
+  for (const auto& connection : applications) {
+    if (connection->SendData(xml)) {
+      delivered = true;
+    } else {
+      connection->Stop(true);
+      failed.push_back(connection);
+    }
+  }
+  for (const auto& connection : failed) RemoveApplication(connection);
+  if (!delivered) {
+    logger_->Log(LogLevel::Error, L"Send message failed.");
+    throw QuellorException(L"Failed to send message", kSendFailed);
   }
 }
 
 std::shared_ptr<ClientApplicationList> Tarnlink::GetApplications() {
   auto list = std::make_shared<ClientApplicationList>();
   std::lock_guard<std::mutex> lock(applications_mutex_);
-  *list = applications_;
+  list->assign(applications_.begin(), applications_.end());
   return list;
 }
 

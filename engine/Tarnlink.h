@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "connection/ConnectionListener.h"
 #include "engine/EngineSettings.h"
 #include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
@@ -16,16 +17,20 @@ class Logger;
 }
 namespace Client {
 
+class Connection;
 class ServiceRun;
+class XmlValidator;
 
 /// The engine behind the Quellor interface: its settings, lifecycle and
 /// service thread, and the lists of connected applications.
 ///
 /// Host threads call the Quellor operations; one service thread per run
-/// executes every asynchronous handler. Start and Stop are serialised; Stop
-/// may also be called from the service thread (a listener callback, or the
-/// run's own failure).
-class Tarnlink : public Quellor {
+/// executes every asynchronous handler (accepts, hailing, connection reads and
+/// writes, health checks, posted removals). Start and Stop are serialised;
+/// Stop may also be called from the service thread (a listener callback, or
+/// the run's own failure). The service thread never waits on a lock that a
+/// host thread holds across a network wait.
+class Tarnlink : public Quellor, public ConnectionListener {
  public:
   /// `moduleDirectory` is where the temporary directory and the default file
   /// directory live: the engine library's own directory in production.
@@ -51,6 +56,9 @@ class Tarnlink : public Quellor {
   void SendData(const std::wstring& xml) override;
   std::shared_ptr<ClientApplicationList> GetApplications() override;
 
+  /// Posts the removal of an ended connection to its service thread.
+  void ConnectionClosed(std::shared_ptr<Connection> connection) override;
+
   /// The settings as the last Start stored them (for diagnostics and tests;
   /// call from the thread that calls Start).
   const EngineSettings& GetSettings() const { return settings_; }
@@ -59,6 +67,15 @@ class Tarnlink : public Quellor {
 
  private:
   void RunServiceThread(const std::shared_ptr<ServiceRun>& run);
+  void StartServers(const std::shared_ptr<ServiceRun>& run);
+  std::shared_ptr<Connection> CreateConnection(const ServiceRun& run, bool fileKind);
+  void HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
+                           const std::shared_ptr<Connection>& connection);
+  void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
+                       const std::exception_ptr& failure);
+  void AddApplication(const std::shared_ptr<Connection>& connection);
+  void RemoveApplicationByClientId(const std::wstring& id);
+  void RemoveApplication(const std::shared_ptr<Connection>& connection);
   void ReportServiceFailure(const std::string& text);
   /// Stops `run` when it is still the current one, or the current run when
   /// `run` is null.
@@ -82,9 +99,17 @@ class Tarnlink : public Quellor {
   std::shared_ptr<ServiceRun> current_run_;
   std::vector<std::shared_ptr<ServiceRun>> retired_runs_;
 
-  std::mutex applications_mutex_;  // guards both lists
-  ClientApplicationList applications_;
-  ClientApplicationList file_connections_;
+  const std::wstring language_;
+  const std::shared_ptr<XmlValidator> validator_;
+
+  // Serialises SendData fan-outs. The application lists are only copied under
+  // applications_mutex_, never held across a send, so registrations and
+  // removals on the service thread go on while a fan-out waits.
+  std::mutex send_mutex_;
+  std::mutex applications_mutex_;  // guards the three lists below
+  std::list<std::shared_ptr<Connection>> applications_;
+  std::list<std::shared_ptr<Connection>> file_connections_;
+  std::list<std::shared_ptr<Connection>> handshaking_;  // accepted, handshake not done
 };
 
 }  // namespace Client

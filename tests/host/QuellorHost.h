@@ -16,11 +16,16 @@ namespace Testing {
 
 class QuellorHost {
  public:
-  /// Copies build/bin/Quellor.so into `moduleDirectory` and loads it from there.
+  /// Copies build/bin/Quellor.so and its dtd directory into `moduleDirectory`
+  /// and loads the library from there.
   explicit QuellorHost(const std::filesystem::path& moduleDirectory) {
     const auto library = moduleDirectory / "Quellor.so";
-    std::filesystem::copy_file(std::filesystem::path(CORVANE_BIN_DIR) / "Quellor.so", library,
+    const std::filesystem::path bin(CORVANE_BIN_DIR);
+    std::filesystem::copy_file(bin / "Quellor.so", library,
                                std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy(bin / "dtd", moduleDirectory / "dtd",
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
     handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) throw std::runtime_error(dlerror());
   }

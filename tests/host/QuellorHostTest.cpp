@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "QuellorHost.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 
 namespace Corvane {
@@ -26,7 +27,7 @@ class QuellorHostTest : public ::testing::Test {
 
   void Start(int groupPort = 45599) {
     host_->Get<Methods::Start>("Start")(engine_, L"client-id", L"Client", L"239.1.2.3", groupPort,
-                                        45500, 15000, false, 30000, 60000, 45501,
+                                        FreeTcpPort(), 15000, false, 30000, 60000, FreeTcpPort(),
                                         (module_.Path() / "files").wstring());
   }
 
@@ -112,7 +113,7 @@ TEST_F(QuellorHostTest, LogFileBesideTheLibraryShowsStartAndStop) {
   host_->Get<Methods::Stop>("Stop")(engine_);
   const std::string log = ReadFile(module_.Path() / "Engine.log");
   const std::regex line(
-      R"(\[(DEBUG|INFO)\] \d{4}-\d{2}-\d{2}:\d{2}:\d{2}:\d{2}\.[ \d]{3}[-\d]\d{4} Corvane::Client::Tarnlink - )");
+      R"(\[(DEBUG|INFO)\] \d{4}-\d{2}-\d{2}:\d{2}:\d{2}:\d{2}\.[ \d]{3}[-\d]\d{4} Corvane::Client::\w+ - )");
   for (const char* text :
        {"Tarnlink::Start clearing the temp directory", "Tarnlink::Start starting service thread",
         "Tarnlink::Start finished starting service thread", "Start - starting io_service",

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TextConversion.h"
+#include "support/FreePort.h"
 #include "support/TempDir.h"
 
 namespace Corvane {
@@ -27,8 +28,8 @@ class TarnlinkTest : public ::testing::Test {
   TarnlinkTest() : engine_(module_.WidePath()) {}
 
   void StartEngine(int groupPort = 45599) {
-    engine_.Start(L"client-id", L"Client", L"239.1.2.3", groupPort, 45500, 15000, false, 30000,
-                  60000, 45501, (module_.Path() / "files").wstring());
+    engine_.Start(L"client-id", L"Client", L"239.1.2.3", groupPort, Testing::FreeTcpPort(), 15000,
+                  false, 30000, 60000, Testing::FreeTcpPort(), (module_.Path() / "files").wstring());
   }
 
   TempDir module_;
@@ -110,6 +111,8 @@ TEST_F(TarnlinkTest, SendDataWithoutApplicationsFails) {
 // A host that starts and stops in quick succession must leave no thread
 // behind, and each Start must work.
 TEST_F(TarnlinkTest, QuickStartStopCyclesLeaveNothingRunning) {
+  StartEngine();
+  engine_.Stop();
   const std::size_t threadsBefore = ThreadCount();
   for (int i = 0; i < 50; ++i) {
     StartEngine();
@@ -125,11 +128,13 @@ TEST_F(TarnlinkTest, QuickStartStopCyclesLeaveNothingRunning) {
 }
 
 TEST_F(TarnlinkTest, DestroyingAStartedEngineStopsIt) {
+  StartEngine();  // threads a sanitizer runtime starts at the first thread
+  engine_.Stop();
   const std::size_t threadsBefore = ThreadCount();
   {
     Tarnlink engine(module_.WidePath());
-    engine.Start(L"id", L"name", L"239.1.2.3", 45599, 45500, 15000, false, 30000, 60000, 45501,
-                 module_.WidePath());
+    engine.Start(L"id", L"name", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false, 30000,
+                 60000, Testing::FreeTcpPort(), module_.WidePath());
     EXPECT_TRUE(engine.IsStarted());
   }
   EXPECT_EQ(ThreadCount(), threadsBefore);

@@ -1,0 +1,94 @@
+#include "engine/SocketServer.h"
+
+#include <boost/asio/post.hpp>
+
+#include "connection/Connection.h"
+#include "errors/DescribeError.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using boost::asio::ip::tcp;
+
+SocketServer::SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
+                           ConnectionFactory create, ConnectionHandler handle)
+    : io_context_(std::move(ioContext)),
+      port_(port),
+      create_(std::move(create)),
+      handle_(std::move(handle)),
+      retry_timer_(*io_context_),
+      logger_(Logging::CreateLogger(L"Corvane::Client::SocketServer")) {}
+
+SocketServer::~SocketServer() = default;
+
+void SocketServer::Start() {
+  Listen();
+  StartAccept();
+}
+
+void SocketServer::Listen() {
+  auto acceptor = std::make_shared<tcp::acceptor>(*io_context_);
+  const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port_));
+  acceptor->open(endpoint.protocol());
+  acceptor->set_option(tcp::acceptor::reuse_address(true));
+  acceptor->bind(endpoint);
+  acceptor->listen(boost::asio::socket_base::max_listen_connections);
+  acceptor_ = std::move(acceptor);
+}
+
+void SocketServer::StartAccept() {
+  const std::shared_ptr<Connection> connection = create_();
+  // The handler keeps the acceptor too: Stop releases it while the accept is
+  // still pending.
+  acceptor_->async_accept(connection->GetStream(),
+                          [self = shared_from_this(), connection,
+                           acceptor = acceptor_](const boost::system::error_code& error) {
+                            self->HandleAccept(connection, error);
+                          });
+}
+
+void SocketServer::HandleAccept(const std::shared_ptr<Connection>& connection,
+                                const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted || stopped_) return;
+  if (error) {
+    logger_->Log(LogLevel::Error, L"An attempted socket connection failed with error %ls",
+                 Platform::FromUtf8(DescribeError(error)).c_str());
+    CloseAcceptor();
+    retry_timer_.expires_after(kRetryDelay);
+    retry_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
+      if (waitError || self->stopped_) return;
+      self->Start();  // a failure to listen again ends the engine's run
+    });
+    return;
+  }
+  // Frames are small and answered at once: never hold one back for Nagle.
+  boost::system::error_code ignored;
+  connection->GetStream().set_option(tcp::no_delay(true), ignored);
+  handle_(connection);
+  StartAccept();
+}
+
+void SocketServer::Stop() {
+  boost::asio::post(*io_context_, [self = shared_from_this()] {
+    self->stopped_ = true;
+    self->retry_timer_.cancel();
+    self->CloseAcceptor();
+  });
+}
+
+void SocketServer::CloseAcceptor() {
+  if (!acceptor_) return;
+  boost::system::error_code error;
+  if (acceptor_->is_open()) acceptor_->close(error);
+  if (error) {
+    logger_->Log(LogLevel::Error, L"Error occured closing socket server %ls",
+                 Platform::FromUtf8(DescribeError(error)).c_str());
+  }
+  acceptor_.reset();
+}
+
+}  // namespace Client
+}  // namespace Corvane

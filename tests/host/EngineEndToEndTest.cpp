@@ -1,0 +1,332 @@
+// The engine end to end: loaded as a host loads it, hailing inside the test's
+// private network namespace, and vendor applications played by test peers on
+// loopback.
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "QuellorHost.h"
+#include "platform/TextConversion.h"
+#include "protocol/DisconnectMessage.h"
+#include "protocol/XmlDataAckMessage.h"
+#include "protocol/XmlDataMessage.h"
+#include "support/FreePort.h"
+#include "support/RecordingListener.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Testing {
+namespace {
+
+namespace Methods = Client::QuellorMethods;
+using Client::QuellorException;
+using namespace std::chrono_literals;
+
+const std::wstring kValidXml =
+    L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
+    L"<message id=\"m1\"><sender>client</sender><body>hello</body></message>";
+
+// Receives the HAIL datagrams sent to a group on the loopback interface.
+class HailReceiver {
+ public:
+  HailReceiver(const std::string& group, int port) : socket_(io_) {
+    using namespace boost::asio::ip;
+    socket_.open(udp::v4());
+    socket_.set_option(udp::socket::reuse_address(true));
+    socket_.bind(udp::endpoint(address_v4::any(), static_cast<unsigned short>(port)));
+    socket_.set_option(multicast::join_group(make_address_v4(group), address_v4::loopback()));
+  }
+
+  /// The next datagram's bytes; empty after `timeout`.
+  std::string Receive(std::chrono::milliseconds timeout = 3s) {
+    std::string datagram(2048, '\0');
+    std::size_t size = 0;
+    bool done = false;
+    socket_.async_receive(boost::asio::buffer(datagram),
+                          [&](const boost::system::error_code& error, std::size_t n) {
+                            if (!error) size = n;
+                            done = true;
+                          });
+    io_.restart();
+    io_.run_for(timeout);
+    if (!done) {
+      socket_.cancel();
+      io_.restart();
+      io_.run();
+    }
+    datagram.resize(size);
+    return datagram;
+  }
+
+ private:
+  boost::asio::io_context io_;
+  boost::asio::ip::udp::socket socket_;
+};
+
+struct EngineOptions {
+  bool hailing = false;
+  int hailingInterval = 100;
+  int ackTimeout = 1000;
+  int healthCheckInterval = 60000;
+};
+
+class EngineEndToEndTest : public ::testing::Test {
+ protected:
+  EngineEndToEndTest() {
+    module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\ndefaultLogLevel=INFO\n");
+    host_ = std::make_unique<QuellorHost>(module_.Path());
+    engine_ = host_->GetConnector();
+    host_->Get<Methods::SetListener>("SetListener")(engine_, &listener_);
+  }
+
+  ~EngineEndToEndTest() override {
+    peers_.clear();
+    Stop();
+    host_->Get<Methods::ClearListener>("ClearListener")(engine_);
+  }
+
+  void Start(EngineOptions options = {}) {
+    server_port_ = FreeTcpPort();
+    file_port_ = FreeTcpPort();
+    group_port_ = FreeUdpPort();
+    host_->Get<Methods::Start>("Start")(
+        engine_, L"client-app-id", L"Client App", L"239.255.1.2", group_port_, server_port_,
+        options.hailingInterval, options.hailing, options.ackTimeout, options.healthCheckInterval,
+        file_port_, (module_.Path() / "files").wstring());
+  }
+  void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }
+  bool IsStarted() { return host_->Get<Methods::IsStarted>("IsStarted")(engine_); }
+  void SendData(const std::wstring& xml) { host_->Get<Methods::SendData>("SendData")(engine_, xml); }
+  std::shared_ptr<Client::ClientApplicationList> Applications() {
+    return host_->Get<Methods::GetApplications>("GetApplications")(engine_);
+  }
+  std::vector<std::wstring> ApplicationIds() {
+    std::vector<std::wstring> ids;
+    const auto applications = Applications();
+    for (const auto& application : *applications) ids.push_back(application->GetId());
+    return ids;
+  }
+  // Waits until the list of application ids equals `expected`.
+  bool WaitForApplications(const std::vector<std::wstring>& expected) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (ApplicationIds() != expected) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  TestPeer& Connect(const std::u16string& id, const std::u16string& name = u"Vendor",
+                    int port = 0) {
+    peers_.push_back(std::make_unique<TestPeer>(port ? port : server_port_));
+    EXPECT_TRUE(peers_.back()->HandShake(id, name));
+    return *peers_.back();
+  }
+
+  // The failure's code and text, or {0, ""} when `operation` did not throw.
+  template <typename F>
+  std::pair<int, std::wstring> Failure(F&& operation) {
+    try {
+      operation();
+    } catch (const QuellorException& e) {
+      return {e.GetCode(), e.GetMessage()};
+    }
+    return {0, L""};
+  }
+
+  std::string Log() { return ReadFile(module_.Path() / "Engine.log"); }
+  bool WaitForLog(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (Log().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  TempDir module_;
+  std::unique_ptr<QuellorHost> host_;
+  Client::Quellor* engine_ = nullptr;
+  RecordingListener listener_;
+  std::vector<std::unique_ptr<TestPeer>> peers_;
+  int server_port_ = 0;
+  int file_port_ = 0;
+  int group_port_ = 0;
+};
+
+TEST_F(EngineEndToEndTest, HailsAtOnceAndThenAtTheInterval) {
+  const int groupPort = FreeUdpPort();
+  HailReceiver hails("239.255.1.2", groupPort);
+  server_port_ = FreeTcpPort();
+  host_->Get<Methods::Start>("Start")(engine_, L"client-app-id", L"Client App", L"239.255.1.2",
+                                      groupPort, server_port_, 150, true, 1000, 60000,
+                                      FreeTcpPort(), (module_.Path() / "files").wstring());
+  const auto start = std::chrono::steady_clock::now();
+  const std::string first = hails.Receive();
+  ASSERT_EQ(first.size(), 152u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  std::u16string text(reinterpret_cast<const char16_t*>(first.data()), 76);
+  EXPECT_EQ(text.substr(0, 20), u"CVNPBDP001HAIL      ");
+  EXPECT_EQ(text.substr(35, 5), Platform::ToUtf16(std::to_wstring(100000 + server_port_)).substr(1));
+  EXPECT_EQ(text.substr(40), u"client-app-id                       ");
+  EXPECT_TRUE(host_->Get<Methods::IsHailing>("IsHailing")(engine_));
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(hails.Receive(), first);
+  EXPECT_EQ(hails.Receive(), first);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, 250ms);  // two intervals
+  Stop();
+  EXPECT_FALSE(host_->Get<Methods::IsHailing>("IsHailing")(engine_));
+}
+
+TEST_F(EngineEndToEndTest, ApplicationConnectsAndIsListed) {
+  Start();
+  TestPeer& peer = Connect(u"vendor-1", u"Vendor One");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1"}));
+  auto applications = Applications();
+  auto application = applications->front();
+  EXPECT_EQ(application->GetName(), L"Vendor One");
+  EXPECT_EQ(application->GetAddress(), L"127.0.0.1");
+  EXPECT_EQ(application->GetVersion(), 1);
+  EXPECT_TRUE(WaitForLog("Application Vendor One has connected."));
+
+  // The list is a snapshot that outlives the application.
+  peer.Close();
+  ASSERT_TRUE(WaitForApplications({}));
+  EXPECT_TRUE(WaitForLog("Application Vendor One has disconnected."));
+  EXPECT_EQ(application->GetId(), L"vendor-1");
+}
+
+TEST_F(EngineEndToEndTest, XmlGoesBothWays) {
+  Start();
+  TestPeer& peer = Connect(u"vendor-1");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1"}));
+  SendData(kValidXml);
+  auto xml = peer.WaitFor<Client::XmlDataMessage>();
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(xml->GetData(), Platform::ToUtf16(kValidXml));
+
+  Client::XmlDataMessage incoming(u"<from-vendor/>");
+  peer.Send(incoming);
+  auto ack = peer.WaitFor<Client::XmlDataAckMessage>();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetMessageId(), incoming.GetMessageId());
+  ASSERT_TRUE(listener_.WaitForMessages(1));
+  EXPECT_EQ(listener_.Messages()[0], L"<from-vendor/>");
+}
+
+TEST_F(EngineEndToEndTest, SameIdReplacesTheOlderConnection) {
+  Start();
+  TestPeer& first = Connect(u"vendor-1");
+  Connect(u"vendor-2");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1", L"vendor-2"}));
+  Connect(u"vendor-1");
+  ASSERT_TRUE(WaitForApplications({L"vendor-2", L"vendor-1"}));
+  EXPECT_TRUE(first.WaitFor<Client::DisconnectMessage>());
+  EXPECT_TRUE(first.WaitForClose());
+}
+
+TEST_F(EngineEndToEndTest, SilentApplicationIsDroppedAndTheOtherServed) {
+  Start({/*hailing=*/false, 100, /*ackTimeout=*/300});
+  TestPeer& silent = Connect(u"silent");
+  TestPeer& answering = Connect(u"answering");
+  ASSERT_TRUE(WaitForApplications({L"silent", L"answering"}));
+  silent.AnswerXml(false);
+  SendData(kValidXml);
+  EXPECT_TRUE(answering.WaitFor<Client::XmlDataMessage>());
+  EXPECT_EQ(ApplicationIds(), std::vector<std::wstring>{L"answering"});
+  EXPECT_TRUE(silent.WaitFor<Client::DisconnectMessage>());
+  EXPECT_TRUE(WaitForLog("Application Vendor has disconnected."));
+}
+
+TEST_F(EngineEndToEndTest, SendDataFailures) {
+  Start({/*hailing=*/false, 100, /*ackTimeout=*/200});
+  EXPECT_EQ(Failure([&] { SendData(kValidXml); }),
+            std::make_pair(-110, std::wstring(L"No applications currently connected")));
+
+  // A file connection does not count as an application.
+  Connect(u"file-sender", u"Files", file_port_);
+  EXPECT_EQ(Failure([&] { SendData(kValidXml); }).first, -110);
+
+  TestPeer& peer = Connect(u"vendor-1");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1"}));
+  EXPECT_EQ(Failure([&] { SendData(L"<message/>"); }),
+            std::make_pair(-200, std::wstring(L"XML is not valid: parse error")));
+  EXPECT_EQ(peer.Count<Client::XmlDataMessage>(), 0);
+
+  peer.AnswerXml(false);
+  EXPECT_EQ(Failure([&] { SendData(kValidXml); }),
+            std::make_pair(-111, std::wstring(L"Failed to send message")));
+  EXPECT_TRUE(ApplicationIds().empty());
+  EXPECT_TRUE(WaitForLog("Send message failed."));
+}
+
+// Registrations and removals on the service thread go on while a SendData
+// waits for an acknowledgement, and do not make that send fail.
+TEST_F(EngineEndToEndTest, RegistryChangesDuringASendDoNotFailIt) {
+  Start({/*hailing=*/false, 100, /*ackTimeout=*/5000});
+  TestPeer& slow = Connect(u"slow");
+  TestPeer& leaving = Connect(u"leaving");
+  ASSERT_TRUE(WaitForApplications({L"slow", L"leaving"}));
+  slow.AnswerXml(false);
+  leaving.AnswerXml(false);
+
+  auto send = std::async(std::launch::async, [&] { return Failure([&] { SendData(kValidXml); }); });
+  auto xml = slow.WaitFor<Client::XmlDataMessage>();
+  ASSERT_TRUE(xml);
+  // While the send waits for "slow": one application registers, one leaves.
+  Connect(u"joining");
+  leaving.Close();
+  ASSERT_TRUE(WaitForApplications({L"slow", L"joining"}));
+  slow.Send(Client::XmlDataAckMessage(*xml));
+  EXPECT_EQ(send.get().first, 0);
+  EXPECT_EQ(ApplicationIds(), (std::vector<std::wstring>{L"slow", L"joining"}));
+}
+
+TEST_F(EngineEndToEndTest, PortInUseReportsServiceFailure) {
+  boost::asio::io_context io;
+  const int port = FreeTcpPort();
+  boost::asio::ip::tcp::acceptor holder(io, {boost::asio::ip::tcp::v4(), static_cast<unsigned short>(port)});
+  host_->Get<Methods::Start>("Start")(engine_, L"id", L"name", L"239.255.1.2", FreeUdpPort(),
+                                      FreeTcpPort(), 100, false, 1000, 60000, port,
+                                      (module_.Path() / "files").wstring());
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors()[0].first, -107);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (IsStarted() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
+  EXPECT_FALSE(IsStarted());
+}
+
+TEST_F(EngineEndToEndTest, StopClosesThePortsAndStartListensAgain) {
+  for (int round = 0; round < 3; ++round) {
+    Start();
+    Connect(u"vendor");
+    const int serverPort = server_port_;
+    const int filePort = file_port_;
+    Stop();
+    EXPECT_TRUE(peers_.back()->WaitFor<Client::DisconnectMessage>());
+    peers_.clear();
+    EXPECT_THROW(TestPeer(serverPort, 100ms), std::runtime_error);
+    EXPECT_THROW(TestPeer(filePort, 100ms), std::runtime_error);
+  }
+}
+
+TEST_F(EngineEndToEndTest, QuickStartStopWithHailingLeavesNothingBehind) {
+  for (int i = 0; i < 20; ++i) {
+    Start({/*hailing=*/true, /*hailingInterval=*/10});
+    Stop();
+    EXPECT_FALSE(IsStarted());
+    EXPECT_FALSE(host_->Get<Methods::IsHailing>("IsHailing")(engine_));
+  }
+}
+
+}  // namespace
+}  // namespace Testing
+}  // namespace Corvane

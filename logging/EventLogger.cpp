@@ -11,7 +11,11 @@ namespace Logging {
 
 EventLogger::EventLogger(std::wstring name, LogLevel threshold,
                          std::shared_ptr<const LoggerConfiguration> configuration)
-    : Logger(std::move(name), threshold), configuration_(std::move(configuration)) {}
+    : Logger(std::move(name), threshold), configuration_(std::move(configuration)) {
+  // Made before the first logger's owner is complete, the sink outlives every
+  // owner: static objects go in the reverse order of their making.
+  Platform::CurrentEventSink();
+}
 
 void EventLogger::WriteMessage(LogLevel level, unsigned int id, int count, va_list inserts) {
   try {

@@ -22,8 +22,8 @@ namespace {
 // One lock for every log file of the process: lines are rare enough that
 // serialising them costs nothing worth a lock per file.
 std::mutex& LogFileMutex() {
-  static auto* mutex = new std::mutex;  // never destroyed: lines may come until unload
-  return *mutex;
+  static std::mutex mutex;
+  return mutex;
 }
 
 // Appends `line` to `path` in one write; a partial write (a full disk, a
@@ -51,7 +51,11 @@ FileLogger::FileLogger(std::wstring name, LogLevel threshold,
                        std::shared_ptr<const LoggerConfiguration> configuration)
     : Logger(std::move(name), threshold),
       configuration_(std::move(configuration)),
-      file_path_(Platform::ToUtf8(configuration_->GetLogFilePath())) {}
+      file_path_(Platform::ToUtf8(configuration_->GetLogFilePath())) {
+  // Made before the first logger's owner is complete, the lock outlives every
+  // owner: static objects go in the reverse order of their making.
+  LogFileMutex();
+}
 
 void FileLogger::WriteMessage(LogLevel level, unsigned int id, int count, va_list inserts) {
   try {

@@ -15,13 +15,13 @@ namespace {
 const wchar_t kSection[] = L"Log";
 
 std::mutex& CurrentMutex() {
-  static auto* mutex = new std::mutex;  // never destroyed: loggers run until unload
-  return *mutex;
+  static std::mutex mutex;
+  return mutex;
 }
 
 std::shared_ptr<const LoggerConfiguration>& CurrentSlot() {
-  static auto* configuration = new std::shared_ptr<const LoggerConfiguration>;
-  return *configuration;
+  static std::shared_ptr<const LoggerConfiguration> configuration;
+  return configuration;
 }
 
 }  // namespace

@@ -11,13 +11,13 @@ namespace Platform {
 namespace {
 
 std::mutex& SinkMutex() {
-  static auto* mutex = new std::mutex;  // never destroyed: events may come until unload
-  return *mutex;
+  static std::mutex mutex;
+  return mutex;
 }
 
 std::shared_ptr<EventSink>& SinkSlot() {
-  static auto* sink = new std::shared_ptr<EventSink>;
-  return *sink;
+  static std::shared_ptr<EventSink> sink;
+  return sink;
 }
 
 }  // namespace

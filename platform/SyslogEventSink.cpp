@@ -42,8 +42,7 @@ void SyslogEventSink::Report(const std::wstring& source, EventType type, std::ui
   try {
     const std::string identity = ToUtf8(source);
     const std::string message = RenderMessage(eventId, strings);
-    static auto* mutex = new std::mutex;  // never destroyed: events may come until unload
-    std::lock_guard<std::mutex> lock(*mutex);
+    std::lock_guard<std::mutex> lock(mutex_);
     // openlog keeps the identity pointer until closelog.
     ::openlog(identity.c_str(), LOG_PID, LOG_USER);
     ::syslog(PriorityOf(type), "%s", message.c_str());

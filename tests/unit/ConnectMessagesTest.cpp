@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ExpectFailure.h"
+
 #include "engine/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
@@ -21,15 +23,7 @@ namespace {
 const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
 const std::u16string kEngineId = u"0f1e2d3c-4b5a-4697-a8b9-cadbecfd0e1f";
 
-void ExpectFailure(const std::function<void()>& action, int code, const std::wstring& text) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception";
-  } catch (const QuellorException& e) {
-    EXPECT_EQ(code, e.GetCode());
-    EXPECT_EQ(text, e.GetMessage());
-  }
-}
+using Testing::ExpectFailure;
 
 // Reads `frame` the way a connection does: the header, then each chunk the
 // message asks for. Returns the chunk lengths read after the header.

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ExpectFailure.h"
+
 #include "engine/Quellor.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
@@ -24,15 +26,7 @@ namespace {
 
 const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
 
-void ExpectFailure(const std::function<void()>& action, int code, const std::wstring& text) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception";
-  } catch (const QuellorException& e) {
-    EXPECT_EQ(code, e.GetCode());
-    EXPECT_EQ(text, e.GetMessage());
-  }
-}
+using Testing::ExpectFailure;
 
 // The bytes of a frame as they go on the wire.
 std::vector<std::uint8_t> WireBytes(const std::u16string& frame) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ExpectFailure.h"
+
 #include "engine/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
@@ -23,16 +25,7 @@ namespace Corvane {
 namespace Client {
 namespace {
 
-// Runs `action`, which must throw QuellorException, and checks code and text.
-void ExpectFailure(const std::function<void()>& action, int code, const std::wstring& text) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception";
-  } catch (const QuellorException& e) {
-    EXPECT_EQ(code, e.GetCode());
-    EXPECT_EQ(text, e.GetMessage());
-  }
-}
+using Testing::ExpectFailure;
 
 template <typename T>
 void ExpectCreates(const std::u16string& header, int remaining) {

@@ -13,6 +13,8 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "platform/SocketSend.h"
+
 namespace Corvane {
 namespace Client {
 
@@ -91,11 +93,61 @@ void BoostSocket::AsyncRead(std::u16string& buffer, IoHandler handler) {
 
 void BoostSocket::AsyncWrite(std::u16string text, IoHandler handler) {
   auto self = shared_from_this();
-  auto write = std::make_shared<PendingWrite>(PendingWrite{std::move(text), std::move(handler)});
   // Decided now, not on the strand: a write made before CloseAfterWrites is
   // still written, whenever the strand gets to it.
   const bool accepted = !closed_;
+  if (accepted && !IsIoThread() && TryWriteNow(text, handler)) return;
+  auto write = std::make_shared<PendingWrite>(PendingWrite{std::move(text), std::move(handler), 0});
+  {
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    ++posted_writes_;
+  }
   boost::asio::dispatch(strand_, [self, write, accepted]() { self->EnqueueWrite(write, accepted); });
+}
+
+bool BoostSocket::TryWriteNow(std::u16string& text, IoHandler& handler) {
+  const std::size_t bytes = text.size() * kBytesPerCharacter;
+  std::unique_lock<std::mutex> lock(write_mutex_);
+  // Only when nothing is queued or on its way to the queue, so that frames
+  // keep their order.
+  if (!write_queue_.empty() || posted_writes_ > 0 || bytes == 0) return false;
+  std::size_t sent = 0;
+  {
+    std::lock_guard<std::mutex> streamLock(stream_mutex_);
+    if (!stream_->is_open()) return false;
+    sent = Platform::SendWithoutWaiting(stream_->native_handle(), text.data(), bytes);
+  }
+  // Nothing taken (a full buffer, an error): the strand writes it, and
+  // reports any error as every other write does.
+  if (sent == 0) return false;
+  auto self = shared_from_this();
+  if (sent == bytes) {
+    boost::asio::post(strand_, [self, handler = std::move(handler), sent]() {
+      if (handler) handler(boost::system::error_code(), sent);
+    });
+    return true;
+  }
+  // Partly taken: the rest goes first, written from the strand.
+  write_queue_.push_back(std::make_shared<PendingWrite>(
+      PendingWrite{std::move(text), std::move(handler), sent}));
+  lock.unlock();
+  boost::asio::post(strand_, [self]() { self->ResumeWrite(); });
+  return true;
+}
+
+void BoostSocket::ResumeWrite() {
+  std::unique_lock<std::mutex> lock(write_mutex_);
+  if (!stream_closed_) {
+    StartNextWrite();
+    return;
+  }
+  // Closed before the rest could go out.
+  std::deque<std::shared_ptr<PendingWrite>> abandoned;
+  abandoned.swap(write_queue_);
+  lock.unlock();
+  for (const auto& write : abandoned) {
+    if (write->handler) write->handler(kAborted, write->sent);
+  }
 }
 
 bool BoostSocket::IsOpen() const {
@@ -117,6 +169,8 @@ void BoostSocket::CloseAfterWrites(std::chrono::milliseconds timeout) {
 }
 
 void BoostSocket::EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  --posted_writes_;
   if (!accepted || stream_closed_) {
     // Never call the handler from inside the caller's AsyncWrite.
     boost::asio::post(strand_, [write]() {
@@ -132,7 +186,8 @@ void BoostSocket::StartNextWrite() {
   const PendingWrite& write = *write_queue_.front();
   boost::asio::async_write(
       *stream_,
-      boost::asio::buffer(write.text.data(), write.text.size() * kBytesPerCharacter),
+      boost::asio::buffer(reinterpret_cast<const char*>(write.text.data()) + write.sent,
+                          write.text.size() * kBytesPerCharacter - write.sent),
       boost::asio::bind_executor(strand_, [self = shared_from_this()](
                                               const boost::system::error_code& error,
                                               std::size_t bytes) {
@@ -141,27 +196,36 @@ void BoostSocket::StartNextWrite() {
 }
 
 void BoostSocket::OnWriteComplete(const boost::system::error_code& error, std::size_t bytes) {
+  std::unique_lock<std::mutex> lock(write_mutex_);
   std::shared_ptr<PendingWrite> finished = std::move(write_queue_.front());
   write_queue_.pop_front();
 
   std::deque<std::shared_ptr<PendingWrite>> abandoned;
+  bool close = false;
   if (closed_ && !draining_) {
     abandoned.swap(write_queue_);
   } else if (!write_queue_.empty()) {
     StartNextWrite();
   } else if (draining_) {
-    CloseStream();
+    close = true;
   }
+  lock.unlock();
+  if (close) CloseStream();
 
   // Handlers last: they may queue further writes.
-  if (finished->handler) finished->handler(error, bytes);
+  if (finished->handler) finished->handler(error, finished->sent + bytes);
   for (const auto& write : abandoned) {
     if (write->handler) write->handler(kAborted, 0);
   }
 }
 
 void BoostSocket::CloseWhenWritten(std::chrono::milliseconds timeout) {
-  if (write_queue_.empty()) {
+  bool idle = false;
+  {
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    idle = write_queue_.empty();
+  }
+  if (idle) {
     CloseStream();
     return;
   }

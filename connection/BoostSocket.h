@@ -9,7 +9,9 @@
 // alive until its handler has run. The io_context must outlive it.
 //
 // Threads: everything that touches the stream (starting reads and writes,
-// their completions, closing) runs on one strand of the stream's executor, so
+// their completions, closing) runs on one strand of the stream's executor,
+// except that a write from another thread that finds nothing queued is sent
+// at once from that thread (the stream lock keeps the close out), so
 // AsyncRead, AsyncWrite, Write, IsOpen and Close may be called from any
 // thread. Handlers run on that strand, on the thread running the io_context.
 // Writes go through a queue with one write in flight: frames written by
@@ -95,9 +97,18 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   struct PendingWrite {
     std::u16string text;
     IoHandler handler;
+    std::size_t sent;  // bytes already written by TryWriteNow
   };
 
+  // Off the I/O thread, with nothing queued: sends `text` at once without
+  // blocking, so the frame need not wait for the I/O thread to wake up. True
+  // when it took the write over (the handler then runs on the strand as
+  // usual); false, leaving both arguments untouched, when the strand must
+  // write it.
+  bool TryWriteNow(std::u16string& text, IoHandler& handler);
+
   // All of these run on the strand.
+  void ResumeWrite();
   void EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted);
   void StartNextWrite();
   void OnWriteComplete(const boost::system::error_code& error, std::size_t bytes);
@@ -109,8 +120,13 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   std::atomic<bool> closed_;
   // Guards the stream's open state between IsOpen (any thread) and closing.
   mutable std::mutex stream_mutex_;
-  // The front entry is the write in flight. Strand only.
+  // Guards write_queue_ and posted_writes_, which TryWriteNow reads off the
+  // strand; the strand changes them only under it.
+  std::mutex write_mutex_;
+  // The front entry is the write in flight.
   std::deque<std::shared_ptr<PendingWrite>> write_queue_;
+  // Writes handed to the strand and not yet queued there.
+  int posted_writes_ = 0;
   // Set by CloseAfterWrites while the queued writes drain. Strand only.
   bool draining_ = false;
   // Set once the stream has been closed here. Strand only.

@@ -5,6 +5,7 @@
 #include "connection/BoostSocket.h"
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
+#include "connection/FileProcessingThreads.h"
 #include "connection/HealthCheckSendCommand.h"
 #include "connection/XmlDataSendCommand.h"
 #include "engine/EngineErrors.h"
@@ -12,6 +13,7 @@
 #include "errors/DescribeError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
+#include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/MessageFactory.h"
@@ -39,7 +41,8 @@ Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
                        std::wstring engineApplicationName, std::wstring language,
                        ConnectionListener* connectionListener, int ackTimeout,
                        int healthCheckInterval, int filePort, std::wstring fileDirectory,
-                       bool isFileConnection)
+                       bool isFileConnection,
+                       std::shared_ptr<FileProcessingThreads> fileThreads)
     : io_context_(std::move(ioContext)),
       stream_(std::make_shared<boost::asio::ip::tcp::socket>(*io_context_)),
       socket_(std::make_shared<BoostSocket>(stream_)),
@@ -55,6 +58,7 @@ Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
       file_port_(filePort),
       file_directory_(std::move(fileDirectory)),
       is_file_connection_(isFileConnection),
+      file_threads_(fileThreads ? std::move(fileThreads) : FileProcessingThreads::ProcessWide()),
       handshake_timer_(*io_context_) {}
 
 Connection::~Connection() {
@@ -207,8 +211,14 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
   try {
     if (current_message_) {
       if (debug) {
-        logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %ls",
-                     FromUtf16(body_buffer_).c_str());
+        // A file's bytes are no text: log how much came, not what.
+        if (dynamic_cast<BinaryDataMessage*>(current_message_.get())) {
+          logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %d characters of file data",
+                       static_cast<int>(body_buffer_.size()));
+        } else {
+          logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %ls",
+                       FromUtf16(body_buffer_).c_str());
+        }
       }
       current_message_->Parse(body_buffer_);
     } else {

@@ -21,6 +21,7 @@ namespace Client {
 
 class BoostSocket;
 class ConnectionListener;
+class FileProcessingThreads;
 class HealthCheckSendCommand;
 class IntegrationMessage;
 class ListenerSlot;
@@ -50,7 +51,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
              std::shared_ptr<ListenerSlot> listener, std::wstring engineApplicationId,
              std::wstring engineApplicationName, std::wstring language,
              ConnectionListener* connectionListener, int ackTimeout, int healthCheckInterval,
-             int filePort, std::wstring fileDirectory, bool isFileConnection);
+             int filePort, std::wstring fileDirectory, bool isFileConnection,
+             std::shared_ptr<FileProcessingThreads> fileThreads = nullptr);
   /// Stops with a DISCONNECT if not stopped yet, then forgets both listeners.
   ~Connection() override;
 
@@ -88,6 +90,11 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   const std::shared_ptr<ListenerSlot>& GetListener() const { return listener_; }
   const std::wstring& GetFileDirectory() const { return file_directory_; }
   bool IsFileConnection() const { return is_file_connection_; }
+  /// Where received files are processed: the engine's threads, or the
+  /// process-wide ones when none were given at construction. Never null.
+  const std::shared_ptr<FileProcessingThreads>& GetFileProcessingThreads() const {
+    return file_threads_;
+  }
   std::shared_ptr<HealthCheckSendCommand> GetHealthCheckCommand() const;
   std::shared_ptr<XmlDataSendCommand> GetXmlDataSendCommand() const;
 
@@ -140,6 +147,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::atomic<int> version_{1};
   const std::wstring file_directory_;
   const bool is_file_connection_;
+  const std::shared_ptr<FileProcessingThreads> file_threads_;
 
   // Handshake state, I/O thread only.
   boost::asio::steady_timer handshake_timer_;

@@ -1,5 +1,6 @@
 #include "connection/XmlDataSendCommand.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -38,9 +39,11 @@ XmlDataSendCommand::~XmlDataSendCommand() = default;
 
 void XmlDataSendCommand::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
-  const std::wstring id = FromUtf16(message_->GetMessageId());
+  // Only the debug lines show the id: skipped with them.
+  const bool debug = logger_->IsEnabled(LogLevel::Debug);
+  const std::wstring id = debug ? FromUtf16(message_->GetMessageId()) : std::wstring();
   try {
-    if (logger_->IsEnabled(LogLevel::Debug)) {
+    if (debug) {
       logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: before async write for message id: %ls",
                    id.c_str());
       logger_->Log(LogLevel::Debug,
@@ -57,15 +60,20 @@ void XmlDataSendCommand::Run() {
   }
 
   logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls", Text(send_finished_));
+  const auto limit = std::chrono::milliseconds(ack_timeout_);
   if (!send_finished_) {
     const auto start = std::chrono::steady_clock::now();
     logger_->Log(LogLevel::Debug, L"Run -> send_finished == false, waiting");
-    const auto limit = std::chrono::milliseconds(ack_timeout_);
+    // A successful write to a version-1 peer does not wake this thread (see
+    // SendFinished); the step never exceeds the acknowledgement timeout, so
+    // the acknowledgement wait below still ends on time when no XMLACK comes.
+    const auto step = std::min<std::chrono::steady_clock::duration>(kWriteWaitStep, limit);
     while (!send_finished_ && socket_->IsOpen() &&
            std::chrono::steady_clock::now() - start < limit) {
-      condition_.wait_for(lock, kWriteWaitStep);
+      condition_.wait_for(lock, step);
     }
-    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    const std::chrono::duration<double> waited =
+        (send_finished_ ? finished_at_ : std::chrono::steady_clock::now()) - start;
     logger_->Log(LogLevel::Debug, L"Time waited for send to finish: %f seconds", waited.count());
     if (!send_finished_) {
       logger_->Log(LogLevel::Error, L"Send still did not finish after wait loop");
@@ -84,8 +92,8 @@ void XmlDataSendCommand::Run() {
                  Text(ack_received_));
     if (!ack_received_) {
       logger_->Log(LogLevel::Debug, L"Run -> ack_received == false, waiting %d ms", ack_timeout_);
-      condition_.wait_for(lock, std::chrono::milliseconds(ack_timeout_),
-                          [this] { return ack_received_; });
+      // Counted from the write's completion, which may lie a little back.
+      condition_.wait_until(lock, finished_at_ + limit, [this] { return ack_received_; });
     }
     if (!ack_received_) {
       logger_->Log(LogLevel::Error, L"Run -> ack_received still == false, throwing exception");
@@ -111,6 +119,7 @@ void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
   } catch (const std::exception&) {
     logger_->Log(LogLevel::Error, L"XmlDataSendCommand: Exception caught in SendFinished");
   }
+  bool wake = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure.empty()) {
@@ -118,8 +127,14 @@ void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
       error_message_ = failure;
     }
     send_finished_ = true;
+    finished_at_ = std::chrono::steady_clock::now();
+    // Run has nothing to do until a version-1 peer's XMLACK, whose arrival
+    // wakes it: waking it now as well would only have it wait again, at the
+    // cost of a context switch per message. An XMLACK that came first (the
+    // frame may be written before this handler runs) found nothing to wake for.
+    wake = !failure.empty() || peer_version_ >= 2 || ack_received_;
   }
-  condition_.notify_all();
+  if (wake) condition_.notify_all();
   logger_->Log(LogLevel::Debug, L"Just after notify all within SendFinished on XmlDataSendCommand");
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,7 @@ class XmlDataSendCommand : public SendCommand,
   int error_code_ = 0;
   std::wstring error_message_;
   bool send_finished_ = false;
+  std::chrono::steady_clock::time_point finished_at_;  // when send_finished_ was set
   bool ack_received_ = false;
 };
 

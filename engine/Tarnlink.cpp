@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 
 #include "connection/Connection.h"
+#include "connection/FileProcessingThreads.h"
 #include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
@@ -38,7 +39,8 @@ Tarnlink::Tarnlink(std::wstring moduleDirectory)
     : module_directory_(std::move(moduleDirectory)),
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
-      validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")) {
+      validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
+      file_threads_(std::make_shared<FileProcessingThreads>()) {
   settings_.FileDirectory = module_directory_ + L"/files";
 }
 
@@ -52,6 +54,8 @@ Tarnlink::~Tarnlink() {
     runs.swap(retired_runs_);
   }
   for (auto& run : runs) run->Join();
+  // Only service threads start file processing, so none starts after this.
+  file_threads_->JoinAll();
 }
 
 std::wstring Tarnlink::Register() {
@@ -188,7 +192,8 @@ std::shared_ptr<Connection> Tarnlink::CreateConnection(const ServiceRun& run, bo
   return std::make_shared<Connection>(run.GetIoContext(), listener_, settings.ApplicationId,
                                       settings.ApplicationName, language_, this,
                                       settings.AckTimeout, settings.HealthCheckInterval,
-                                      settings.FilePort, settings.FileDirectory, fileKind);
+                                      settings.FilePort, settings.FileDirectory, fileKind,
+                                      file_threads_);
 }
 
 void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,

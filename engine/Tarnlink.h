@@ -18,6 +18,7 @@ class Logger;
 namespace Client {
 
 class Connection;
+class FileProcessingThreads;
 class ServiceRun;
 class XmlValidator;
 
@@ -36,7 +37,8 @@ class Tarnlink : public Quellor, public ConnectionListener {
   /// directory live: the engine library's own directory in production.
   explicit Tarnlink(std::wstring moduleDirectory);
   Tarnlink();
-  /// Stops the engine and waits until no service thread is left inside it.
+  /// Stops the engine and waits until no service thread and no file
+  /// processing thread is left inside it.
   ~Tarnlink() override;
   Tarnlink(const Tarnlink&) = delete;
   Tarnlink& operator=(const Tarnlink&) = delete;
@@ -101,6 +103,9 @@ class Tarnlink : public Quellor, public ConnectionListener {
 
   const std::wstring language_;
   const std::shared_ptr<XmlValidator> validator_;
+  // The threads that process received files; handed to every connection and
+  // joined by the destructor, since they run this library's code.
+  const std::shared_ptr<FileProcessingThreads> file_threads_;
 
   // Serialises SendData fan-outs. The application lists are only copied under
   // applications_mutex_, never held across a send, so registrations and

@@ -15,7 +15,9 @@
 #include <string>
 #include <utility>
 
+#include "FuzzFileStore.h"
 #include "engine/Quellor.h"
+#include "protocol/BinaryDataMessage.h"
 #include "protocol/HailMessage.h"
 #include "protocol/IntegrationMessage.h"
 #include "protocol/MessageFactory.h"
@@ -45,6 +47,7 @@ void CheckCode(const QuellorException& e) {
 // reads its error text as version and port.)
 void CheckRoundTrip(const IntegrationMessage& message) {
   if (dynamic_cast<const Corvane::Client::HailMessage*>(&message)) return;  // body never read
+  if (dynamic_cast<const Corvane::Client::BinaryDataMessage*>(&message)) return;  // never written
   std::u16string text = message.ToString();
   for (int round = 0; round < 4; ++round) {
     std::u16string again = Corvane::Client::ParseMessage(text)->ToString();
@@ -55,6 +58,11 @@ void CheckRoundTrip(const IntegrationMessage& message) {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  CorvaneFuzz::UsePrivateFileStore();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::u16string input = ToCharacters(data, size);

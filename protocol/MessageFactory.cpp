@@ -4,6 +4,7 @@
 
 #include "engine/Quellor.h"
 #include "platform/TextConversion.h"
+#include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"
@@ -33,7 +34,8 @@ std::shared_ptr<IntegrationMessage> NewMessageOfType(const std::u16string& typeN
   if (typeName == Wire::kTypeHealthCheckAck) return std::make_shared<HealthCheckAckMessage>();
   if (typeName == Wire::kTypeVersion) return std::make_shared<VersionMessage>();
   if (typeName == Wire::kTypeVersionAck) return std::make_shared<VersionAckMessage>();
-  // BINDATA has no reading class yet; BINACK is never accepted.
+  if (typeName == Wire::kTypeBinaryData) return std::make_shared<BinaryDataMessage>();
+  // BINACK is only ever written by the engine, never accepted.
   return nullptr;
 }
 

@@ -38,6 +38,7 @@ constexpr char16_t kTypeHealthCheckAck[] = u"HLTHACK";
 constexpr char16_t kTypeVersion[] = u"VERSION";
 constexpr char16_t kTypeVersionAck[] = u"VERSIONACK";
 constexpr char16_t kTypeBinaryData[] = u"BINDATA";
+constexpr char16_t kTypeBinaryAck[] = u"BINACK";
 
 // Every message id is the 36-character text of a UUID.
 constexpr int kMessageIdWidth = 36;
@@ -96,6 +97,29 @@ constexpr int kVersionBodyLength =
 // VERSIONACK body.
 constexpr int kVersionAckStatusWidth = 4;
 constexpr int kVersionAckBodyLength = kMessageIdWidth + kVersionAckStatusWidth;  // 40
+
+// BINDATA body: fixed part, then the file name, the file's bytes two per
+// character (low half first; an odd length pads the last character) in chunks,
+// then the SHA-1 digest of the bytes as 40 lower-case hexadecimal digits.
+constexpr int kBinaryDataFileNameLengthWidth = 5;
+constexpr int kBinaryDataLengthWidth = 10;
+constexpr int kBinaryDataFixedLength =
+    kMessageIdWidth + kBinaryDataFileNameLengthWidth + kBinaryDataLengthWidth;  // 51
+// Largest data chunk a reader asks for, in characters (twice as many bytes).
+constexpr int kBinaryDataChunkLength = 5120;
+constexpr int kBinaryDataChecksumLength = 40;
+// Accepted file name lengths, in characters. The length comes from the peer:
+// a name is never sized by it beyond this.
+constexpr int kMinFileNameLength = 1;
+constexpr int kMaxFileNameLength = 255;
+
+// BINACK body: message id, success flag, error text length, error text.
+constexpr int kBinaryAckSuccessWidth = 1;
+constexpr int kBinaryAckErrorLengthWidth = 4;
+constexpr int kBinaryAckFixedLength =
+    kMessageIdWidth + kBinaryAckSuccessWidth + kBinaryAckErrorLengthWidth;  // 41
+// Longest error text the 4-digit length field can announce.
+constexpr int kMaxBinaryAckErrorLength = 9999;
 
 // The protocol version this engine speaks, announced in CONNECTACK.
 constexpr int kEngineProtocolVersion = 2;

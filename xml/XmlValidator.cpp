@@ -107,6 +107,16 @@ XmlValidator::XmlValidator(std::wstring grammarDirectory)
     }
     throw;
   }
+  // The reader is this validator's alone and nothing else changes its
+  // features, so setting them once here gives every parse the same settings
+  // as setting them before each one would; each setFeature looks its name up
+  // by string comparison, which cost about a fifth of a 1 KiB validation.
+  try {
+    SetFeatures(*reader_);
+    features_set_ = true;
+  } catch (...) {
+    // Left to Validate, which reports the failure with the document.
+  }
 }
 
 XmlValidator::~XmlValidator() {
@@ -136,7 +146,7 @@ void XmlValidator::Validate(const std::wstring& xml) {
   std::wstring error;
   bool thrown = false;
   try {
-    SetFeatures(*reader_);
+    if (!features_set_) SetFeatures(*reader_);
     xercesc::HandlerBase handler;
     const auto resolver = std::make_shared<DtdEntityResolver>(grammar_directory_);
     HandlerReset reset(*reader_);

@@ -62,6 +62,7 @@ class XmlValidator {
   std::shared_ptr<Logging::Logger> logger_;
   std::wstring grammar_directory_;
   std::unique_ptr<xercesc::SAX2XMLReader> reader_;
+  bool features_set_ = false;  // set once by the constructor; else before each parse
   std::mutex lock_;
 };
 

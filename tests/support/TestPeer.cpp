@@ -7,17 +7,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include <cryptopp/sha.h>
+
 #include "engine/Quellor.h"
+#include "protocol/BinaryDataAckMessage.h"
 #include "protocol/ConnectMessage.h"
+#include "protocol/FieldCodec.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/MessageFactory.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
+#include "support/BinaryDataFrame.h"
 
 namespace Corvane {
 namespace Testing {
@@ -78,17 +84,50 @@ void TestPeer::SendRaw(const std::u16string& text) {
   SendBytes(std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
 }
 
-void TestPeer::SendBytes(const std::string& bytes) {
+bool TestPeer::SendBytes(const std::string& bytes) {
   std::lock_guard<std::mutex> lock(write_mutex_);
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
-      return;  // the engine has gone; tests notice through what they wait for
+      return false;  // the engine has gone; tests notice through what they wait for
     }
     sent += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+std::u16string TestPeer::SendBinaryData(const std::u16string& fileName, const std::string& data) {
+  BinaryDataFrame frame{{}, fileName, data, {}};
+  SendRaw(frame.ToString());
+  return frame.messageId;
+}
+
+bool TestPeer::SendPatternFile(const std::u16string& messageId, const std::u16string& fileName,
+                               std::size_t size) {
+  BinaryDataFrame frame{messageId, fileName, {}, {}};
+  const std::u16string head = frame.Head(size);
+  if (!SendBytes(std::string(reinterpret_cast<const char*>(head.data()), head.size() * 2))) {
+    return false;
+  }
+  CryptoPP::SHA1 sha;
+  constexpr std::size_t kChunk = 256 * 1024;  // even, so characters never straddle chunks
+  for (std::size_t offset = 0; offset < size; offset += kChunk) {
+    std::string bytes = PatternBytes(offset, std::min(kChunk, size - offset));
+    sha.Update(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
+    if (bytes.size() % 2 != 0) bytes.push_back('\0');  // padding of the last character
+    if (!SendBytes(bytes)) return false;
+  }
+  CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
+  sha.Final(digest);
+  static const char16_t kDigits[] = u"0123456789abcdef";
+  std::u16string checksum;
+  for (CryptoPP::byte b : digest) {
+    checksum.push_back(kDigits[b >> 4]);
+    checksum.push_back(kDigits[b & 0x0F]);
+  }
+  return SendBytes(std::string(reinterpret_cast<const char*>(checksum.data()), checksum.size() * 2));
 }
 
 bool TestPeer::ReadExactly(std::u16string& out, std::size_t count,
@@ -131,6 +170,20 @@ void TestPeer::ReadLoop() {
   while (!stopping_) {
     if (!ReadExactly(chunk, 20, forever)) return;
     std::shared_ptr<IntegrationMessage> message;
+    if (chunk == Wire::FormatHeader(u"CVNPBDP002", u"BINACK")) {
+      bool ended = false;
+      message = ReadBinaryAck(ended);
+      if (ended) return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (message) {
+        unclaimed_.push_back(message);
+        all_.push_back(message);
+      } else {
+        ++parse_failures_;
+      }
+      changed_.notify_all();
+      continue;
+    }
     try {
       message = CreateMessage(chunk);
       while (message->GetRemainingLength() > 0) {
@@ -145,12 +198,37 @@ void TestPeer::ReadLoop() {
       changed_.notify_all();
       continue;
     }
-    Answer(message);
-    std::lock_guard<std::mutex> lock(mutex_);
-    unclaimed_.push_back(message);
-    all_.push_back(message);
+    // Recorded before it is answered: whoever waits for the answer may count
+    // the message at once.
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      unclaimed_.push_back(message);
+      all_.push_back(message);
+    }
     changed_.notify_all();
+    Answer(message);
   }
+}
+
+std::shared_ptr<IntegrationMessage> TestPeer::ReadBinaryAck(bool& streamEnded) {
+  const auto forever = std::chrono::hours(24);
+  std::u16string fixed;
+  std::u16string text;
+  int flag = -1;
+  int length = -1;
+  streamEnded = !ReadExactly(fixed, 41, forever);
+  if (streamEnded) return nullptr;
+  if (!Wire::ReadNumber(fixed, 36, 1, flag) || !Wire::ReadNumber(fixed, 37, 4, length) ||
+      length < 0) {
+    return nullptr;
+  }
+  streamEnded = length > 0 && !ReadExactly(text, static_cast<std::size_t>(length), forever);
+  if (streamEnded) return nullptr;
+  auto ack = std::make_shared<BinaryDataAckMessage>(Wire::ReadText(fixed, 0, 36), text);
+  // The rebuilt frame must be the frame that came: the same id, flag, length
+  // and text, padded the same way.
+  if (ack->ToString() != Wire::FormatHeader(u"CVNPBDP002", u"BINACK") + fixed + text) return nullptr;
+  return ack;
 }
 
 void TestPeer::Answer(const std::shared_ptr<IntegrationMessage>& message) {

@@ -5,7 +5,9 @@
 // After StartReading (HandShake calls it), a reader thread turns the stream
 // into messages, answers health checks and XML data the way a version-1 peer
 // does (each answer can be switched off), and keeps every message it read for
-// the test to wait for. Before that, ReadChars reads the raw stream.
+// the test to wait for. Before that, ReadChars reads the raw stream. The
+// engine's BINACK frames, which the message factory does not read, arrive as
+// BinaryDataAckMessage objects rebuilt from the frame.
 
 #include <atomic>
 #include <chrono>
@@ -46,7 +48,15 @@ class TestPeer {
 
   void Send(const Client::IntegrationMessage& message);
   void SendRaw(const std::u16string& text);
-  void SendBytes(const std::string& bytes);
+  /// Sends the bytes; false when the stream broke before all were sent.
+  bool SendBytes(const std::string& bytes);
+
+  /// Sends a BINDATA carrying `data` under `fileName` and returns its id.
+  std::u16string SendBinaryData(const std::u16string& fileName, const std::string& data);
+  /// Sends a BINDATA of `size` bytes of PatternBytes, generated a chunk at a
+  /// time, with the correct checksum. False when the stream broke.
+  bool SendPatternFile(const std::u16string& messageId, const std::u16string& fileName,
+                       std::size_t size);
 
   /// Reads exactly `count` raw characters; fewer when the stream ends or the
   /// time is up. Only before StartReading.
@@ -103,6 +113,9 @@ class TestPeer {
   bool ReadExactly(std::u16string& out, std::size_t count, std::chrono::milliseconds timeout);
   void ReadLoop();
   void Answer(const std::shared_ptr<Client::IntegrationMessage>& message);
+  // Reads the body of a BINACK whose header has been read; null when the
+  // frame is not a valid BINACK, throws nothing.
+  std::shared_ptr<Client::IntegrationMessage> ReadBinaryAck(bool& streamEnded);
 
   int fd_ = -1;
   const std::chrono::milliseconds timeout_;

@@ -320,6 +320,44 @@ TEST_F(BoostSocketTest, FramesOfConcurrentWritersNeverInterleave) {
   EXPECT_EQ(kFrames, nextB);
 }
 
+// A write from a client thread that finds nothing queued goes out from that
+// thread at once; its handler still runs on the I/O thread, after the call.
+TEST_F(BoostSocketTest, ClientThreadWriteCompletesOnTheIoThread) {
+  auto received = PeerReadAsync(5);
+  auto done = std::make_shared<std::promise<std::pair<IoResult, std::thread::id>>>();
+  auto completion = done->get_future();
+  socket_->AsyncWrite(u"hello", [done](const error_code& error, std::size_t bytes) {
+    done->set_value({IoResult{error, bytes}, std::this_thread::get_id()});
+  });
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  EXPECT_EQ(u"hello", received.get());
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  const auto result = completion.get();
+  EXPECT_FALSE(result.first.error);
+  EXPECT_EQ(10u, result.first.bytes);
+  EXPECT_EQ(io_thread_.get_id(), result.second);
+}
+
+// A frame too large for the kernel to take at once is finished, and counted
+// whole, before the next frame goes out.
+TEST_F(BoostSocketTest, FrameTakenInPartIsFinishedBeforeTheNext) {
+  const std::u16string large(8 * 1024 * 1024, u'L');
+  auto [largeHandler, largeCompletion] = Completion();
+  auto [tailHandler, tailCompletion] = Completion();
+  socket_->AsyncWrite(large, largeHandler);
+  socket_->AsyncWrite(u"tail", tailHandler);
+  auto received = PeerReadAsync(large.size() + 4);
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  const std::u16string stream = received.get();
+  ASSERT_EQ(large.size() + 4, stream.size());
+  EXPECT_EQ(0, stream.compare(0, large.size(), large));
+  EXPECT_EQ(u"tail", stream.substr(large.size()));
+  ASSERT_EQ(std::future_status::ready, largeCompletion.wait_for(kWait));
+  EXPECT_EQ(large.size() * 2, largeCompletion.get().bytes);
+  ASSERT_EQ(std::future_status::ready, tailCompletion.wait_for(kWait));
+  EXPECT_EQ(8u, tailCompletion.get().bytes);
+}
+
 }  // namespace
 }  // namespace Client
 }  // namespace Corvane

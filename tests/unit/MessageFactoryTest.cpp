@@ -92,7 +92,7 @@ TEST(MessageFactoryTest, UnknownProtocolQuotesTheWholeHeader) {
 TEST(MessageFactoryTest, UnknownTypeNamesAreInvalid) {
   for (const std::u16string header :
        {u"CVNPBDP001hlthchk   ", u"CVNPBDP002BINACK    ", u"CVNPBDP001BINACK    ",
-        u"CVNPBDP002BINDATA   ", u"CVNPBDP001NOSUCHTYPE", u"CVNPBDP001          ",
+        u"CVNPBDP001NOSUCHTYPE", u"CVNPBDP001          ",
         u"CVNPBDP001HLTH CHK  ", u"CVNPBDP001"}) {
     ExpectFailure([&] { CreateMessage(header); }, -103, L"Invalid message type provided");
   }

@@ -1,0 +1,453 @@
+// File transfer through the engine's file port, against the same work done
+// by hand in the same run:
+//   1. Rate: a 256 MiB file sent by a vendor application (a thread of this
+//      process) as one BINDATA to a started engine, timed from its first
+//      byte until its BINACK has been read, in MB/s (10^6 bytes). Reference:
+//      one thread receives the same bytes over loopback TCP in 10,240-byte
+//      reads (the engine's chunk), feeds each into SHA-1 and appends it to a
+//      file in a temporary directory (buffered like the file store), then
+//      renames the file into another directory and answers with one byte.
+//      Engine and reference runs alternate; the best of each counts.
+//   2. Memory: the growth of the process's peak resident set (VmHWM, reset
+//      before each transfer) while the engine receives a 64 MiB and a
+//      256 MiB file. The sender repeats one 1 MiB buffer, so it holds no
+//      more than that whatever the size.
+// Everything runs on 127.0.0.1; every transfer is bounded in time, and every
+// file is removed.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cryptopp/sha.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Tarnlink.h"
+#include "filestore/FileFactoryImpl.h"
+#include "filestore/ProcessFileFactory.h"
+#include "logging/LoggerConfiguration.h"
+#include "platform/TextConversion.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/FieldCodec.h"
+
+namespace Corvane {
+namespace Bench {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kRateSize = 256 * kMiB;
+constexpr std::size_t kMemorySizes[] = {64 * kMiB, 256 * kMiB};
+constexpr std::size_t kSendBuffer = kMiB;
+constexpr std::size_t kReferenceRead = 10240;
+constexpr int kRounds = 3;
+constexpr int kSocketTimeoutSeconds = 60;  // bounds every send and receive
+constexpr double kTargetRatio = 0.90;
+constexpr long kTargetGrowthKiB = 32 * 1024;
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+// --- Process figures ----------------------------------------------------------------
+
+long StatusKiB(const char* key) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
+  }
+  return -1;
+}
+
+// Sets the peak resident set back to the current one; false when the kernel
+// does not allow it.
+bool ResetPeakResidentSet() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return static_cast<bool>(clear);
+}
+
+// --- Sockets ----------------------------------------------------------------------
+
+int FreeTcpPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Fail("no free port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+void SetTimeouts(int fd) {
+  timeval timeout{kSocketTimeoutSeconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+class Stream {
+ public:
+  explicit Stream(int fd) : fd_(fd) { SetTimeouts(fd_); }
+  static Stream Connect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(fd);
+      Fail("connect failed");
+    }
+    return Stream(fd);
+  }
+  Stream(Stream&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Stream& operator=(Stream&&) = delete;
+  ~Stream() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  void Send(const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+      if (n <= 0) Fail("send failed: " + std::string(std::strerror(errno)));
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+  void Send(const std::u16string& text) { Send(text.data(), text.size() * 2); }
+
+  // Fills `size` bytes; false when the stream ended first.
+  bool Receive(void* data, std::size_t size) {
+    char* bytes = static_cast<char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::recv(fd_, bytes, size, 0);
+      if (n <= 0) return false;
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  std::u16string ReceiveText(std::size_t characters) {
+    std::u16string text(characters, u'\0');
+    if (!Receive(&text[0], characters * 2)) Fail("stream ended");
+    return text;
+  }
+
+ private:
+  int fd_;
+};
+
+// --- What the sender sends ------------------------------------------------------------
+
+// One buffer of pseudo-random bytes, repeated to make a file of any size.
+class Payload {
+ public:
+  Payload() : buffer_(kSendBuffer) {
+    std::uint32_t state = 0x9E3779B9u;
+    for (char& byte : buffer_) {
+      state = state * 1664525u + 1013904223u;
+      byte = static_cast<char>(state >> 24);
+    }
+  }
+
+  // Calls `send(data, size)` for consecutive pieces of a file of `size` bytes.
+  template <typename F>
+  void ForEachPiece(std::size_t size, F&& send) const {
+    for (std::size_t offset = 0; offset < size; offset += buffer_.size()) {
+      send(buffer_.data(), std::min(buffer_.size(), size - offset));
+    }
+  }
+
+  // The lower-case SHA-1 of a file of `size` bytes.
+  std::u16string Checksum(std::size_t size) const {
+    CryptoPP::SHA1 sha;
+    ForEachPiece(size, [&](const char* data, std::size_t n) {
+      sha.Update(reinterpret_cast<const CryptoPP::byte*>(data), n);
+    });
+    CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
+    sha.Final(digest);
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string hex;
+    for (CryptoPP::byte b : digest) {
+      hex.push_back(kDigits[b >> 4]);
+      hex.push_back(kDigits[b & 0x0F]);
+    }
+    return hex;
+  }
+
+ private:
+  std::vector<char> buffer_;
+};
+
+// --- The engine -------------------------------------------------------------------------
+
+class FileListener : public Client::QuellorListener {
+ public:
+  void OnError(int code, const std::wstring& description) override {
+    std::fprintf(stderr, "engine error %d: %ls\n", code, description.c_str());
+  }
+  void OnMessageReceived(const std::wstring&) override {}
+  void OnFileReceived(const std::wstring&) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++files_;
+    changed_.notify_all();
+  }
+  bool WaitForFiles(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, 30s, [&] { return files_ >= count; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int files_ = 0;
+};
+
+class Workspace {
+ public:
+  Workspace() {
+    std::string pattern = (fs::temp_directory_path() / "corvane-file-bench-XXXXXX").string();
+    if (!::mkdtemp(&pattern[0])) Fail("mkdtemp failed");
+    root_ = pattern;
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  const fs::path& Root() const { return root_; }
+
+ private:
+  fs::path root_;
+};
+
+// Sends one BINDATA of `size` bytes to the file port and returns the seconds
+// from its first byte to its BINACK.
+double SendThroughEngine(int filePort, const Payload& payload, std::size_t size,
+                         const std::u16string& checksum) {
+  Stream stream = Stream::Connect(filePort);
+  stream.Send(Client::ConnectMessage(u"bench-sender", u"Bench", u"127.0.0.1").ToString());
+  stream.ReceiveText(140);  // CONNECTACK
+
+  const std::u16string id = Client::Wire::NewMessageId();
+  const std::u16string head = Client::Wire::FormatHeader(u"CVNPBDP002", u"BINDATA") +
+                              Client::Wire::FormatText(id, 36) +
+                              Client::Wire::FormatNumber(8, 5) +
+                              Client::Wire::FormatNumber(static_cast<long long>(size), 10) +
+                              u"bench.in";
+  const auto start = Clock::now();
+  stream.Send(head);
+  payload.ForEachPiece(size, [&](const char* data, std::size_t n) { stream.Send(data, n); });
+  if (size % 2 != 0) stream.Send("", 1);  // padding of the last character
+  stream.Send(checksum);
+  const std::u16string ack = stream.ReceiveText(61);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (ack.compare(0, 20, u"CVNPBDP002BINACK    ") != 0 || ack.compare(56, 5, u"10000") != 0) {
+    Fail("the engine refused the file");
+  }
+  return seconds;
+}
+
+// --- The reference ----------------------------------------------------------------------
+
+// Receives `size` bytes on a loopback connection in 10,240-byte reads, hashes
+// and appends them, renames the file into `target` and answers one byte.
+class ReferenceReceiver {
+ public:
+  ReferenceReceiver(fs::path tempDirectory, fs::path target, std::size_t size)
+      : temp_(std::move(tempDirectory)), target_(std::move(target)), size_(size) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 1) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      Fail("reference listen failed");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ReferenceReceiver() {
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  int Port() const { return port_; }
+  const std::string& Checksum() {
+    if (thread_.joinable()) thread_.join();
+    return checksum_;
+  }
+
+ private:
+  void Run() {
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    Stream stream(fd);
+    const fs::path path = temp_ / "reference.part";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::vector<char> fileBuffer(256 * 1024);
+    std::setvbuf(file, fileBuffer.data(), _IOFBF, fileBuffer.size());
+    CryptoPP::SHA1 sha;
+    std::vector<char> chunk(kReferenceRead);
+    for (std::size_t left = size_; left > 0;) {
+      const std::size_t n = std::min(left, chunk.size());
+      if (!stream.Receive(chunk.data(), n)) break;
+      sha.Update(reinterpret_cast<const CryptoPP::byte*>(chunk.data()), n);
+      std::fwrite(chunk.data(), 1, n, file);
+      left -= n;
+    }
+    std::fclose(file);
+    CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
+    sha.Final(digest);
+    char hex[3];
+    for (CryptoPP::byte b : digest) {
+      std::snprintf(hex, sizeof hex, "%02x", b);
+      checksum_ += hex;
+    }
+    fs::rename(path, target_ / "reference.bin");
+    stream.Send("!", 1);
+  }
+
+  fs::path temp_;
+  fs::path target_;
+  std::size_t size_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::string checksum_;
+};
+
+double SendThroughReference(const fs::path& temp, const fs::path& target, const Payload& payload,
+                            std::size_t size, const std::u16string& checksum) {
+  ReferenceReceiver receiver(temp, target, size);
+  Stream stream = Stream::Connect(receiver.Port());
+  const auto start = Clock::now();
+  payload.ForEachPiece(size, [&](const char* data, std::size_t n) { stream.Send(data, n); });
+  char answer = 0;
+  if (!stream.Receive(&answer, 1)) Fail("the reference did not answer");
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (Platform::ToUtf16(Platform::FromUtf8(receiver.Checksum())) != checksum) {
+    Fail("the reference computed another checksum");
+  }
+  return seconds;
+}
+
+double MegabytesPerSecond(std::size_t size, double seconds) {
+  return static_cast<double>(size) / 1e6 / seconds;
+}
+
+int Main() {
+  Workspace workspace;
+  const fs::path module = workspace.Root() / "module";
+  const fs::path files = workspace.Root() / "files";
+  const fs::path referenceTemp = workspace.Root() / "reference-temp";
+  const fs::path referenceTarget = workspace.Root() / "reference-files";
+  for (const auto& directory : {module, files, referenceTemp, referenceTarget}) {
+    fs::create_directories(directory);
+  }
+  std::ofstream(module / "logger.ini") << "[Log]\ntype=FILE\nname=Bench\ndefaultLogLevel=ERROR\n";
+  Logging::LoggerConfiguration::Install(
+      std::make_shared<Logging::LoggerConfiguration>(module.wstring()));
+
+  FileListener listener;
+  auto engine = std::make_unique<Client::Tarnlink>(module.wstring());
+  // Received files wait in the engine's own temporary directory.
+  File::SetProcessFileFactory(std::make_shared<File::FileFactoryImpl>(
+      Platform::ToUtf8(engine->GetTempDirectory())));
+  engine->SetListener(&listener);
+  const int filePort = FreeTcpPort();
+  engine->Start(L"bench-client", L"Bench Client", L"239.255.1.2", FreeTcpPort(), FreeTcpPort(),
+                15000, false, 5000, 60000, filePort, files.wstring());
+
+  const Payload payload;
+  int received = 0;
+  auto engineTransfer = [&](std::size_t size, const std::u16string& checksum) {
+    const double seconds = SendThroughEngine(filePort, payload, size, checksum);
+    if (!listener.WaitForFiles(++received)) Fail("the engine did not report the file");
+    if (fs::file_size(files / "bench.in") != size) Fail("the engine stored another size");
+    fs::remove(files / "bench.in");
+    return seconds;
+  };
+
+  bool memoryMet = true;
+  // Memory first, while nothing of a transfer has been allocated yet: the
+  // smaller file shows what receiving a file costs at all, the larger one
+  // that it does not grow with the size.
+  std::printf("File transfer: one BINDATA over loopback to the engine's file port\n");
+  for (const std::size_t size : kMemorySizes) {
+    const std::u16string sizeChecksum = payload.Checksum(size);
+    const bool reset = ResetPeakResidentSet();
+    const long before = StatusKiB(reset ? "VmRSS:" : "VmHWM:");
+    engineTransfer(size, sizeChecksum);
+    const long growth = StatusKiB("VmHWM:") - before;
+    memoryMet = memoryMet && growth <= kTargetGrowthKiB;
+    std::printf("engine memory: peak resident set grew by %ld KiB (to %ld KiB) receiving a %zu MiB "
+                "file (target <= %ld KiB)%s: %s\n",
+                growth, StatusKiB("VmHWM:"), size / kMiB, kTargetGrowthKiB,
+                reset ? "" : " (peak could not be reset: growth over the whole run so far)",
+                growth <= kTargetGrowthKiB ? "met" : "MISSED");
+  }
+
+  const std::u16string checksum = payload.Checksum(kRateSize);
+  double bestEngine = 1e9;
+  double bestReference = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    const double reference =
+        SendThroughReference(referenceTemp, referenceTarget, payload, kRateSize, checksum);
+    fs::remove(referenceTarget / "reference.bin");
+    const double viaEngine = engineTransfer(kRateSize, checksum);
+    std::printf("  round %d: reference %.0f MB/s, engine %.0f MB/s\n", round + 1,
+                MegabytesPerSecond(kRateSize, reference), MegabytesPerSecond(kRateSize, viaEngine));
+    bestReference = std::min(bestReference, reference);
+    bestEngine = std::min(bestEngine, viaEngine);
+  }
+  const double referenceRate = MegabytesPerSecond(kRateSize, bestReference);
+  const double engineRate = MegabytesPerSecond(kRateSize, bestEngine);
+  const double ratio = engineRate / referenceRate;
+  std::printf("reference: %zu MiB received, hashed, written and renamed at %.0f MB/s (best of %d)\n",
+              kRateSize / kMiB, referenceRate, kRounds);
+  std::printf("engine: %zu MiB file until its BINACK at %.0f MB/s (best of %d), %.0f %% of the "
+              "reference (target >= %.0f %%): %s\n",
+              kRateSize / kMiB, engineRate, kRounds, ratio * 100, kTargetRatio * 100,
+              ratio >= kTargetRatio ? "met" : "MISSED");
+
+  engine->Stop();
+  engine->ClearListener();
+  engine.reset();
+  File::SetProcessFileFactory(nullptr);
+  return ratio >= kTargetRatio && memoryMet ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace Bench
+}  // namespace Corvane
+
+int main() {
+  try {
+    return Corvane::Bench::Main();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "file transfer bench failed: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,52 @@
+#include "support/BenchEngine.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "engine/Tarnlink.h"
+#include "logging/LoggerConfiguration.h"
+#include "support/BenchSupport.h"
+
+namespace Corvane {
+namespace Bench {
+
+namespace fs = std::filesystem;
+
+BenchEngine::BenchEngine(EngineOptions options) {
+  static int sequence = 0;
+  directory_ = fs::temp_directory_path() /
+               ("corvane-bench-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
+  fs::remove_all(directory_);
+  fs::create_directories(directory_);
+  fs::copy(CORVANE_SOURCE_DTD_DIR, directory_ / "dtd", fs::copy_options::recursive);
+  std::ofstream(directory_ / "logger.ini") << "[Log]\ntype=FILE\nname=Bench\ndefaultLogLevel=ERROR\n";
+  Logging::LoggerConfiguration::Install(
+      std::make_shared<const Logging::LoggerConfiguration>(directory_.wstring()));
+
+  engine_ = std::make_unique<Client::Tarnlink>(directory_.wstring());
+  server_port_ = FreeTcpPort();
+  engine_->Start(L"bench-client-id", L"Bench Client", L"239.255.1.2", 45599, server_port_, 15000,
+                 false, options.ackTimeout, options.healthCheckInterval, FreeTcpPort(),
+                 (directory_ / "files").wstring());
+}
+
+BenchEngine::~BenchEngine() {
+  engine_->Stop();
+  engine_.reset();
+  std::error_code ignored;
+  fs::remove_all(directory_, ignored);
+}
+
+std::size_t BenchEngine::Applications() { return engine_->GetApplications()->size(); }
+
+int BenchEngine::CountLogLines(const std::string& text) const {
+  std::ifstream log(directory_ / "Bench.log");
+  std::string line;
+  int count = 0;
+  while (std::getline(log, line)) count += line.find(text) != std::string::npos;
+  return count;
+}
+
+}  // namespace Bench
+}  // namespace Corvane

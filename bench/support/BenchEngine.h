@@ -1,0 +1,46 @@
+#pragma once
+// The engine in-process, as a benchmark drives it: a private module directory
+// (a copy of dtd/ and a logger.ini that keeps logging at error level, written
+// to a file there), a started Tarnlink without hailing, on free ports.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace Corvane {
+namespace Client {
+class Tarnlink;
+}
+namespace Bench {
+
+struct EngineOptions {
+  int ackTimeout = 2000;
+  int healthCheckInterval = 60000;
+};
+
+class BenchEngine {
+ public:
+  /// Creates the module directory, installs its logging configuration for
+  /// the loggers created from now on, constructs and starts the engine.
+  /// Throws when the engine cannot start.
+  explicit BenchEngine(EngineOptions options = {});
+  /// Stops the engine and removes the module directory.
+  ~BenchEngine();
+  BenchEngine(const BenchEngine&) = delete;
+  BenchEngine& operator=(const BenchEngine&) = delete;
+
+  Client::Tarnlink& Engine() { return *engine_; }
+  int ServerPort() const { return server_port_; }
+  /// Number of applications the engine lists now.
+  std::size_t Applications();
+  /// Lines of the engine's log file (errors only) that contain `text`.
+  int CountLogLines(const std::string& text) const;
+
+ private:
+  std::filesystem::path directory_;
+  int server_port_ = 0;
+  std::unique_ptr<Client::Tarnlink> engine_;
+};
+
+}  // namespace Bench
+}  // namespace Corvane

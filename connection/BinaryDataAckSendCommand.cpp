@@ -1,0 +1,79 @@
+#include "connection/BinaryDataAckSendCommand.h"
+
+#include <utility>
+
+#include "engine/ListenerSlot.h"
+#include "engine/Quellor.h"
+#include "filestore/File.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/BinaryDataAckMessage.h"
+#include "protocol/BinaryDataMessage.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using Platform::FromUtf16;
+using Platform::FromUtf8;
+
+BinaryDataAckSendCommand::BinaryDataAckSendCommand(std::shared_ptr<Socket> socket,
+                                                   std::shared_ptr<const BinaryDataMessage> message,
+                                                   std::wstring errorText,
+                                                   std::shared_ptr<File::File> file,
+                                                   std::shared_ptr<ListenerSlot> listener,
+                                                   std::wstring applicationName)
+    : SendCommand(std::move(socket)),
+      message_(std::move(message)),
+      error_text_(std::move(errorText)),
+      listener_(std::move(listener)),
+      logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataAckSendCommand")),
+      file_(std::move(file)),
+      application_name_(std::move(applicationName)) {}
+
+BinaryDataAckSendCommand::~BinaryDataAckSendCommand() = default;
+
+void BinaryDataAckSendCommand::Run() {
+  try {
+    const BinaryDataAckMessage ack(*message_, Platform::ToUtf16(error_text_));
+    std::u16string frame = ack.ToString();
+    logger_->Log(LogLevel::Debug, L"Sending BINACK for message ID: %ls",
+                 FromUtf16(message_->GetMessageId()).c_str());
+    auto self = shared_from_this();
+    StartWrite(std::move(frame), [self](const boost::system::error_code& error, std::size_t bytes) {
+      self->SendFinished(error, bytes);
+    });
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Error,
+                 L"Error occured acknowledging a BINDATA message.  Error message = \"%ls\"",
+                 FromUtf8(e.what()).c_str());
+  }
+}
+
+void BinaryDataAckSendCommand::SendFinished(const boost::system::error_code& error,
+                                            std::size_t bytesTransferred) {
+  const bool all_sent = bytesTransferred == ExpectedBytes();
+  logger_->Log(LogLevel::Debug, L"Did not send all: %ls", all_sent ? L"false" : L"true");
+  const std::wstring failure =
+      DescribeWriteFailure(L"Failed to send BINDATA acknowledgement.", error, bytesTransferred);
+  if (!failure.empty()) {
+    logger_->Log(LogLevel::Error, L"%ls", failure.c_str());
+    try {
+      file_->Remove();
+    } catch (const std::exception& e) {
+      const auto* wide = dynamic_cast<const wexception*>(&e);
+      logger_->Log(LogLevel::Debug, L"An error occured deleting %ls",
+                   (wide ? wide->GetMessage() : FromUtf8(e.what())).c_str());
+    }
+    return;
+  }
+  if (!error_text_.empty()) return;
+  const std::wstring path = file_->GetPath();
+  listener_->Notify([&](QuellorListener& listener) { listener.OnFileReceived(path); });
+  logger_->Log(LogLevel::Debug, L"Send BINACK -> finished successfully");
+  logger_->Log(LogLevel::Info, L"File %ls received from %ls", path.c_str(),
+               application_name_.c_str());
+}
+
+}  // namespace Client
+}  // namespace Corvane

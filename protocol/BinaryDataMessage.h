@@ -1,0 +1,156 @@
+#pragma once
+// BINDATA: carries one file from a vendor application (read, never written).
+//
+// Body, after the header:
+//   fixed part (51)  message id (text 36), file name length n in characters
+//                    (numeric 5), data length d in bytes (numeric 10)
+//   file name (n)    trimmed at both ends
+//   data             ceil(d / 2) characters, two bytes per character, low
+//                    half first; an odd d pads the last character's high half
+//   checksum (40)    SHA-1 of the d bytes, lower-case hexadecimal
+//
+// The data is read in chunks of at most Wire::kBinaryDataChunkLength
+// characters; each chunk goes straight into the temporary file and the
+// running digest, so memory stays bounded by one chunk whatever the size.
+//
+// Lengths from the peer:
+//  - n must be 1 to Wire::kMaxFileNameLength; anything else (0, negative, not
+//    a number) fails the fixed part with -112 "<field> is not a valid file
+//    name length.": a name of that length cannot be stored anyway, and a
+//    longer one would have the reader buffer whatever the peer announced.
+//  - d below 0 or not a number fails with -112 "<field> is not a valid data
+//    length."; d = 0 is an empty file: the checksum follows the name at once.
+//    d is at most 2147483647 (a larger field is not a number that fits).
+//  A failed fixed part leaves the rest of the frame unread; the connection
+//  reports it (-113) and reads on at the next 20 characters.
+//
+// Failures after the fixed part never fail the frame, so the stream stays in
+// step and the sender still gets its BINACK:
+//  - a file name that would choose a directory (empty after trimming, ".",
+//    "..", or holding '/', '\\' or NUL) is refused: nothing is written, the
+//    data is read and dropped, and the BINACK carries flag 0 and the text
+//    "Invalid file name: \"<name>\"".
+//  - a temporary file that cannot be opened or written: the error is logged,
+//    the partial file is removed at once, the rest of the data is read and
+//    dropped, and the BINACK carries flag 0 and the text "Error opening file
+//    \"<path>\".  Error: <text>" or "Error appending data to file
+//    \"<path>\".  Error: <text>".
+//
+// The temporary file is named after the message id (File::TemporaryFileName:
+// a peer's id never chooses a directory, and two messages never share a
+// file). A message dropped before Process (a frame that failed, a connection
+// that ended mid-file) removes its temporary file when it is destroyed.
+//
+// Threads: Parse runs on the connection's read path; Process hands the
+// complete message to a file processing thread, which then owns it alone.
+
+#include <cryptopp/sha.h>
+
+#include <memory>
+#include <string>
+
+#include "protocol/IntegrationMessage.h"
+
+namespace Corvane {
+namespace File {
+class File;
+}
+namespace Logging {
+class Logger;
+}
+namespace Client {
+
+class BinaryDataMessage : public IntegrationMessage,
+                          public std::enable_shared_from_this<BinaryDataMessage> {
+ public:
+  /// Parse states, in the order the parts of the body arrive.
+  enum ParseState { kFixedPart = 0, kFileName = 1, kData = 2, kChecksum = 3, kComplete = 4 };
+
+  /// Reading constructor: remaining length 51, and a file handle (not yet
+  /// open) from the process-wide file factory.
+  BinaryDataMessage();
+  /// Removes the temporary file unless Process has handed it on.
+  ~BinaryDataMessage() override;
+  BinaryDataMessage(const BinaryDataMessage&) = delete;
+  BinaryDataMessage& operator=(const BinaryDataMessage&) = delete;
+
+  int GetRemainingLength() const override;
+  /// Reads the part of the body the parse state asks for (see above). Throws
+  /// QuellorException -112 for an invalid length in the fixed part and for a
+  /// chunk whose size is not the remaining length; the message must then be
+  /// dropped. Does nothing once complete.
+  void Parse(const std::u16string& chunk) override;
+  /// Throws QuellorException "Not implemented", -999: the engine never sends
+  /// a BINDATA.
+  std::u16string ToString() const override;
+  std::u16string GetMessageId() const override;
+  int GetProtocolVersion() const override;
+  bool SupportsProtocolVersion(int version) const override;
+  /// Starts ProcessData on a thread of the connection's file processing
+  /// threads and returns true at once. Should no thread start, the sender is
+  /// answered with flag 0 from here (or not at all when the engine is being
+  /// destroyed) and the temporary file is removed.
+  bool Process(const std::shared_ptr<Connection>& connection) override;
+
+  /// Checks the received file and moves it into the connection's file
+  /// directory under its name (replacing a file of that name), then answers
+  /// with a BINACK; the listener hears of the file once the BINACK has been
+  /// written. Outcomes:
+  ///  - connection already closed: the temporary file is removed, no BINACK;
+  ///  - name refused or writing failed while reading: flag 0 with that text,
+  ///    nothing left in the temporary directory;
+  ///  - checksums differ (compared exactly, so upper-case digits never match):
+  ///    the file is removed, flag 0 "Incorrect Checksum";
+  ///  - the move fails: flag 0 with the failure's text, the file stays in the
+  ///    temporary directory until the engine's next Start;
+  ///  - moved: flag 1.
+  /// Blocks on the disk, never on the network; never throws.
+  void ProcessData(const std::shared_ptr<Connection>& connection) const;
+
+  int GetParseState() const { return parse_state_; }
+  int GetFileNameLength() const { return file_name_length_; }
+  int GetDataLength() const { return data_length_; }
+  /// The file name, trimmed.
+  const std::u16string& GetFileName() const { return file_name_; }
+  const std::u16string& GetExpectedChecksum() const { return expected_checksum_; }
+  /// SHA-1 of the bytes received, 40 lower-case hexadecimal digits; empty
+  /// until the data has been read.
+  const std::u16string& GetCalculatedChecksum() const { return calculated_checksum_; }
+  /// Why the file cannot be delivered whatever its checksum (refused name,
+  /// failed write); empty while it can.
+  const std::wstring& GetFailure() const { return failure_; }
+  const std::shared_ptr<File::File>& GetFile() const { return file_; }
+
+ private:
+  void ParseFixedPart(const std::u16string& chunk);
+  void ParseFileName(const std::u16string& chunk);
+  void ParseData(const std::u16string& chunk);
+  void ParseChecksum(const std::u16string& chunk);
+  void RequireRemainingLength(const std::u16string& chunk) const;
+  void OpenFile();
+  void FinishData();
+  // Keeps the first failure, logs it and removes the partial file.
+  void Fail(std::wstring text);
+  // Removes the temporary file; failures are logged, never thrown.
+  void RemoveFile() const;
+  void Answer(const std::shared_ptr<Connection>& connection, const std::wstring& errorText) const;
+
+  std::u16string message_id_;
+  int file_name_length_ = 0;
+  int data_length_ = 0;
+  std::u16string file_name_;
+  int remaining_length_;
+  const std::shared_ptr<File::File> file_;
+  CryptoPP::SHA1 digest_;
+  int remaining_data_ = 0;  // characters of the data not yet read
+  std::u16string expected_checksum_;
+  std::u16string calculated_checksum_;
+  std::shared_ptr<Logging::Logger> logger_;
+  int parse_state_ = kFixedPart;
+  bool odd_length_ = false;
+  std::wstring failure_;
+  bool handed_over_ = false;  // set by Process: the temporary file is processing's now
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,299 @@
+// Files sent to the engine's file port, end to end: the engine loaded as a
+// host loads it, vendor applications played by test peers on loopback, and
+// the file system checked afterwards.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "QuellorHost.h"
+#include "platform/TextConversion.h"
+#include "protocol/BinaryDataAckMessage.h"
+#include "support/BinaryDataFrame.h"
+#include "support/FreePort.h"
+#include "support/RecordingListener.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Testing {
+namespace {
+
+namespace fs = std::filesystem;
+namespace Methods = Client::QuellorMethods;
+using Client::BinaryDataAckMessage;
+using namespace std::chrono_literals;
+
+const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
+const std::u16string kAckHeader = u"CVNPBDP002BINACK    ";
+
+class FileReceptionTest : public ::testing::Test {
+ protected:
+  FileReceptionTest() {
+    module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\ndefaultLogLevel=INFO\n");
+    host_ = std::make_unique<QuellorHost>(module_.Path());
+    engine_ = host_->GetConnector();
+    host_->Get<Methods::SetListener>("SetListener")(engine_, &listener_);
+  }
+
+  ~FileReceptionTest() override {
+    peers_.clear();
+    Stop();
+    host_->Get<Methods::ClearListener>("ClearListener")(engine_);
+  }
+
+  void Start(const fs::path& fileDirectory) {
+    file_port_ = FreeTcpPort();
+    host_->Get<Methods::Start>("Start")(engine_, L"client-app-id", L"Client App", L"239.255.1.2",
+                                        FreeUdpPort(), FreeTcpPort(), 100, false, 1000, 60000,
+                                        file_port_, fileDirectory.wstring());
+  }
+  void Start() { Start(files_); }
+  void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }
+
+  TestPeer& ConnectFiles() {
+    peers_.push_back(std::make_unique<TestPeer>(file_port_));
+    EXPECT_TRUE(peers_.back()->HandShake(u"file-sender", u"Vendor"));
+    return *peers_.back();
+  }
+
+  // The next BINACK, which must answer `id`.
+  std::shared_ptr<BinaryDataAckMessage> Ack(TestPeer& peer, const std::u16string& id) {
+    auto ack = peer.WaitFor<BinaryDataAckMessage>(10s);
+    EXPECT_TRUE(ack);
+    if (ack) {
+      EXPECT_EQ(ack->GetMessageId(), id);
+    }
+    return ack;
+  }
+
+  // The success flag of the next BINACK, which must answer `id`; -1 when none
+  // came.
+  int AckFlag(TestPeer& peer, const std::u16string& id) {
+    auto ack = Ack(peer, id);
+    return ack ? ack->GetSuccessFlag() : -1;
+  }
+
+  // The success flags of the next `count` BINACKs by message id: files
+  // processed at once may be answered in any order.
+  std::map<std::u16string, int> Acks(TestPeer& peer, std::size_t count) {
+    std::map<std::u16string, int> flags;
+    for (std::size_t i = 0; i < count; ++i) {
+      auto ack = peer.WaitFor<BinaryDataAckMessage>(10s);
+      EXPECT_TRUE(ack);
+      if (ack) flags[ack->GetMessageId()] = ack->GetSuccessFlag();
+    }
+    return flags;
+  }
+
+  // Every path under the module directory, except the engine's own files.
+  std::set<fs::path> Tree() const {
+    std::set<fs::path> paths;
+    for (auto it = fs::recursive_directory_iterator(module_.Path());
+         it != fs::recursive_directory_iterator(); ++it) {
+      const auto name = it->path().filename();
+      if (name == "dtd") it.disable_recursion_pending();
+      if (name == "dtd" || name == "Quellor.so" || name == "logger.ini" || name == "Engine.log") {
+        continue;
+      }
+      paths.insert(it->path());
+    }
+    return paths;
+  }
+
+  std::vector<fs::path> TempFiles() const {
+    std::vector<fs::path> files;
+    if (fs::exists(temp_)) {
+      for (const auto& entry : fs::directory_iterator(temp_)) files.push_back(entry.path());
+    }
+    return files;
+  }
+
+  bool WaitForNoTempFiles() {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!TempFiles().empty()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  bool WaitForLog(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (ReadFile(module_.Path() / "Engine.log").find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  TempDir module_;
+  const fs::path files_ = module_.Path() / "files";
+  const fs::path temp_ = module_.Path() / "temp";
+  std::unique_ptr<QuellorHost> host_;
+  Client::Quellor* engine_ = nullptr;
+  RecordingListener listener_;
+  std::vector<std::unique_ptr<TestPeer>> peers_;
+  int file_port_ = 0;
+};
+
+TEST_F(FileReceptionTest, WorkedExampleIsStoredAcknowledgedAndReported) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  const std::u16string frame = BinaryDataFrame{kId, u"a.txt", "abc", {}}.ToString();
+  ASSERT_EQ(frame.size(), 118u);
+  peer.SendRaw(frame);
+  auto ack = Ack(peer, kId);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->ToString(), kAckHeader + kId + u"10000");  // 61 characters
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files()[0], (files_ / "a.txt").wstring());
+  EXPECT_EQ(ReadFile(files_ / "a.txt"), "abc");
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_TRUE(WaitForLog("File " + (files_ / "a.txt").string() + " received from Vendor"));
+}
+
+TEST_F(FileReceptionTest, ChunkedOddAndEmptyFilesAreStoredExactly) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  const std::string chunked = PatternBytes(0, 2 * 5120 + 1);
+  const std::u16string chunkedId = peer.SendBinaryData(u"chunked.bin", chunked);
+  const std::u16string emptyId = peer.SendBinaryData(u"empty.bin", "");
+  EXPECT_EQ(Acks(peer, 2), (std::map<std::u16string, int>{{chunkedId, 1}, {emptyId, 1}}));
+  ASSERT_TRUE(listener_.WaitForFiles(2));
+  EXPECT_EQ(ReadFile(files_ / "chunked.bin"), chunked);
+  EXPECT_TRUE(fs::exists(files_ / "empty.bin"));
+  EXPECT_EQ(fs::file_size(files_ / "empty.bin"), 0u);
+}
+
+TEST_F(FileReceptionTest, UpperCaseChecksumIsRefusedAndNothingIsKept) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  peer.SendRaw(
+      BinaryDataFrame{kId, u"wrong.txt", "abc", u"A9993E364706816ABA3E25717850C26C9CD0D89D"}.ToString());
+  auto ack = Ack(peer, kId);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->ToString(), kAckHeader + kId + u"00018Incorrect Checksum");  // 79 characters
+  // A later file is reported alone: the refused one never was.
+  peer.SendBinaryData(u"after.txt", "ok");
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{(files_ / "after.txt").wstring()});
+  EXPECT_FALSE(fs::exists(files_ / "wrong.txt"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(FileReceptionTest, ExistingFileOfTheSameNameIsReplaced) {
+  Start();
+  std::ofstream(files_ / "a.txt") << "old content";
+  TestPeer& peer = ConnectFiles();
+  EXPECT_EQ(AckFlag(peer, peer.SendBinaryData(u"a.txt", "new")), 1);
+  EXPECT_EQ(ReadFile(files_ / "a.txt"), "new");
+}
+
+TEST_F(FileReceptionTest, MissingFileDirectoryIsCreatedWithItsParents) {
+  fs::create_directories(module_.Path() / "deep");
+  Start(module_.Path() / "deep" / "files");
+  fs::remove_all(module_.Path() / "deep");
+  TestPeer& peer = ConnectFiles();
+  EXPECT_EQ(AckFlag(peer, peer.SendBinaryData(u"x.txt", "xyz")), 1);
+  EXPECT_EQ(ReadFile(module_.Path() / "deep" / "files" / "x.txt"), "xyz");
+}
+
+TEST_F(FileReceptionTest, FailedMoveIsAnsweredAndTheFileStaysInTemp) {
+  Start();
+  fs::remove_all(files_);
+  std::ofstream(files_) << "a file where the file directory should be";
+  TestPeer& peer = ConnectFiles();
+  auto ack = Ack(peer, peer.SendBinaryData(u"a.txt", "abc"));
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetSuccessFlag(), 0);
+  EXPECT_FALSE(ack->GetErrorText().empty());
+  ASSERT_EQ(TempFiles().size(), 1u);
+  EXPECT_EQ(ReadFile(TempFiles()[0]), "abc");
+  EXPECT_TRUE(listener_.Files().empty());
+}
+
+TEST_F(FileReceptionTest, HostilePeerCannotWriteOutsideTheDirectories) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  const std::string outside = "outside-" + std::to_string(file_port_);
+  const std::vector<std::u16string> names{
+      Platform::ToUtf16(L"../" + Platform::FromUtf8(outside)),
+      Platform::ToUtf16(L"../../" + Platform::FromUtf8(outside)),
+      Platform::ToUtf16((module_.Path() / outside).wstring()),
+      Platform::ToUtf16(L"..\\" + Platform::FromUtf8(outside)),
+      std::u16string(u"evil\0name", 9),
+      u"..",
+      u" . "};
+  for (const auto& name : names) {
+    auto ack = Ack(peer, peer.SendBinaryData(name, "payload"));
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->GetSuccessFlag(), 0);
+    EXPECT_EQ(ack->GetErrorText().rfind(u"Invalid file name: \"", 0), 0u);
+  }
+  // A message id is no path either.
+  const std::u16string hostileId = u"../../../" + Platform::ToUtf16(Platform::FromUtf8(outside));
+  peer.SendRaw(BinaryDataFrame{hostileId, u"ok.txt", "fine", {}}.ToString());
+  EXPECT_EQ(AckFlag(peer, hostileId), 1);
+
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{(files_ / "ok.txt").wstring()});
+  EXPECT_EQ(Tree(), (std::set<fs::path>{files_, files_ / "ok.txt", temp_}));
+  EXPECT_FALSE(fs::exists(module_.Path().parent_path() / outside));
+}
+
+TEST_F(FileReceptionTest, FilesArrivingAtOnceAllArrive) {
+  Start();
+  constexpr std::size_t kSize = 3 * 1024 * 1024 + 1;
+  TestPeer& first = ConnectFiles();
+  TestPeer& second = ConnectFiles();
+  std::thread other([&] { second.SendPatternFile(u"id-2", u"two.bin", kSize); });
+  first.SendPatternFile(u"id-1", u"one.bin", kSize);
+  first.SendPatternFile(u"id-3", u"three.bin", kSize);  // a second one on the same connection
+  other.join();
+  EXPECT_EQ(Acks(first, 2), (std::map<std::u16string, int>{{u"id-1", 1}, {u"id-3", 1}}));
+  EXPECT_EQ(Acks(second, 1), (std::map<std::u16string, int>{{u"id-2", 1}}));
+  ASSERT_TRUE(listener_.WaitForFiles(3));
+  const std::string expected = PatternBytes(0, kSize);
+  for (const char* name : {"one.bin", "two.bin", "three.bin"}) {
+    EXPECT_TRUE(ReadFile(files_ / name) == expected) << name;
+  }
+}
+
+// Stopping while a large file arrives or is processed neither crashes nor
+// leaves a partial file, and the library unloads (at the end of the test)
+// only after every file processing thread has ended.
+TEST_F(FileReceptionTest, StoppingWhileALargeFileIsUnderWay) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  std::thread sender([&] { peer.SendPatternFile(u"big", u"big.bin", 256u * 1024 * 1024); });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (TempFiles().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_FALSE(TempFiles().empty());
+  Stop();
+  sender.join();
+  EXPECT_TRUE(WaitForNoTempFiles());
+  EXPECT_FALSE(fs::exists(files_ / "big.bin"));
+  peers_.clear();
+
+  // The engine still receives after a new start; then it stops while files
+  // are being checked and moved.
+  Start();
+  TestPeer& again = ConnectFiles();
+  EXPECT_EQ(AckFlag(again, again.SendBinaryData(u"small.txt", "ok")), 1);
+  for (int i = 0; i < 4; ++i) {
+    again.SendPatternFile(u"mid-" + std::u16string(1, static_cast<char16_t>(u'0' + i)),
+                          u"mid.bin", 2u * 1024 * 1024);
+  }
+  Stop();
+}
+
+}  // namespace
+}  // namespace Testing
+}  // namespace Corvane

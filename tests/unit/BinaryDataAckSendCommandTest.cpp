@@ -1,0 +1,127 @@
+#include "connection/BinaryDataAckSendCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/error.hpp>
+#include <filesystem>
+
+#include "LoggingTestSupport.h"
+#include "engine/ListenerSlot.h"
+#include "filestore/FileImpl.h"
+#include "protocol/BinaryDataMessage.h"
+#include "protocol/MessageFactory.h"
+#include "support/BinaryDataFrame.h"
+#include "support/RecordingListener.h"
+#include "support/TempDir.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Keeps what is written and lets the test complete the write as it likes.
+class RecordingSocket : public Socket {
+ public:
+  int Read(std::u16string&, int, boost::system::error_code& error) override {
+    error = boost::asio::error::operation_not_supported;
+    return 0;
+  }
+  int Write(const std::u16string&, boost::system::error_code& error) override {
+    error = boost::asio::error::operation_not_supported;
+    return 0;
+  }
+  void AsyncRead(std::u16string&, IoHandler) override {}
+  void AsyncWrite(std::u16string text, IoHandler handler) override {
+    written = std::move(text);
+    complete = std::move(handler);
+  }
+  bool IsOpen() const override { return true; }
+  void Close() override {}
+  bool IsIoThread() const override { return true; }
+
+  // Completes the write; the handler (and the command it holds) goes with it.
+  void Complete(const boost::system::error_code& error, std::size_t bytes) {
+    IoHandler handler = std::move(complete);
+    complete = nullptr;
+    handler(error, bytes);
+  }
+
+  std::u16string written;
+  IoHandler complete;
+};
+
+class BinaryDataAckSendCommandTest : public ::testing::Test {
+ protected:
+  BinaryDataAckSendCommandTest() : logging_(Configuration()) {
+    slot_->Set(&listener_);
+    const std::u16string frame = Testing::BinaryDataFrame{kId, u"a.txt", "abc", {}}.ToString();
+    message_ = std::dynamic_pointer_cast<BinaryDataMessage>(CreateMessage(frame.substr(0, 20)));
+    message_->Parse(frame.substr(20, 51));
+    file_ = std::make_shared<File::FileImpl>((root_.Path() / "temp").string());
+    file_->Open(L"received");
+    file_->Append(std::string("abc"));
+    file_->Close();
+  }
+
+  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
+    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=INFO\n");
+    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
+  }
+
+  void Run(const std::wstring& errorText) {
+    std::make_shared<BinaryDataAckSendCommand>(socket_, message_, errorText, file_, slot_,
+                                               L"Vendor")
+        ->Run();
+  }
+
+  const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
+  Testing::TempDir root_;
+  Testing::ScratchDirectory log_dir_;
+  Testing::ScopedCaptureEventSink events_;
+  Testing::ScopedLoggerConfiguration logging_;
+  Testing::RecordingListener listener_;
+  std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
+  std::shared_ptr<RecordingSocket> socket_ = std::make_shared<RecordingSocket>();
+  std::shared_ptr<BinaryDataMessage> message_;
+  std::shared_ptr<File::FileImpl> file_;
+};
+
+TEST_F(BinaryDataAckSendCommandTest, FileIsReportedOnlyOnceTheAckIsWritten) {
+  Run(L"");
+  EXPECT_EQ(socket_->written, u"CVNPBDP002BINACK    " + kId + u"10000");
+  EXPECT_TRUE(listener_.Files().empty());
+  socket_->Complete({}, socket_->written.size() * 2);
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{file_->GetPath()});
+  EXPECT_TRUE(fs::exists(file_->GetNativePath()));
+}
+
+TEST_F(BinaryDataAckSendCommandTest, RefusalIsWrittenButNotReported) {
+  Run(L"Incorrect Checksum");
+  EXPECT_EQ(socket_->written, u"CVNPBDP002BINACK    " + kId + u"00018Incorrect Checksum");
+  socket_->Complete({}, socket_->written.size() * 2);
+  EXPECT_TRUE(listener_.Files().empty());
+}
+
+TEST_F(BinaryDataAckSendCommandTest, FailedOrShortWriteRemovesTheFileUnreported) {
+  const std::pair<boost::system::error_code, std::size_t> failures[] = {
+      {boost::asio::error::connection_reset, 0}, {{}, 10}};
+  for (const auto& [error, bytes] : failures) {
+    std::ofstream(file_->GetNativePath()) << "abc";
+    Run(L"");
+    socket_->Complete(error, bytes);
+    EXPECT_FALSE(fs::exists(file_->GetNativePath()));
+  }
+  EXPECT_TRUE(listener_.Files().empty());
+  int logged = 0;
+  for (const auto& event : events_.Events()) {
+    for (const auto& text : event.strings) {
+      logged += text.find(L"Failed to send BINDATA acknowledgement.") == 0;
+    }
+  }
+  EXPECT_EQ(logged, 2);
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,62 @@
+#include "connection/FileProcessingThreads.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <stdexcept>
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+TEST(FileProcessingThreadsTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
+  FileProcessingThreads threads;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> done{0};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(threads.Launch([&, released] {
+      released.wait();
+      ++done;
+    }));
+  }
+  EXPECT_EQ(threads.RunningCount(), 3u);
+  auto joined = std::async(std::launch::async, [&] { threads.JoinAll(); });
+  EXPECT_EQ(joined.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+  release.set_value();
+  joined.get();
+  EXPECT_EQ(done, 3);
+  EXPECT_FALSE(threads.Launch([&] { ++done; }));
+  EXPECT_EQ(done, 3);
+}
+
+TEST(FileProcessingThreadsTest, FailingWorkEndsOnlyItsOwnThread) {
+  FileProcessingThreads threads;
+  std::promise<void> ran;
+  ASSERT_TRUE(threads.Launch([] { throw std::runtime_error("disk on fire"); }));
+  ASSERT_TRUE(threads.Launch([&] { ran.set_value(); }));
+  ran.get_future().get();
+  threads.JoinAll();
+  EXPECT_EQ(threads.RunningCount(), 0u);
+}
+
+// The last owner may go on one of the threads themselves (its work held the
+// last reference): that thread is left to end, the others are waited for.
+TEST(FileProcessingThreadsTest, LastReferenceReleasedOnItsOwnThread) {
+  auto threads = std::make_shared<FileProcessingThreads>();
+  std::promise<void> finished;
+  std::promise<void> go;
+  std::shared_future<void> started = go.get_future().share();
+  ASSERT_TRUE(threads->Launch([owner = threads, started, &finished]() mutable {
+    started.wait();
+    owner.reset();  // destroys the set of threads here
+    finished.set_value();
+  }));
+  threads.reset();
+  go.set_value();
+  EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,88 @@
+// The engine in-process with a file store whose moves the test holds up, to
+// show that a file being processed keeps the engine's destruction waiting:
+// the processing thread runs the library's code, which unloading removes.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "LoggingTestSupport.h"
+#include "engine/Tarnlink.h"
+#include "filestore/FileFactoryImpl.h"
+#include "filestore/FileImpl.h"
+#include "filestore/ProcessFileFactory.h"
+#include "protocol/BinaryDataAckMessage.h"
+#include "support/FreePort.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Lets the test see a move begin and decide when it may go on.
+struct Gate {
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+};
+
+class HeldMoveFile : public File::FileImpl {
+ public:
+  HeldMoveFile(std::string tempDirectory, std::shared_ptr<Gate> gate)
+      : FileImpl(std::move(tempDirectory)), gate_(std::move(gate)) {}
+  void MoveTo(const std::wstring& directory, const std::wstring& name) override {
+    gate_->entered.set_value();
+    gate_->released.wait();
+    FileImpl::MoveTo(directory, name);
+  }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+class HeldMoveFactory : public File::FileFactoryImpl {
+ public:
+  HeldMoveFactory(std::string tempDirectory, std::shared_ptr<Gate> gate)
+      : FileFactoryImpl(std::move(tempDirectory)), gate_(std::move(gate)) {}
+  using FileFactoryImpl::NewFile;
+  std::shared_ptr<File::File> NewFile() override {
+    return std::make_shared<HeldMoveFile>(GetTempDirectory(), gate_);
+  }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
+  Testing::ScopedCaptureEventSink events;
+  Testing::TempDir module;
+  const fs::path files = module.Path() / "files";
+  auto gate = std::make_shared<Gate>();
+  File::SetProcessFileFactory(
+      std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+  auto engine = std::make_unique<Tarnlink>(module.WidePath());
+  const int filePort = Testing::FreeTcpPort();
+  engine->Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
+                1000, 60000, filePort, files.wstring());
+  Testing::TestPeer peer(filePort);
+  ASSERT_TRUE(peer.HandShake());
+  peer.SendBinaryData(u"a.txt", "abc");
+  ASSERT_EQ(gate->entered.get_future().wait_for(5s), std::future_status::ready);
+
+  auto destroyed = std::async(std::launch::async, [&] { engine.reset(); });
+  EXPECT_EQ(destroyed.wait_for(100ms), std::future_status::timeout);
+  gate->release.set_value();
+  EXPECT_EQ(destroyed.wait_for(10s), std::future_status::ready);
+  // The processing had passed its check of the connection: it moved the file.
+  EXPECT_EQ(Testing::ReadFile(files / "a.txt"), "abc");
+  File::SetProcessFileFactory(nullptr);
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "engine/Tarnlink.h"
+#include "support/FreePort.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/ProcessFileFactory.h"
 #include "logging/LoggerConfiguration.h"
@@ -49,6 +50,8 @@ namespace Bench {
 namespace {
 
 namespace fs = std::filesystem;
+using Testing::FreeTcpPort;
+using Testing::FreeUdpPort;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -84,20 +87,6 @@ bool ResetPeakResidentSet() {
 }
 
 // --- Sockets ----------------------------------------------------------------------
-
-int FreeTcpPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Fail("no free port");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 void SetTimeouts(int fd) {
   timeval timeout{kSocketTimeoutSeconds, 0};
@@ -377,7 +366,7 @@ int Main() {
       Platform::ToUtf8(engine->GetTempDirectory())));
   engine->SetListener(&listener);
   const int filePort = FreeTcpPort();
-  engine->Start(L"bench-client", L"Bench Client", L"239.255.1.2", FreeTcpPort(), FreeTcpPort(),
+  engine->Start(L"bench-client", L"Bench Client", L"239.255.1.2", FreeUdpPort(), FreeTcpPort(),
                 15000, false, 5000, 60000, filePort, files.wstring());
 
   const Payload payload;

@@ -35,13 +35,6 @@ long RaiseFileLimit(long wanted) {
   return static_cast<long>(limit.rlim_cur);
 }
 
-int FreeTcpPort() {
-  boost::asio::io_context io;
-  boost::asio::ip::tcp::acceptor acceptor(
-      io, {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
-  return acceptor.local_endpoint().port();
-}
-
 std::wstring MakeXml(std::size_t characters) {
   const std::wstring head =
       L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"

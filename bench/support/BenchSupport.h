@@ -5,10 +5,14 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+
+#include "support/FreePort.h"
 #include <vector>
 
 namespace Corvane {
 namespace Bench {
+
+using Testing::FreeTcpPort;
 
 using Clock = std::chrono::steady_clock;
 
@@ -21,8 +25,6 @@ long ResidentKiB();
 /// the hard limit) and returns the soft limit in force afterwards.
 long RaiseFileLimit(long wanted);
 
-/// A TCP port on 127.0.0.1 that nothing listens on right now.
-int FreeTcpPort();
 
 /// A document valid against the sample grammar, exactly `characters` long
 /// (at least the size of the empty document).

@@ -17,6 +17,7 @@ class TempDir {
 
   const std::filesystem::path& Path() const { return path_; }
   std::wstring WidePath() const { return path_.wstring(); }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
   /// Writes `content` to `name` inside the directory and returns its path.
   std::filesystem::path WriteFile(const std::string& name, const std::string& content) const;
 

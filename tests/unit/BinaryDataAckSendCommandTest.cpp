@@ -5,7 +5,7 @@
 #include <boost/asio/error.hpp>
 #include <filesystem>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "engine/ListenerSlot.h"
 #include "filestore/FileImpl.h"
 #include "protocol/BinaryDataMessage.h"
@@ -53,7 +53,7 @@ class RecordingSocket : public Socket {
 
 class BinaryDataAckSendCommandTest : public ::testing::Test {
  protected:
-  BinaryDataAckSendCommandTest() : logging_(Configuration()) {
+  BinaryDataAckSendCommandTest() {
     slot_->Set(&listener_);
     const std::u16string frame = Testing::BinaryDataFrame{kId, u"a.txt", "abc", {}}.ToString();
     message_ = std::dynamic_pointer_cast<BinaryDataMessage>(CreateMessage(frame.substr(0, 20)));
@@ -64,11 +64,6 @@ class BinaryDataAckSendCommandTest : public ::testing::Test {
     file_->Close();
   }
 
-  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
-    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=INFO\n");
-    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
-  }
-
   void Run(const std::wstring& errorText) {
     std::make_shared<BinaryDataAckSendCommand>(socket_, message_, errorText, file_, slot_,
                                                L"Vendor")
@@ -77,9 +72,7 @@ class BinaryDataAckSendCommandTest : public ::testing::Test {
 
   const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
   Testing::TempDir root_;
-  Testing::ScratchDirectory log_dir_;
-  Testing::ScopedCaptureEventSink events_;
-  Testing::ScopedLoggerConfiguration logging_;
+  Testing::LogCapture log_;
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
   std::shared_ptr<RecordingSocket> socket_ = std::make_shared<RecordingSocket>();
@@ -113,13 +106,7 @@ TEST_F(BinaryDataAckSendCommandTest, FailedOrShortWriteRemovesTheFileUnreported)
     EXPECT_FALSE(fs::exists(file_->GetNativePath()));
   }
   EXPECT_TRUE(listener_.Files().empty());
-  int logged = 0;
-  for (const auto& event : events_.Events()) {
-    for (const auto& text : event.strings) {
-      logged += text.find(L"Failed to send BINDATA acknowledgement.") == 0;
-    }
-  }
-  EXPECT_EQ(logged, 2);
+  EXPECT_EQ(log_.Count(L"Failed to send BINDATA acknowledgement."), 2);
 }
 
 }  // namespace

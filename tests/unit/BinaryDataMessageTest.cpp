@@ -10,7 +10,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
 #include "engine/ListenerSlot.h"
@@ -69,13 +69,8 @@ class FullDiskFactory : public File::FileFactoryImpl {
 // lines captured in memory.
 class BinaryDataMessageTest : public ::testing::Test {
  protected:
-  BinaryDataMessageTest() : logging_(Configuration()) { UseFactory(); }
+  BinaryDataMessageTest() { UseFactory(); }
   ~BinaryDataMessageTest() override { File::SetProcessFileFactory(nullptr); }
-
-  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
-    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=INFO\n");
-    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
-  }
 
   // Temporary files in temp_, failing beyond `capacity` bytes when given.
   void UseFactory(std::size_t capacity = 0) {
@@ -111,20 +106,9 @@ class BinaryDataMessageTest : public ::testing::Test {
     return files;
   }
 
-  bool Logged(const std::wstring& part) const {
-    for (const auto& event : events_.Events()) {
-      for (const auto& text : event.strings) {
-        if (text.find(part) != std::wstring::npos) return true;
-      }
-    }
-    return false;
-  }
-
   Testing::TempDir root_;
   fs::path temp_ = root_.Path() / "temp";
-  Testing::ScratchDirectory log_dir_;
-  Testing::ScopedCaptureEventSink events_;
-  Testing::ScopedLoggerConfiguration logging_;
+  Testing::LogCapture log_;
 };
 
 TEST_F(BinaryDataMessageTest, WorkedExampleIsReadIn20_51_5_2_40) {
@@ -252,7 +236,7 @@ TEST_F(BinaryDataMessageTest, FailedWriteRemovesThePartialFileAndReadsOn) {
   const std::wstring path = message->GetFile()->GetPath();
   EXPECT_EQ(message->GetFailure(),
             L"Error appending data to file \"" + path + L"\".  Error: No space left on device");
-  EXPECT_TRUE(Logged(L"Error appending data to file"));
+  EXPECT_TRUE(log_.Count(L"Error appending data to file"));
   EXPECT_TRUE(TempFiles().empty());
 }
 

@@ -6,7 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "connection/ConnectionListener.h"
 #include "engine/ListenerSlot.h"
 #include "logging/LoggerConfiguration.h"
@@ -69,8 +69,7 @@ class ConnectionTest : public ::testing::Test {
   ConnectionTest()
       : io_(std::make_shared<boost::asio::io_context>(1)),
         guard_(io_->get_executor()),
-        acceptor_(*io_, tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0)),
-        logging_(Configuration()) {
+        acceptor_(*io_, tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0)) {
     listener_slot_->Set(&listener_);
     thread_ = std::thread([this] { io_->run(); });
   }
@@ -81,11 +80,6 @@ class ConnectionTest : public ::testing::Test {
     boost::asio::post(*io_, [this] { acceptor_.close(); });
     guard_.reset();
     thread_.join();
-  }
-
-  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
-    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=INFO\n");
-    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
   }
 
   int Port() const { return acceptor_.local_endpoint().port(); }
@@ -130,31 +124,10 @@ class ConnectionTest : public ::testing::Test {
     return connection;
   }
 
-  // Waits until a log text containing `part` has been written.
-  bool WaitForLog(const std::wstring& part) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (LogCount(part) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
-  }
-
-  // Log texts written so far that contain `part`.
-  int LogCount(const std::wstring& part) {
-    int count = 0;
-    for (const auto& event : events_.Events()) {
-      for (const auto& text : event.strings) count += text.find(part) != std::wstring::npos;
-    }
-    return count;
-  }
-
   std::shared_ptr<boost::asio::io_context> io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   tcp::acceptor acceptor_;
-  Testing::ScratchDirectory log_dir_;
-  Testing::ScopedCaptureEventSink events_;
-  Testing::ScopedLoggerConfiguration logging_;
+  Testing::LogCapture log_;
   RecordingListener listener_;
   std::shared_ptr<ListenerSlot> listener_slot_ = std::make_shared<ListenerSlot>();
   CountingConnectionListener closed_;
@@ -242,7 +215,7 @@ TEST_F(ConnectionTest, Version1XmlIsAcknowledgedThenDelivered) {
   EXPECT_EQ(ack->GetMessageId(), xml.GetMessageId());
   ASSERT_TRUE(listener_.WaitForMessages(1));
   EXPECT_EQ(listener_.Messages()[0], L"<a/>");
-  EXPECT_TRUE(WaitForLog(L"Received message from Vendor: <a/>"));
+  EXPECT_TRUE(log_.WaitFor(L"Received message from Vendor: <a/>"));
 }
 
 TEST_F(ConnectionTest, VersionMessagesSetTheVersion) {
@@ -367,7 +340,7 @@ TEST_F(ConnectionTest, SendDataFailsWhenTheAckNeverComes) {
   auto connection = Connected(peer);
   peer->AnswerXml(false);
   EXPECT_FALSE(connection->SendData(L"<x/>"));
-  EXPECT_TRUE(WaitForLog(L"Message was sent but not acknowledged"));
+  EXPECT_TRUE(log_.WaitFor(L"Message was sent but not acknowledged"));
 }
 
 TEST_F(ConnectionTest, SendDataIgnoresAnAckForAnotherMessage) {
@@ -432,7 +405,7 @@ TEST_F(ConnectionTest, SilentVersion1PeerIsClosed) {
   ASSERT_TRUE(closed_.WaitFor(1));
   EXPECT_TRUE(peer->WaitFor<DisconnectMessage>());
   EXPECT_TRUE(peer->WaitForClose());
-  EXPECT_TRUE(WaitForLog(L"Health check failed.  Closing Vendor"));
+  EXPECT_TRUE(log_.WaitFor(L"Health check failed.  Closing Vendor"));
   EXPECT_EQ(closed_.Count(), 1);
 }
 
@@ -470,7 +443,7 @@ TEST_F(ConnectionTest, FileConnectionSendsNoHealthChecks) {
     std::this_thread::sleep_for(10ms);  // several intervals pass
   }
   EXPECT_EQ(peer->Count<HealthCheckMessage>(), 0);
-  EXPECT_EQ(LogCount(L"Start: Starting file connection"), 0);  // debug lines are off
+  EXPECT_EQ(log_.Count(L"Start: Starting file connection"), 0);  // debug lines are off
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 
 namespace Corvane {
 namespace Logging {
@@ -16,12 +16,12 @@ using Platform::EventType;
 class EventLoggerTest : public ::testing::Test {
  protected:
   void Configure(const std::string& ini) {
-    if (!ini.empty()) scratch_.Write("logger.ini", ini);
+    if (!ini.empty()) scratch_.WriteFile("logger.ini", ini);
     scope_ = std::make_unique<Testing::ScopedLoggerConfiguration>(
-        std::make_shared<const LoggerConfiguration>(scratch_.Wide()));
+        std::make_shared<const LoggerConfiguration>(scratch_.WidePath()));
   }
 
-  Testing::ScratchDirectory scratch_;
+  Testing::TempDir scratch_;
   Testing::ScopedCaptureEventSink sink_;
   std::unique_ptr<Testing::ScopedLoggerConfiguration> scope_;
 };

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "platform/MessageFormatter.h"
 
 namespace Corvane {
@@ -26,8 +26,8 @@ class FileLoggerTest : public ::testing::Test {
   // A file-logging configuration in the scratch directory, stamped with `time`.
   std::shared_ptr<LoggerConfiguration> Configure(const std::string& ini,
                                                  const LocalTime& time = MakeTime(2010, 3, 5, 14, 7, 9, 42, 300)) {
-    scratch_.Write("logger.ini", "[Log]\ntype=FILE\nname=Trace\n" + ini);
-    auto configuration = std::make_shared<LoggerConfiguration>(scratch_.Wide());
+    scratch_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Trace\n" + ini);
+    auto configuration = std::make_shared<LoggerConfiguration>(scratch_.WidePath());
     configuration->SetClock(std::make_shared<Testing::FixedClock>(time));
     return configuration;
   }
@@ -46,7 +46,7 @@ class FileLoggerTest : public ::testing::Test {
     return texts;
   }
 
-  Testing::ScratchDirectory scratch_;
+  Testing::TempDir scratch_;
 };
 
 TEST_F(FileLoggerTest, LineHasTagTimeZoneNameAndText) {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "logging/LogLevelText.h"
 #include "platform/ModuleDirectory.h"
 
@@ -16,19 +16,19 @@ namespace {
 class LoggerConfigurationTest : public ::testing::Test {
  protected:
   LoggerConfiguration Load(const std::string& ini) {
-    scratch_.Write("logger.ini", ini);
-    return LoggerConfiguration(scratch_.Wide());
+    scratch_.WriteFile("logger.ini", ini);
+    return LoggerConfiguration(scratch_.WidePath());
   }
 
-  Testing::ScratchDirectory scratch_;
+  Testing::TempDir scratch_;
 };
 
 TEST_F(LoggerConfigurationTest, EveryDefaultWithoutLoggerIni) {
-  const LoggerConfiguration configuration(scratch_.Wide());
-  EXPECT_EQ(configuration.GetIniPath(), scratch_.Wide() + L"/logger.ini");
+  const LoggerConfiguration configuration(scratch_.WidePath());
+  EXPECT_EQ(configuration.GetIniPath(), scratch_.WidePath() + L"/logger.ini");
   EXPECT_EQ(configuration.GetName(), L"Corvane");
   EXPECT_TRUE(configuration.UseEventLog());
-  EXPECT_EQ(configuration.GetLogFilePath(), scratch_.Wide() + L"/Corvane.log");
+  EXPECT_EQ(configuration.GetLogFilePath(), scratch_.WidePath() + L"/Corvane.log");
   EXPECT_EQ(configuration.GetMessageFiles(), L"");
   EXPECT_EQ(configuration.GetDefaultMessageId(), 0u);
   EXPECT_EQ(configuration.ThresholdOf(L"Corvane::Client::Connection"), LogLevel::Error);
@@ -43,16 +43,16 @@ TEST_F(LoggerConfigurationTest, OnlyExactFileTypeSelectsTheFile) {
 }
 
 TEST_F(LoggerConfigurationTest, LogFileIsNamedAfterTheSourceInPathOrModuleDirectory) {
-  EXPECT_EQ(Load("[Log]\nname=Trace\npath=\n").GetLogFilePath(), scratch_.Wide() + L"/Trace.log");
+  EXPECT_EQ(Load("[Log]\nname=Trace\npath=\n").GetLogFilePath(), scratch_.WidePath() + L"/Trace.log");
   EXPECT_EQ(Load("[Log]\nname=Trace\npath=/var/log/x\n").GetLogFilePath(), L"/var/log/x/Trace.log");
   EXPECT_EQ(Load("[Log]\nname=Lab\n").GetName(), L"Lab");
 }
 
 TEST_F(LoggerConfigurationTest, BareMessageFileNamesResolveToTheModuleDirectory) {
   EXPECT_EQ(Load("[Log]\nmessageFiles=a.dll;/x/b.dll\n").GetMessageFiles(),
-            scratch_.Wide() + L"/a.dll;/x/b.dll");
+            scratch_.WidePath() + L"/a.dll;/x/b.dll");
   EXPECT_EQ(Load("[Log]\nmessageFiles=;a.so;;sub\\b.dll;\n").GetMessageFiles(),
-            scratch_.Wide() + L"/a.so;sub\\b.dll");
+            scratch_.WidePath() + L"/a.so;sub\\b.dll");
 }
 
 TEST_F(LoggerConfigurationTest, ReadsDefaultMessageId) {
@@ -76,20 +76,20 @@ TEST_F(LoggerConfigurationTest, ThresholdIsTheLoggersKeyElseTheDefaultLevel) {
 TEST_F(LoggerConfigurationTest, ThresholdFollowsAnEditedFile) {
   const auto configuration = Load("[Log]\ndefaultLogLevel=ERROR\n");
   EXPECT_EQ(configuration.ThresholdOf(L"Corvane::Client::Connection"), LogLevel::Error);
-  scratch_.Write("logger.ini", "[Log]\ndefaultLogLevel=ERROR\nCorvane::Client::Connection=DEBUG\n");
+  scratch_.WriteFile("logger.ini", "[Log]\ndefaultLogLevel=ERROR\nCorvane::Client::Connection=DEBUG\n");
   EXPECT_EQ(configuration.ThresholdOf(L"Corvane::Client::Connection"), LogLevel::Debug);
 }
 
 TEST_F(LoggerConfigurationTest, ExplicitIniPathIsReadInsteadOfTheModulesOwn) {
-  scratch_.Write("logger.ini", "[Log]\nname=Module\n");
-  const auto other = scratch_.Write("other.ini", "[Log]\nname=Other\n");
-  const LoggerConfiguration configuration(scratch_.Wide(), Platform::FromUtf8(other.string()));
+  scratch_.WriteFile("logger.ini", "[Log]\nname=Module\n");
+  const auto other = scratch_.WriteFile("other.ini", "[Log]\nname=Other\n");
+  const LoggerConfiguration configuration(scratch_.WidePath(), Platform::FromUtf8(other.string()));
   EXPECT_EQ(configuration.GetName(), L"Other");
-  EXPECT_EQ(configuration.GetLogFilePath(), scratch_.Wide() + L"/Other.log");
+  EXPECT_EQ(configuration.GetLogFilePath(), scratch_.WidePath() + L"/Other.log");
 }
 
 TEST_F(LoggerConfigurationTest, ProcessConfigurationLoadsFromTheEngineModuleDirectory) {
-  auto installed = std::make_shared<const LoggerConfiguration>(scratch_.Wide());
+  auto installed = std::make_shared<const LoggerConfiguration>(scratch_.WidePath());
   Testing::ScopedLoggerConfiguration scope(installed);
   EXPECT_EQ(LoggerConfiguration::Current(), installed);
   EXPECT_EQ(LoggerConfiguration::Current(), installed);

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "logging/EventLogger.h"
 #include "logging/FileLogger.h"
 #include "logging/LogInserts.h"
@@ -78,10 +78,10 @@ TEST(LoggerTest, FormatCutsAtTheBufferAndMarksBadArguments) {
 }
 
 TEST(LoggerTest, CreateLoggerMakesTheConfiguredKindEachTime) {
-  Testing::ScratchDirectory scratch;
+  Testing::TempDir scratch;
   const auto configure = [&](const std::string& ini) {
-    scratch.Write("logger.ini", ini);
-    return std::make_shared<const LoggerConfiguration>(scratch.Wide());
+    scratch.WriteFile("logger.ini", ini);
+    return std::make_shared<const LoggerConfiguration>(scratch.WidePath());
   };
 
   {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 
 namespace Corvane {
 namespace Platform {
@@ -15,11 +15,11 @@ namespace {
 class ProfileFileTest : public ::testing::Test {
  protected:
   ProfileFile& Open(const std::string& content) {
-    file_ = std::make_unique<ProfileFile>(scratch_.Write("test.ini", content).string());
+    file_ = std::make_unique<ProfileFile>(scratch_.WriteFile("test.ini", content).string());
     return *file_;
   }
 
-  Testing::ScratchDirectory scratch_;
+  Testing::TempDir scratch_;
   std::unique_ptr<ProfileFile> file_;
 };
 
@@ -107,17 +107,17 @@ TEST_F(ProfileFileTest, SeesTheFileChangeAppearAndDisappear) {
   ProfileFile ini((scratch_ / "test.ini").string());
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"none");
 
-  scratch_.Write("test.ini", "[Log]\nlevel=INFO\n");
+  scratch_.WriteFile("test.ini", "[Log]\nlevel=INFO\n");
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"INFO");
 
   // A different size is seen at once.
-  scratch_.Write("test.ini", "[Log]\nlevel=DEBUG\n");
+  scratch_.WriteFile("test.ini", "[Log]\nlevel=DEBUG\n");
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"DEBUG");
 
   // Same size: the modification time tells.
   const auto file = scratch_ / "test.ini";
   const auto stamp = std::filesystem::last_write_time(file);
-  scratch_.Write("test.ini", "[Log]\nlevel=WARNS\n");
+  scratch_.WriteFile("test.ini", "[Log]\nlevel=WARNS\n");
   std::filesystem::last_write_time(file, stamp + std::chrono::seconds(2));
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"WARNS");
 

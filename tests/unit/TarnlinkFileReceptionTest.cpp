@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <future>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "engine/Tarnlink.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/FileImpl.h"

@@ -8,7 +8,7 @@
 #include <future>
 #include <mutex>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "engine/EngineErrors.h"
 #include "engine/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
@@ -73,12 +73,7 @@ constexpr auto kWellWithinAStep = 400ms;
 
 class XmlDataSendCommandTest : public ::testing::Test {
  protected:
-  XmlDataSendCommandTest() : logging_(Configuration()) {}
-
-  std::shared_ptr<const Logging::LoggerConfiguration> Configuration() {
-    log_dir_.Write("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=ERROR\n");
-    return std::make_shared<Logging::LoggerConfiguration>(log_dir_.Wide());
-  }
+  XmlDataSendCommandTest() = default;
 
   // Runs a command on its own thread; the future gives the failure code (0
   // for success) and how long Run took.
@@ -100,9 +95,7 @@ class XmlDataSendCommandTest : public ::testing::Test {
 
   void Acknowledge() { command_->OnAckReceived(std::make_shared<XmlDataAckMessage>(*message_)); }
 
-  Testing::ScratchDirectory log_dir_;
-  Testing::ScopedCaptureEventSink events_;
-  Testing::ScopedLoggerConfiguration logging_;
+  Testing::LogCapture log_{"ERROR"};
   std::shared_ptr<HeldWriteSocket> socket_ = std::make_shared<HeldWriteSocket>();
   std::shared_ptr<XmlDataMessage> message_ = std::make_shared<XmlDataMessage>(u"<x/>");
   std::shared_ptr<XmlDataSendCommand> command_;

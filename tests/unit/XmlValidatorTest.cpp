@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LoggingTestSupport.h"
+#include "support/LoggingTestSupport.h"
 #include "engine/EngineErrors.h"
 #include "engine/Quellor.h"
 #include "platform/ModuleDirectory.h"

@@ -6,7 +6,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -18,49 +20,15 @@
 #include "platform/CaptureEventSink.h"
 #include "platform/LocalClock.h"
 #include "platform/TextConversion.h"
+#include "support/TempDir.h"
 
 namespace Corvane {
 namespace Testing {
 
-/// A fresh directory under the system's temporary directory, removed with
-/// everything in it when the object goes.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-test-XXXXXX").string();
-    if (::mkdtemp(&pattern[0])) path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::wstring Wide() const { return Platform::FromUtf8(path_.string()); }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  /// Writes `content` as the file `name` (bytes as given).
-  std::filesystem::path Write(const std::string& name, const std::string& content) const {
-    const auto file = path_ / name;
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-    return file;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 /// The LF-terminated lines of a file (an unterminated tail counts as a line).
 inline std::vector<std::string> ReadLines(const std::filesystem::path& file) {
   std::vector<std::string> lines;
-  std::istringstream in(ReadText(file));
+  std::istringstream in(ReadFile(file));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -118,6 +86,45 @@ class ScopedCaptureEventSink {
  private:
   std::shared_ptr<Platform::CaptureEventSink> sink_;
   std::shared_ptr<Platform::EventSink> previous_;
+};
+
+/// Captures the log of the scope in memory: a logger.ini in a directory of
+/// its own selects the event log at `level`, and the events go to a capture
+/// sink. Loggers created meanwhile write here.
+class LogCapture {
+ public:
+  explicit LogCapture(const std::string& level = "INFO")
+      : configuration_(Configure(directory_, level)) {}
+
+  /// How many logged texts contain `part`.
+  int Count(const std::wstring& part) const {
+    int count = 0;
+    for (const auto& event : sink_.Events()) {
+      for (const auto& text : event.strings) count += text.find(part) != std::wstring::npos;
+    }
+    return count;
+  }
+  /// Waits until a logged text contains `part`; false after `timeout`.
+  bool WaitFor(const std::wstring& part,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (Count(part) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+
+ private:
+  static std::shared_ptr<const Logging::LoggerConfiguration> Configure(const TempDir& directory,
+                                                                       const std::string& level) {
+    directory.WriteFile("logger.ini", "[Log]\ntype=EVENT\ndefaultLogLevel=" + level + "\n");
+    return std::make_shared<Logging::LoggerConfiguration>(directory.WidePath());
+  }
+
+  TempDir directory_;
+  ScopedCaptureEventSink sink_;
+  ScopedLoggerConfiguration configuration_;
 };
 
 }  // namespace Testing

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "engine/Tarnlink.h"
+#include "protocol/ChecksumText.h"
 #include "support/FreePort.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/ProcessFileFactory.h"
@@ -174,15 +175,7 @@ class Payload {
     ForEachPiece(size, [&](const char* data, std::size_t n) {
       sha.Update(reinterpret_cast<const CryptoPP::byte*>(data), n);
     });
-    CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
-    sha.Final(digest);
-    static const char16_t kDigits[] = u"0123456789abcdef";
-    std::u16string hex;
-    for (CryptoPP::byte b : digest) {
-      hex.push_back(kDigits[b >> 4]);
-      hex.push_back(kDigits[b & 0x0F]);
-    }
-    return hex;
+    return Client::FinishChecksumText(sha);
   }
 
  private:

@@ -10,54 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
 
-#include "FuzzFileStore.h"
-#include "engine/Quellor.h"
-#include "protocol/BinaryDataMessage.h"
-#include "protocol/HailMessage.h"
-#include "protocol/IntegrationMessage.h"
-#include "protocol/MessageFactory.h"
-
-namespace {
+#include "FuzzSupport.h"
 
 using Corvane::Client::IntegrationMessage;
 using Corvane::Client::QuellorException;
-
-std::u16string ToCharacters(const std::uint8_t* data, std::size_t size) {
-  std::u16string text(size / 2, u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return text;
-}
-
-void CheckCode(const QuellorException& e) {
-  const int code = e.GetCode();
-  if (code != -103 && code != -104 && code != -105 && code != -112 && code != -999) std::abort();
-}
-
-// A complete message writes a frame that reads back, and writing and reading
-// again settles on one text within a few rounds. (Not at once: a negative
-// number narrower than its field is written with zeros in front of the sign,
-// "00-5", and reads back as 0; a CONNECTACK whose error code becomes 0 that way
-// reads its error text as version and port.)
-void CheckRoundTrip(const IntegrationMessage& message) {
-  if (dynamic_cast<const Corvane::Client::HailMessage*>(&message)) return;  // body never read
-  if (dynamic_cast<const Corvane::Client::BinaryDataMessage*>(&message)) return;  // never written
-  std::u16string text = message.ToString();
-  for (int round = 0; round < 4; ++round) {
-    std::u16string again = Corvane::Client::ParseMessage(text)->ToString();
-    if (again == text) return;
-    text = std::move(again);
-  }
-  std::abort();
-}
-
-}  // namespace
+using CorvaneFuzz::CheckCode;
+using CorvaneFuzz::CheckRoundTrip;
+using CorvaneFuzz::ToCharacters;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   CorvaneFuzz::UsePrivateFileStore();

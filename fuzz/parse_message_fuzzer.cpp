@@ -8,30 +8,15 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
 
-#include "FuzzFileStore.h"
-#include "engine/Quellor.h"
-#include "protocol/BinaryDataMessage.h"
-#include "protocol/HailMessage.h"
-#include "protocol/IntegrationMessage.h"
-#include "protocol/MessageFactory.h"
-
-namespace {
+#include "FuzzSupport.h"
 
 using Corvane::Client::IntegrationMessage;
 using Corvane::Client::ParseMessage;
 using Corvane::Client::QuellorException;
-
-std::u16string ToCharacters(const std::uint8_t* data, std::size_t size) {
-  std::u16string text(size / 2, u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return text;
-}
-
-}  // namespace
+using CorvaneFuzz::CheckCode;
+using CorvaneFuzz::CheckRoundTrip;
+using CorvaneFuzz::ToCharacters;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   CorvaneFuzz::UsePrivateFileStore();
@@ -43,23 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     message = ParseMessage(ToCharacters(data, size));
   } catch (const QuellorException& e) {
-    const int code = e.GetCode();
-    if (code != -103 && code != -104 && code != -105 && code != -112 && code != -999) std::abort();
+    CheckCode(e);
     return 0;
   }
   if (message->GetRemainingLength() != 0) std::abort();
-  // A complete message writes a frame that reads back, and writing and reading
-  // again settles on one text within a few rounds (see frame_reader_fuzzer).
-  // HAIL's body is never read, BINDATA is never written.
-  if (!dynamic_cast<const Corvane::Client::HailMessage*>(message.get()) &&
-      !dynamic_cast<const Corvane::Client::BinaryDataMessage*>(message.get())) {
-    std::u16string text = message->ToString();
-    for (int round = 0;; ++round) {
-      if (round == 4) std::abort();
-      std::u16string again = ParseMessage(text)->ToString();
-      if (again == text) break;
-      text = std::move(again);
-    }
-  }
+  CheckRoundTrip(*message);
   return 0;
 }

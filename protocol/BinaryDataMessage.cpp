@@ -1,5 +1,7 @@
 #include "protocol/BinaryDataMessage.h"
 
+#include "protocol/ChecksumText.h"
+
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -32,17 +34,6 @@ using Platform::FromUtf8;
 namespace {
 
 const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
-
-std::u16string LowerHex(const CryptoPP::byte* bytes, std::size_t count) {
-  static const char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string text;
-  text.reserve(count * 2);
-  for (std::size_t i = 0; i < count; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-  return text;
-}
 
 // The text of a failure, wide.
 std::wstring TextOf(const std::exception& e) {
@@ -180,9 +171,7 @@ void BinaryDataMessage::FinishData() {
   }
   parse_state_ = kChecksum;
   file_->Close();
-  CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
-  digest_.Final(digest);
-  calculated_checksum_ = LowerHex(digest, sizeof digest);
+  calculated_checksum_ = FinishChecksumText(digest_);
   remaining_length_ = Wire::kBinaryDataChecksumLength;
 }
 

@@ -1,5 +1,7 @@
 #include "support/BinaryDataFrame.h"
 
+#include "protocol/ChecksumText.h"
+
 #include <cryptopp/sha.h>
 
 #include "protocol/FieldCodec.h"
@@ -22,15 +24,8 @@ std::u16string BinaryDataFrame::ToString() {
 
 std::u16string Sha1Hex(const std::string& bytes) {
   CryptoPP::SHA1 sha;
-  CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
-  sha.CalculateDigest(digest, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  static const char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string hex;
-  for (CryptoPP::byte b : digest) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
+  sha.Update(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
+  return Client::FinishChecksumText(sha);
 }
 
 std::u16string DataCharacters(const std::string& bytes, char padding) {

@@ -16,6 +16,7 @@
 
 #include "engine/Quellor.h"
 #include "protocol/BinaryDataAckMessage.h"
+#include "protocol/ChecksumText.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/HealthCheckAckMessage.h"
@@ -119,14 +120,7 @@ bool TestPeer::SendPatternFile(const std::u16string& messageId, const std::u16st
     if (bytes.size() % 2 != 0) bytes.push_back('\0');  // padding of the last character
     if (!SendBytes(bytes)) return false;
   }
-  CryptoPP::byte digest[CryptoPP::SHA1::DIGESTSIZE];
-  sha.Final(digest);
-  static const char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string checksum;
-  for (CryptoPP::byte b : digest) {
-    checksum.push_back(kDigits[b >> 4]);
-    checksum.push_back(kDigits[b & 0x0F]);
-  }
+  const std::u16string checksum = FinishChecksumText(sha);
   return SendBytes(std::string(reinterpret_cast<const char*>(checksum.data()), checksum.size() * 2));
 }
 

@@ -34,7 +34,7 @@ bool ReadNumber(const std::wstring& spec, std::size_t& i, unsigned& number) {
   return true;
 }
 
-// False for a specification this formatter does not understand.
+// False for a format this formatter does not understand.
 bool ParseConversion(const std::wstring& spec, Conversion& conversion) {
   std::size_t i = 0;
   while (i < spec.size() && std::wcschr(L"-+ #0", spec[i]) && spec[i] != L'\0') {

@@ -11,6 +11,7 @@
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/MessageFactory.h"
 #include "support/BinaryDataFrame.h"
+#include "support/HeldWriteSocket.h"
 #include "support/RecordingListener.h"
 #include "support/TempDir.h"
 
@@ -19,37 +20,6 @@ namespace Client {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Keeps what is written and lets the test complete the write as it likes.
-class RecordingSocket : public Socket {
- public:
-  int Read(std::u16string&, int, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
-  int Write(const std::u16string&, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
-  void AsyncRead(std::u16string&, IoHandler) override {}
-  void AsyncWrite(std::u16string text, IoHandler handler) override {
-    written = std::move(text);
-    complete = std::move(handler);
-  }
-  bool IsOpen() const override { return true; }
-  void Close() override {}
-  bool IsIoThread() const override { return true; }
-
-  // Completes the write; the handler (and the command it holds) goes with it.
-  void Complete(const boost::system::error_code& error, std::size_t bytes) {
-    IoHandler handler = std::move(complete);
-    complete = nullptr;
-    handler(error, bytes);
-  }
-
-  std::u16string written;
-  IoHandler complete;
-};
 
 class BinaryDataAckSendCommandTest : public ::testing::Test {
  protected:
@@ -75,24 +45,25 @@ class BinaryDataAckSendCommandTest : public ::testing::Test {
   Testing::LogCapture log_;
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<RecordingSocket> socket_ = std::make_shared<RecordingSocket>();
+  std::shared_ptr<Testing::HeldWriteSocket> socket_ =
+      std::make_shared<Testing::HeldWriteSocket>(/*ioThread=*/true);
   std::shared_ptr<BinaryDataMessage> message_;
   std::shared_ptr<File::FileImpl> file_;
 };
 
 TEST_F(BinaryDataAckSendCommandTest, FileIsReportedOnlyOnceTheAckIsWritten) {
   Run(L"");
-  EXPECT_EQ(socket_->written, u"CVNPBDP002BINACK    " + kId + u"10000");
+  EXPECT_EQ(socket_->Written(), u"CVNPBDP002BINACK    " + kId + u"10000");
   EXPECT_TRUE(listener_.Files().empty());
-  socket_->Complete({}, socket_->written.size() * 2);
+  socket_->Complete();
   EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{file_->GetPath()});
   EXPECT_TRUE(fs::exists(file_->GetNativePath()));
 }
 
 TEST_F(BinaryDataAckSendCommandTest, RefusalIsWrittenButNotReported) {
   Run(L"Incorrect Checksum");
-  EXPECT_EQ(socket_->written, u"CVNPBDP002BINACK    " + kId + u"00018Incorrect Checksum");
-  socket_->Complete({}, socket_->written.size() * 2);
+  EXPECT_EQ(socket_->Written(), u"CVNPBDP002BINACK    " + kId + u"00018Incorrect Checksum");
+  socket_->Complete();
   EXPECT_TRUE(listener_.Files().empty());
 }
 

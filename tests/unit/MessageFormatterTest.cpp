@@ -41,7 +41,7 @@ TEST(MessageFormatterTest, EscapesAndTheEndMark) {
 
 TEST(MessageFormatterTest, InsertsWithoutValuesStayAsWritten) {
   EXPECT_EQ(Fill(L"%1 and %3!d! and %2!s", {L"a"}), L"a and %3!d! and %2!s");
-  // An unclosed specification leaves the '!' in the text.
+  // An unclosed format leaves the '!' in the text.
   EXPECT_EQ(Fill(L"%1!s", {L"a"}), L"a!s");
 }
 

@@ -13,59 +13,13 @@
 #include "engine/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
+#include "support/HeldWriteSocket.h"
 
 namespace Corvane {
 namespace Client {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Holds the write until the test completes it, from the test's thread as the
-// I/O thread would.
-class HeldWriteSocket : public Socket {
- public:
-  int Read(std::u16string&, int, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
-  int Write(const std::u16string&, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
-  void AsyncRead(std::u16string&, IoHandler) override {}
-  void AsyncWrite(std::u16string text, IoHandler handler) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bytes_ = text.size() * 2;
-    handler_ = std::move(handler);
-    started_.notify_all();
-  }
-  bool IsOpen() const override { return true; }
-  void Close() override {}
-  bool IsIoThread() const override { return false; }
-
-  // Waits until the command has started its write, then completes it.
-  void Complete(const boost::system::error_code& error = {}) {
-    IoHandler handler;
-    std::size_t bytes = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ASSERT_TRUE(started_.wait_for(lock, 5s, [this] { return handler_ != nullptr; }));
-      handler.swap(handler_);
-      bytes = bytes_;
-    }
-    handler(error, error ? 0 : bytes);
-  }
-  void WaitForWrite() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ASSERT_TRUE(started_.wait_for(lock, 5s, [this] { return handler_ != nullptr; }));
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable started_;
-  IoHandler handler_;
-  std::size_t bytes_ = 0;
-};
 
 // The command's wait steps are half a second: a wake-up that went missing
 // shows as a Run that takes that long.
@@ -96,7 +50,7 @@ class XmlDataSendCommandTest : public ::testing::Test {
   void Acknowledge() { command_->OnAckReceived(std::make_shared<XmlDataAckMessage>(*message_)); }
 
   Testing::LogCapture log_{"ERROR"};
-  std::shared_ptr<HeldWriteSocket> socket_ = std::make_shared<HeldWriteSocket>();
+  std::shared_ptr<Testing::HeldWriteSocket> socket_ = std::make_shared<Testing::HeldWriteSocket>();
   std::shared_ptr<XmlDataMessage> message_ = std::make_shared<XmlDataMessage>(u"<x/>");
   std::shared_ptr<XmlDataSendCommand> command_;
 };

@@ -275,13 +275,17 @@ void Connection::ReportReadError(const std::wstring& text) {
 
 void Connection::Stop(bool sendDisconnect) { StopOnce(sendDisconnect); }
 
-bool Connection::StopOnce(bool sendDisconnect) {
+void Connection::StopWithoutWaiting(bool sendDisconnect) { StopOnce(sendDisconnect, false); }
+
+bool Connection::StopOnce(bool sendDisconnect, bool waitForDisconnect) {
   std::lock_guard<std::mutex> lock(stop_mutex_);
   if (stopped_.exchange(true)) return false;
   logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
   if (auto check = GetHealthCheckCommand()) check->Cancel();
   if (socket_->IsOpen()) {
-    if (sendDisconnect) std::make_shared<DisconnectSendCommand>(socket_, ack_timeout_)->Run();
+    if (sendDisconnect) {
+      std::make_shared<DisconnectSendCommand>(socket_, ack_timeout_, waitForDisconnect)->Run();
+    }
     socket_->CloseAfterWrites(std::chrono::milliseconds(ack_timeout_));
   }
   return true;

@@ -71,6 +71,10 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// at the latest after the acknowledgement timeout). Never waits on the I/O
   /// thread; on a client thread waits at most the acknowledgement timeout.
   virtual void Stop(bool sendDisconnect);
+  /// Stop without waiting for the DISCONNECT on any thread: the frame is
+  /// queued and the stream closes behind it. For stopping many connections
+  /// at once, so that no single peer holds up the others.
+  void StopWithoutWaiting(bool sendDisconnect);
   virtual bool IsClosed();
   /// Runs one XML transaction; true when the text was written and, for a
   /// version-1 peer, acknowledged. Concurrent callers take turns.
@@ -100,7 +104,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
  private:
   // Stops unless already stopped; true when this call stopped the connection.
-  bool StopOnce(bool sendDisconnect);
+  bool StopOnce(bool sendDisconnect, bool waitForDisconnect = true);
   const wchar_t* KindText() const { return is_file_connection_ ? L"file" : L"standard"; }
 
   void OnConnectRead(const boost::system::error_code& error, std::size_t bytes);

@@ -11,9 +11,11 @@ namespace Client {
 
 using Logging::LogLevel;
 
-DisconnectSendCommand::DisconnectSendCommand(std::shared_ptr<Socket> socket, int timeout)
+DisconnectSendCommand::DisconnectSendCommand(std::shared_ptr<Socket> socket, int timeout,
+                                             bool wait)
     : SendCommand(std::move(socket)),
       timeout_(timeout),
+      wait_(wait),
       logger_(Logging::CreateLogger(L"Corvane::Client::DisconnectSendCommand")) {}
 
 DisconnectSendCommand::~DisconnectSendCommand() = default;
@@ -25,7 +27,7 @@ void DisconnectSendCommand::Run() {
     auto self = shared_from_this();
     StartWrite(disconnect.ToString(), [self](const boost::system::error_code& error,
                                              std::size_t bytes) { self->SendFinished(error, bytes); });
-    if (socket_->IsIoThread()) return;
+    if (!wait_ || socket_->IsIoThread()) return;
     condition_.wait_for(lock, std::chrono::milliseconds(timeout_), [this] { return finished_; });
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error, L"%ls", Platform::FromUtf8(e.what()).c_str());

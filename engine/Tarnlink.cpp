@@ -336,8 +336,10 @@ void Tarnlink::ReapFinishedRuns() {
 }
 
 void Tarnlink::StopConnections() {
-  // Stopped outside the lock: each Stop waits for its DISCONNECT to be
-  // written, which needs the service thread, which may need the lock.
+  // Every DISCONNECT is queued and each stream closes behind its own, at the
+  // latest after the acknowledgement timeout; Stop's bounded wait for the
+  // service thread covers them all, so no single peer (one that stopped
+  // reading, say) holds up Stop. Done outside the lock all the same.
   std::vector<std::shared_ptr<Connection>> connections;
   {
     std::lock_guard<std::mutex> lock(applications_mutex_);
@@ -345,7 +347,7 @@ void Tarnlink::StopConnections() {
     connections.insert(connections.end(), file_connections_.begin(), file_connections_.end());
     connections.insert(connections.end(), handshaking_.begin(), handshaking_.end());
   }
-  for (const auto& connection : connections) connection->Stop(true);
+  for (const auto& connection : connections) connection->StopWithoutWaiting(true);
 }
 
 void Tarnlink::ClearConnections() {

@@ -318,6 +318,33 @@ TEST_F(EngineEndToEndTest, StopClosesThePortsAndStartListensAgain) {
   }
 }
 
+// A peer that stopped reading, with a large frame stuck on its way to it,
+// does not hold up Stop: its stream closes behind it later.
+TEST_F(EngineEndToEndTest, StopIsNotHeldUpByAPeerThatStoppedReading) {
+  Start({/*hailing=*/false, 100, /*ackTimeout=*/4000});
+  peers_.push_back(std::make_unique<TestPeer>(server_port_));
+  TestPeer& stuck = *peers_.back();
+  stuck.SendConnect(u"stuck");
+  ASSERT_EQ(stuck.ReadChars(140).size(), 140u);  // and never reads again
+  ASSERT_TRUE(WaitForApplications({L"stuck"}));
+
+  // More than the loopback buffers hold.
+  std::wstring xml = kValidXml;
+  xml.insert(xml.find(L"hello"), std::wstring(12 * 1024 * 1024, L'x'));
+  auto send = std::async(std::launch::async, [&] { return Failure([&] { SendData(xml); }); });
+  // Wait until the frame has gone as far as it can.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (stuck.PendingBytes() < 64 * 1024 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_GE(stuck.PendingBytes(), 64u * 1024u);
+
+  const auto start = std::chrono::steady_clock::now();
+  Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(send.get().first, -111);
+}
+
 TEST_F(EngineEndToEndTest, QuickStartStopWithHailingLeavesNothingBehind) {
   for (int i = 0; i < 20; ++i) {
     Start({/*hailing=*/true, /*hailingInterval=*/10});

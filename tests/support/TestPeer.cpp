@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -150,6 +151,11 @@ std::u16string TestPeer::ReadChars(std::size_t count) {
   std::u16string out;
   ReadExactly(out, count, timeout_);
   return out;
+}
+
+std::size_t TestPeer::PendingBytes() const {
+  int pending = 0;
+  return ::ioctl(fd_, FIONREAD, &pending) == 0 ? static_cast<std::size_t>(pending) : 0;
 }
 
 void TestPeer::StartReading() {

@@ -62,6 +62,9 @@ class TestPeer {
   /// time is up. Only before StartReading.
   std::u16string ReadChars(std::size_t count);
 
+  /// Bytes that arrived and are not read yet.
+  std::size_t PendingBytes() const;
+
   void StartReading();
   void AnswerHealthChecks(bool answer) { answer_health_checks_ = answer; }
   void AnswerXml(bool answer) { answer_xml_ = answer; }

@@ -11,8 +11,11 @@
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
 #include "engine/SocketServer.h"
+#include "errors/DescribeError.h"
+#include "filestore/ProcessFileFactory.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
+#include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "platform/UserLanguage.h"
@@ -35,12 +38,27 @@ constexpr std::chrono::milliseconds kSetUpWait(5000);
 
 Tarnlink::Tarnlink() : Tarnlink(Platform::EngineModuleDirectory()) {}
 
+namespace {
+
+// Static objects go in the reverse order of their making, and one made on
+// first use goes before the engine, which the library makes at load. The
+// engine joins its threads when it goes, so everything those threads reach
+// that lives in a static is made here, before the engine is complete.
+void MakeSharedStatics() {
+  DescribeError(boost::system::error_code());  // its table and the error categories
+  File::ProcessFileFactory();
+  Platform::MessageTable::Engine();
+}
+
+}  // namespace
+
 Tarnlink::Tarnlink(std::wstring moduleDirectory)
     : module_directory_(std::move(moduleDirectory)),
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
       file_threads_(std::make_shared<FileProcessingThreads>()) {
+  MakeSharedStatics();
   settings_.FileDirectory = module_directory_ + L"/files";
 }
 

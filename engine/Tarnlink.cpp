@@ -218,6 +218,10 @@ void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
                                    const std::shared_ptr<Connection>& connection) {
   {
     std::lock_guard<std::mutex> lock(applications_mutex_);
+    if (run->IsShutDown()) {
+      connection->Stop(false);  // accepted as the engine stopped
+      return;
+    }
     handshaking_.push_back(connection);
   }
   // The handshake runs asynchronously; a slow peer holds up nobody else. The
@@ -231,11 +235,12 @@ void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
 
 void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                                const std::exception_ptr& failure) {
-  {
-    std::lock_guard<std::mutex> lock(applications_mutex_);
-    handshaking_.remove(connection);
-  }
   if (failure) {
+    {
+      std::lock_guard<std::mutex> lock(applications_mutex_);
+      handshaking_.remove(connection);
+    }
+    if (run.IsShutDown()) return;  // cut short by the engine's own Stop
     std::wstring reason;
     try {
       std::rethrow_exception(failure);
@@ -249,27 +254,27 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
     logger_->Log(LogLevel::Error, L"%ls", text.c_str());
     return;  // released here: its destructor says DISCONNECT and closes
   }
+  // One step under the lock, from the handshaking list into its own list,
+  // so that a Stop's StopConnections finds the connection in one of them;
+  // a Stop shuts the run down before that, so a later step sees it.
+  std::lock_guard<std::mutex> lock(applications_mutex_);
+  handshaking_.remove(connection);
   if (run.IsShutDown()) {
     connection->Stop(true);  // the engine stopped during the handshake
-    return;
-  }
-  if (connection->IsFileConnection()) {
-    std::lock_guard<std::mutex> lock(applications_mutex_);
+  } else if (connection->IsFileConnection()) {
     file_connections_.push_back(connection);
-    return;
+  } else {
+    RemoveApplicationByClientId(connection->GetId());
+    AddApplication(connection);
   }
-  RemoveApplicationByClientId(connection->GetId());
-  AddApplication(connection);
 }
 
 void Tarnlink::AddApplication(const std::shared_ptr<Connection>& connection) {
-  std::lock_guard<std::mutex> lock(applications_mutex_);
   applications_.push_back(connection);
   logger_->Log(LogLevel::Info, L"Application %ls has connected.", connection->GetName().c_str());
 }
 
 void Tarnlink::RemoveApplicationByClientId(const std::wstring& id) {
-  std::lock_guard<std::mutex> lock(applications_mutex_);
   for (auto it = applications_.begin(); it != applications_.end(); ++it) {
     if ((*it)->GetId() != id) continue;
     try {
@@ -326,8 +331,9 @@ void Tarnlink::StopRun(const ServiceRun* which) {
   logger_->Log(LogLevel::Debug, L"Stop - service_thread is %ls", run ? L"not null" : L"null");
   if (!run) return;
 
-  StopConnections();
+  // Acceptors and hailing first: no connection arrives while the others stop.
   run->Shutdown();
+  StopConnections();
   logger_->Log(LogLevel::Info, L"Stop - Waiting for service_thread shutdown");
   if (!run->IsServiceThread()) run->WaitForExit(kServiceThreadWait);
   logger_->Log(LogLevel::Debug, L"Stop - Cleaning up");

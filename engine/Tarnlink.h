@@ -75,6 +75,7 @@ class Tarnlink : public Quellor, public ConnectionListener {
                            const std::shared_ptr<Connection>& connection);
   void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                        const std::exception_ptr& failure);
+  // Both require applications_mutex_.
   void AddApplication(const std::shared_ptr<Connection>& connection);
   void RemoveApplicationByClientId(const std::wstring& id);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);

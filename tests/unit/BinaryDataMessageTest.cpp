@@ -20,6 +20,7 @@
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/MessageFactory.h"
 #include "support/BinaryDataFrame.h"
+#include "support/FrameReader.h"
 #include "support/RecordingListener.h"
 #include "support/TempDir.h"
 #include "support/TestPeer.h"
@@ -83,15 +84,9 @@ class BinaryDataMessageTest : public ::testing::Test {
 
   // Reads `frame` as a connection does, recording the size of every body read.
   std::shared_ptr<BinaryDataMessage> Read(const std::u16string& frame, std::vector<int>& reads) {
-    auto message = std::dynamic_pointer_cast<BinaryDataMessage>(CreateMessage(frame.substr(0, 20)));
-    std::size_t position = 20;
-    for (int n = message->GetRemainingLength(); n > 0; n = message->GetRemainingLength()) {
-      reads.push_back(n);
-      message->Parse(frame.substr(position, static_cast<std::size_t>(n)));
-      position += static_cast<std::size_t>(n);
-    }
-    EXPECT_EQ(position, frame.size());
-    return message;
+    std::shared_ptr<IntegrationMessage> message;
+    reads = Testing::ReadChunks(frame, message);
+    return std::dynamic_pointer_cast<BinaryDataMessage>(message);
   }
   std::shared_ptr<BinaryDataMessage> Read(const std::u16string& frame) {
     std::vector<int> reads;

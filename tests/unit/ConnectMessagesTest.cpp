@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ExpectFailure.h"
+#include "support/FrameReader.h"
 
 #include "engine/Quellor.h"
 #include "protocol/ConnectMessage.h"
@@ -24,21 +25,7 @@ const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
 const std::u16string kEngineId = u"0f1e2d3c-4b5a-4697-a8b9-cadbecfd0e1f";
 
 using Testing::ExpectFailure;
-
-// Reads `frame` the way a connection does: the header, then each chunk the
-// message asks for. Returns the chunk lengths read after the header.
-std::vector<int> ReadChunks(const std::u16string& frame, std::shared_ptr<IntegrationMessage>& message) {
-  message = CreateMessage(frame.substr(0, 20));
-  std::vector<int> chunks;
-  std::size_t position = 20;
-  for (int n = message->GetRemainingLength(); n > 0; n = message->GetRemainingLength()) {
-    chunks.push_back(n);
-    message->Parse(frame.substr(position, static_cast<std::size_t>(n)));
-    position += static_cast<std::size_t>(n);
-  }
-  EXPECT_EQ(frame.size(), position) << "the whole frame is consumed";
-  return chunks;
-}
+using Testing::ReadChunks;
 
 // A CONNECTACK fixed part with the given error code and length fields.
 std::u16string ConnectAckFixedPart(const std::u16string& id, const std::u16string& errorCode,

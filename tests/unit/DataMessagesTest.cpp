@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ExpectFailure.h"
+#include "support/FrameReader.h"
 
 #include "engine/Quellor.h"
 #include "protocol/HealthCheckAckMessage.h"
@@ -27,24 +28,12 @@ namespace {
 const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
 
 using Testing::ExpectFailure;
+using Testing::ReadChunks;
 
 // The bytes of a frame as they go on the wire.
 std::vector<std::uint8_t> WireBytes(const std::u16string& frame) {
   const auto* begin = reinterpret_cast<const std::uint8_t*>(frame.data());
   return std::vector<std::uint8_t>(begin, begin + frame.size() * sizeof(char16_t));
-}
-
-std::vector<int> ReadChunks(const std::u16string& frame, std::shared_ptr<IntegrationMessage>& message) {
-  message = CreateMessage(frame.substr(0, 20));
-  std::vector<int> chunks{20};
-  std::size_t position = 20;
-  for (int n = message->GetRemainingLength(); n > 0; n = message->GetRemainingLength()) {
-    chunks.push_back(n);
-    message->Parse(frame.substr(position, static_cast<std::size_t>(n)));
-    position += static_cast<std::size_t>(n);
-  }
-  EXPECT_EQ(frame.size(), position) << "the whole frame is consumed";
-  return chunks;
 }
 
 std::shared_ptr<XmlDataMessage> XmlDataWithFixedPart(const std::u16string& lengthField) {
@@ -56,7 +45,7 @@ std::shared_ptr<XmlDataMessage> XmlDataWithFixedPart(const std::u16string& lengt
 TEST(HealthCheckMessageTest, WorkedExampleByteForByte) {
   const std::u16string frame = u"CVNPBDP001HLTHCHK   " + kId;
   std::shared_ptr<IntegrationMessage> message;
-  EXPECT_EQ((std::vector<int>{20, 36}), ReadChunks(frame, message));
+  EXPECT_EQ((std::vector<int>{36}), ReadChunks(frame, message));
   EXPECT_EQ(kId, message->GetMessageId());
   EXPECT_EQ(frame, message->ToString());
   ASSERT_EQ(56u, frame.size());
@@ -78,7 +67,7 @@ TEST(XmlDataMessageTest, WorkedExampleIsReadAs20And46And4) {
   const std::u16string frame = u"CVNPBDP001XMLDATA   " + kId + u"0000000004<a/>";
   ASSERT_EQ(70u, frame.size());
   std::shared_ptr<IntegrationMessage> message;
-  EXPECT_EQ((std::vector<int>{20, 46, 4}), ReadChunks(frame, message));
+  EXPECT_EQ((std::vector<int>{46, 4}), ReadChunks(frame, message));
   auto xml = std::static_pointer_cast<XmlDataMessage>(message);
   EXPECT_EQ(kId, xml->GetMessageId());
   EXPECT_EQ(u"<a/>", xml->GetData());
@@ -151,7 +140,7 @@ TEST(HealthCheckAckMessageTest, AnswersWithOkAndTheCheckId) {
   EXPECT_EQ(u"CVNPBDP001HLTHACK   " + check.GetMessageId() + u"OK   ", frame);
 
   std::shared_ptr<IntegrationMessage> message;
-  EXPECT_EQ((std::vector<int>{20, 41}), ReadChunks(frame, message));
+  EXPECT_EQ((std::vector<int>{41}), ReadChunks(frame, message));
   EXPECT_EQ(check.GetMessageId(), message->GetMessageId());
 }
 

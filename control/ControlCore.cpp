@@ -1,0 +1,146 @@
+#include "control/ControlCore.h"
+
+#include <utility>
+
+#include "control/QuellorProxy.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace Control {
+
+ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine,
+                         NotificationPoster& poster,
+                         const std::wstring& moduleDirectory)
+    : engine_(std::move(engine)),
+      poster_(poster),
+      defaults_(ControlProperties::Defaults(moduleDirectory)),
+      properties_(defaults_) {
+  try {
+    engine_->SetListener(this);
+  } catch (const Client::QuellorException&) {
+    // No engine: every method reports it when called.
+  }
+}
+
+ControlCore::~ControlCore() {
+  try {
+    engine_->ClearListener();
+  } catch (const std::exception&) {
+  }
+}
+
+bool ControlCore::SetProperties(const ControlProperties& properties) {
+  if (IsStarted()) return false;
+  if (properties != properties_) {
+    properties_ = properties;
+    modified_ = true;
+  }
+  return true;
+}
+
+bool ControlCore::IsStarted() {
+  try {
+    return engine_->IsStarted();
+  } catch (const Client::QuellorException&) {
+    return false;
+  }
+}
+
+bool ControlCore::IsHailing() {
+  try {
+    return engine_->IsHailing();
+  } catch (const Client::QuellorException&) {
+    return false;
+  }
+}
+
+std::int16_t ControlCore::ToStatus(int code) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<unsigned>(code)));
+}
+
+template <typename Operation>
+std::int16_t ControlCore::Run(Operation&& operation) {
+  try {
+    operation();
+    return 0;
+  } catch (const Client::QuellorException& e) {
+    last_error_ = e.GetMessage();
+    return ToStatus(e.GetCode());
+  } catch (const std::exception& e) {
+    // Nothing else may cross the host's C boundary: report it as the engine
+    // reports what it cannot do.
+    last_error_ = Platform::FromUtf8(e.what());
+    return ToStatus(QuellorProxy::kLoadFailure);
+  }
+}
+
+std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName) {
+  last_error_.clear();
+  const ControlProperties& p = properties_;
+  return Run([&] {
+    engine_->Start(clientId, connectionName, p.groupAddress, p.groupPort, p.serverPort,
+                   p.hailingInterval, p.usingHailingServer, p.ackTimeout, p.healthCheckInterval,
+                   p.filePort, p.fileDirectory);
+  });
+}
+
+std::int16_t ControlCore::Stop() {
+  last_error_.clear();
+  return Run([&] { engine_->Stop(); });
+}
+
+std::int16_t ControlCore::Unregister(const std::wstring* clientId) {
+  if (!clientId) return 0;
+  last_error_.clear();
+  return Run([&] { engine_->Unregister(*clientId); });
+}
+
+std::int16_t ControlCore::SendData(const std::wstring* xml) {
+  last_error_.clear();
+  return Run([&] { engine_->SendData(xml ? *xml : std::wstring()); });
+}
+
+std::wstring ControlCore::Register() {
+  last_error_.clear();
+  std::wstring id;
+  Run([&] { id = engine_->Register(); });
+  return id;
+}
+
+std::vector<ApplicationRecord> ControlCore::GetApplications() {
+  std::vector<ApplicationRecord> records;
+  const std::int16_t status = Run([&] {
+    const auto list = engine_->GetApplications();
+    if (!list) return;
+    for (const auto& application : *list) {
+      if (!application) continue;
+      records.push_back({application->GetId(), application->GetName(), application->GetAddress(),
+                         application->GetVersion()});
+    }
+  });
+  if (status != 0) records.clear();
+  return records;
+}
+
+void ControlCore::OnError(int code, const std::wstring& description) {
+  Post(Notification::Kind::kError, code, description);
+}
+
+void ControlCore::OnMessageReceived(const std::wstring& xml) {
+  Post(Notification::Kind::kMessageReceived, 0, xml);
+}
+
+void ControlCore::OnFileReceived(const std::wstring& path) {
+  Post(Notification::Kind::kFileReceived, 0, path);
+}
+
+void ControlCore::Post(Notification::Kind kind, int number, const std::wstring& text) noexcept {
+  try {
+    poster_.Post(Notification{kind, number, text});
+  } catch (...) {
+    // A notification that cannot be posted is dropped; the engine goes on.
+  }
+}
+
+}  // namespace Control
+}  // namespace Corvane

@@ -1,0 +1,88 @@
+#pragma once
+// The control's behaviour, free of any toolkit: stored properties, the
+// methods with their status codes and last error, and the engine's
+// notifications copied and posted to the host's thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/ApplicationRecord.h"
+#include "control/ControlProperties.h"
+#include "control/NotificationPoster.h"
+#include "engine/Quellor.h"
+
+namespace Corvane {
+namespace Control {
+
+/// Thread-safety: every member but the three listener notifications runs on
+/// the host's thread that owns the control. The notifications run on engine
+/// threads and only copy and post.
+class ControlCore : public Client::QuellorListener {
+ public:
+  /// Takes the engine (normally a QuellorProxy) and registers as its
+  /// listener; a missing engine is not an error here. Notifications go to
+  /// `poster`, which must outlive the core. `moduleDirectory` decides the
+  /// default file directory.
+  ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster,
+              const std::wstring& moduleDirectory);
+  /// Clears the engine's listener (waiting for notifications in progress),
+  /// then releases the engine. Does not stop it.
+  ~ControlCore() override;
+  ControlCore(const ControlCore&) = delete;
+  ControlCore& operator=(const ControlCore&) = delete;
+
+  const ControlProperties& GetProperties() const { return properties_; }
+  const ControlProperties& GetDefaults() const { return defaults_; }
+  /// Stores `properties` unless the engine is started; false (nothing
+  /// stored) while it is. No range checks: the engine checks at Start.
+  bool SetProperties(const ControlProperties& properties);
+  /// Whether a stored property changed since creation or ClearModified.
+  bool IsModified() const { return modified_; }
+  void ClearModified() { modified_ = false; }
+
+  /// Asked of the engine; false when it cannot answer.
+  bool IsStarted();
+  bool IsHailing();
+
+  /// Each returns 0, or the failure's code cut to 16 bits with its text kept
+  /// as the last error. The last error is emptied first.
+  std::int16_t Start(const std::wstring& clientId, const std::wstring& connectionName);
+  std::int16_t Stop();
+  /// A null `clientId` returns 0 at once and leaves the last error alone.
+  std::int16_t Unregister(const std::wstring* clientId);
+  /// A null `xml` sends an empty text.
+  std::int16_t SendData(const std::wstring* xml);
+  /// A fresh client id; empty on failure.
+  std::wstring Register();
+  /// The connected applications in the engine's order; empty on failure.
+  /// Does not empty the last error first.
+  std::vector<ApplicationRecord> GetApplications();
+
+  const std::wstring& GetLastError() const { return last_error_; }
+
+  void OnError(int code, const std::wstring& description) override;
+  void OnMessageReceived(const std::wstring& xml) override;
+  void OnFileReceived(const std::wstring& path) override;
+
+  /// An engine error number as the host's 16-bit status: its low 16 bits.
+  static std::int16_t ToStatus(int code);
+
+ private:
+  // Runs `operation`, turning a failure into a status and the last error.
+  template <typename Operation>
+  std::int16_t Run(Operation&& operation);
+  // Copies the text and posts it; never throws into the engine's thread.
+  void Post(Notification::Kind kind, int number, const std::wstring& text) noexcept;
+
+  std::unique_ptr<Client::Quellor> engine_;
+  NotificationPoster& poster_;
+  ControlProperties defaults_;
+  ControlProperties properties_;
+  std::wstring last_error_;
+  bool modified_ = false;
+};
+
+}  // namespace Control
+}  // namespace Corvane

@@ -1,0 +1,103 @@
+#pragma once
+// The engine as the control sees it: Quellor.so loaded at run time from the
+// control module's own directory, its operations bound lazily through the
+// get_<Method>_method exports. A missing or broken engine library never stops
+// the control from loading: every operation then throws QuellorException -999
+// with the reason.
+
+#include <array>
+#include <string>
+
+#include "engine/Quellor.h"
+#include "platform/DynamicLibrary.h"
+
+#if defined(__GNUC__)
+#define CORVANE_CONTROL_API __attribute__((visibility("default")))
+#else
+#define CORVANE_CONTROL_API
+#endif
+
+namespace Corvane {
+namespace Control {
+
+/// Forwards every Quellor operation to the engine of the loaded library.
+///
+/// Thread-safety: none of its own; the control calls it from the host's
+/// thread only (lazy binding writes a binding on first use).
+class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor {
+ public:
+  /// The code every loading failure is reported with.
+  static constexpr int kLoadFailure = -999;
+
+  /// Loads Quellor.so from the control module's directory. Never throws
+  /// because the engine is missing; the failure is recorded.
+  QuellorProxy();
+  /// Loads the engine library at `libraryPath` (other native users, tests).
+  explicit QuellorProxy(const std::wstring& libraryPath);
+  /// The copy shares the engine and takes its own reference on the library.
+  QuellorProxy(const QuellorProxy& other);
+  QuellorProxy& operator=(const QuellorProxy& other);
+  ~QuellorProxy() override;
+
+  /// Forgets the engine and drops the library; afterwards every operation
+  /// fails with -999.
+  void Dispose();
+
+  /// Why loading failed; empty after a successful load.
+  const std::wstring& GetLoadError() const { return load_error_; }
+
+  std::wstring Register() override;
+  void Unregister(const std::wstring& id) override;
+  std::wstring GetConnectorType() override;
+  void Start(const std::wstring& applicationId, const std::wstring& applicationName,
+             const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
+             bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
+             const std::wstring& fileDirectory) override;
+  void Stop() override;
+  bool IsStarted() override;
+  void SetListener(Client::QuellorListener* listener) override;
+  void ClearListener() override;
+  bool IsHailing() override;
+  void SendData(const std::wstring& xml) override;
+  std::shared_ptr<Client::ClientApplicationList> GetApplications() override;
+
+ private:
+  // Bindings in this order.
+  enum Operation {
+    kGetConnectorType,
+    kStart,
+    kStop,
+    kIsStarted,
+    kSetListener,
+    kClearListener,
+    kIsHailing,
+    kRegister,
+    kUnregister,
+    kSendData,
+    kGetApplications,
+    kOperationCount
+  };
+
+  // One engine operation: the address of its call stub once resolved, the
+  // export that hands it out, and that export's name.
+  struct MethodBinding {
+    void* method = nullptr;
+    Client::GetMethodFunction getter = nullptr;
+    std::string entryName;
+  };
+
+  void Initialize(const std::wstring& libraryPath);
+  void CheckPreconditions() const;
+  // The stub of `operation` as the function type `Method`, resolving it on
+  // first use.
+  template <typename Method>
+  Method Bind(Operation operation);
+
+  Platform::DynamicLibrary library_;
+  Client::Quellor* engine_ = nullptr;
+  std::wstring load_error_;
+  std::array<MethodBinding, kOperationCount> bindings_;
+};
+
+}  // namespace Control
+}  // namespace Corvane

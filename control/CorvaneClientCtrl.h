@@ -164,7 +164,9 @@ gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl *self, const gchar *xml);
  * Return the registered applications, in the engine's order. On failure the
  * array is empty and the last error message says why.
  *
- * Returns: (transfer full) (element-type CorvaneClientApplication): the applications
+ * The array owns its elements: g_ptr_array_unref() releases them all.
+ *
+ * Returns: (transfer container) (element-type CorvaneClientApplication): the applications
  */
 CORVANE_CLIENT_API
 GPtrArray *corvane_client_ctrl_get_applications(CorvaneClientCtrl *self);

@@ -1,0 +1,223 @@
+// The control through its C API, as a C or C++ host uses it: CorvaneClient.so
+// linked, Quellor.so loaded by the control from beside it, and vendor
+// applications played by test peers on loopback. Signals must arrive only on
+// the thread that iterates the control's main context, and a control dropped
+// with notifications still queued must free them without delivering any.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/CorvaneClientCtrl.h"
+#include "platform/TextConversion.h"
+#include "protocol/BinaryDataAckMessage.h"
+#include "protocol/XmlDataAckMessage.h"
+#include "protocol/XmlDataMessage.h"
+#include "support/FreePort.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the control's signals delivered, and on which threads.
+struct Received {
+  std::vector<std::string> messages;
+  std::vector<std::string> files;
+  std::vector<std::pair<int, std::string>> errors;
+  std::vector<std::thread::id> threads;
+
+  static void OnMessage(CorvaneClientCtrl*, const gchar* xml, gpointer self) {
+    static_cast<Received*>(self)->messages.emplace_back(xml);
+    static_cast<Received*>(self)->threads.push_back(std::this_thread::get_id());
+  }
+  static void OnFile(CorvaneClientCtrl*, const gchar* path, gpointer self) {
+    static_cast<Received*>(self)->files.emplace_back(path);
+    static_cast<Received*>(self)->threads.push_back(std::this_thread::get_id());
+  }
+  static void OnError(CorvaneClientCtrl*, gint number, const gchar* text, gpointer self) {
+    static_cast<Received*>(self)->errors.emplace_back(number, text);
+    static_cast<Received*>(self)->threads.push_back(std::this_thread::get_id());
+  }
+
+  void ConnectTo(CorvaneClientCtrl* ctrl) {
+    g_signal_connect(ctrl, "message-received", G_CALLBACK(OnMessage), this);
+    g_signal_connect(ctrl, "file-received", G_CALLBACK(OnFile), this);
+    g_signal_connect(ctrl, "error-occured", G_CALLBACK(OnError), this);
+  }
+};
+
+// A control created on the test thread with a context of its own as the
+// thread-default one, so nothing runs it unless the test iterates it.
+class ControlEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    context_ = g_main_context_new();
+    g_main_context_push_thread_default(context_);
+    ctrl_ = corvane_client_ctrl_new();
+    received_.ConnectTo(ctrl_);
+    g_object_set(ctrl_, "server-port", server_port_, "file-port", file_port_,
+                 "using-hailing-server", FALSE, "ack-timeout", 2000, "file-directory",
+                 (dir_ / "files").c_str(), nullptr);
+  }
+
+  void TearDown() override {
+    if (ctrl_) {
+      corvane_client_ctrl_stop(ctrl_);
+      g_object_unref(ctrl_);
+    }
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_pop_thread_default(context_);
+    g_main_context_unref(context_);
+  }
+
+  void Start() {
+    ASSERT_EQ(corvane_client_ctrl_start(ctrl_, "client-1", "Client"), 0) << LastError();
+  }
+
+  std::string LastError() {
+    gchar* text = corvane_client_ctrl_get_last_error_message(ctrl_);
+    std::string copy(text);
+    g_free(text);
+    return copy;
+  }
+
+  // Iterates the control's context until `condition` holds or time is up.
+  template <typename Condition>
+  bool IterateUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (!g_main_context_iteration(context_, FALSE)) std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  // Waits until a notification is queued on the control's context, without
+  // running it.
+  bool WaitForPending() {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!g_main_context_pending(context_)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+
+  std::unique_ptr<TestPeer> Connect(const std::u16string& id) {
+    auto peer = std::make_unique<TestPeer>(server_port_);
+    EXPECT_TRUE(peer->HandShake(id, u"Vendor " + id));
+    return peer;
+  }
+
+  // Sends one XMLDATA and waits for its XMLACK, which the engine writes
+  // before it tells the control.
+  void SendXml(TestPeer& peer, const std::u16string& xml) {
+    Client::XmlDataMessage message(xml);
+    peer.Send(message);
+    auto ack = peer.WaitFor<Client::XmlDataAckMessage>();
+    ASSERT_TRUE(ack);
+  }
+
+  TempDir dir_;
+  int server_port_ = FreeTcpPort();
+  int file_port_ = FreeTcpPort();
+  GMainContext* context_ = nullptr;
+  CorvaneClientCtrl* ctrl_ = nullptr;
+  Received received_;
+};
+
+TEST_F(ControlEndToEndTest, EventsWaitForTheCreatingThreadToIterate) {
+  Start();
+  auto peer = Connect(u"vendor-1");
+  SendXml(*peer, u"<one/>");
+  {
+    TestPeer sender(file_port_);
+    ASSERT_TRUE(sender.HandShake(u"file-sender", u"Vendor"));
+    sender.SendBinaryData(u"data.bin", "payload");
+    ASSERT_TRUE(sender.WaitFor<Client::BinaryDataAckMessage>());
+  }
+  TestPeer(server_port_).SendRaw(std::u16string(137, u'#'));
+
+  // Posted, not delivered: this thread has not iterated the context.
+  ASSERT_TRUE(WaitForPending());
+  EXPECT_TRUE(received_.messages.empty());
+
+  ASSERT_TRUE(IterateUntil([&] {
+    return !received_.messages.empty() && !received_.files.empty() && !received_.errors.empty();
+  }));
+  EXPECT_EQ(received_.messages, std::vector<std::string>{"<one/>"});
+  EXPECT_EQ(received_.files, std::vector<std::string>{(dir_ / "files" / "data.bin").string()});
+  EXPECT_EQ(received_.errors[0].first, -100);
+  for (auto id : received_.threads) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+TEST_F(ControlEndToEndTest, ApplicationsComeAsObjectsInTheEnginesOrder) {
+  GPtrArray* none = corvane_client_ctrl_get_applications(ctrl_);
+  EXPECT_EQ(none->len, 0u);
+  g_ptr_array_unref(none);
+
+  Start();
+  auto first = Connect(u"vendor-1");
+  auto second = Connect(u"vendor-2");
+  GPtrArray* applications = nullptr;
+  ASSERT_TRUE(IterateUntil([&] {
+    if (applications) g_ptr_array_unref(applications);
+    applications = corvane_client_ctrl_get_applications(ctrl_);
+    return applications->len == 2;
+  }));
+  std::vector<std::string> ids;
+  for (guint i = 0; i < applications->len; ++i) {
+    auto* application = CORVANE_CLIENT_APPLICATION(g_ptr_array_index(applications, i));
+    ids.emplace_back(corvane_client_application_get_id(application));
+    EXPECT_EQ(std::string(corvane_client_application_get_name(application)), "Vendor " + ids.back());
+    EXPECT_STREQ(corvane_client_application_get_address(application), "127.0.0.1");
+    EXPECT_EQ(corvane_client_application_get_version(application), 1);
+  }
+  g_ptr_array_unref(applications);
+  EXPECT_EQ(ids, (std::vector<std::string>{"vendor-1", "vendor-2"}));
+}
+
+TEST_F(ControlEndToEndTest, DroppedWithNotificationsQueuedDeliversNothing) {
+  Start();
+  auto peer = Connect(u"vendor-1");
+  for (int i = 0; i < 50; ++i) SendXml(*peer, u"<n>" + Platform::ToUtf16(std::to_wstring(i)) + u"</n>");
+  EXPECT_EQ(corvane_client_ctrl_stop(ctrl_), 0);
+  g_object_unref(ctrl_);
+  ctrl_ = nullptr;
+  // The control's queued notifications went with it.
+  EXPECT_FALSE(g_main_context_pending(context_));
+  while (g_main_context_iteration(context_, FALSE)) {
+  }
+  EXPECT_TRUE(received_.messages.empty());
+}
+
+TEST_F(ControlEndToEndTest, DroppedWhileEngineThreadsStillDeliver) {
+  Start();
+  auto peer = Connect(u"vendor-1");
+  // The peer keeps sending while the control goes away underneath it.
+  std::thread sender([&] {
+    for (int i = 0; i < 200; ++i) {
+      Client::XmlDataMessage message(u"<burst/>");
+      peer->Send(message);
+    }
+  });
+  ASSERT_TRUE(WaitForPending());
+  g_object_unref(ctrl_);
+  ctrl_ = nullptr;
+  sender.join();
+  while (g_main_context_iteration(context_, FALSE)) {
+  }
+  EXPECT_TRUE(received_.messages.empty());
+}
+
+}  // namespace
+}  // namespace Testing
+}  // namespace Corvane

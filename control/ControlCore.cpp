@@ -1,5 +1,6 @@
 #include "control/ControlCore.h"
 
+#include <exception>
 #include <utility>
 
 #include "control/QuellorProxy.h"
@@ -17,8 +18,8 @@ ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine,
       properties_(defaults_) {
   try {
     engine_->SetListener(this);
-  } catch (const Client::QuellorException&) {
-    // No engine: every method reports it when called.
+  } catch (const std::exception&) {
+    // No engine (or a broken one): every method reports it when called.
   }
 }
 
@@ -41,7 +42,8 @@ bool ControlCore::SetProperties(const ControlProperties& properties) {
 bool ControlCore::IsStarted() {
   try {
     return engine_->IsStarted();
-  } catch (const Client::QuellorException&) {
+  } catch (const std::exception&) {
+    // Any failure, the engine's own or another, reads as "no".
     return false;
   }
 }
@@ -49,7 +51,8 @@ bool ControlCore::IsStarted() {
 bool ControlCore::IsHailing() {
   try {
     return engine_->IsHailing();
-  } catch (const Client::QuellorException&) {
+  } catch (const std::exception&) {
+    // Any failure, the engine's own or another, reads as "no".
     return false;
   }
 }

@@ -1,0 +1,476 @@
+#include "control/ControlCore.h"
+
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "control/QuellorProxy.h"
+#include "support/TempDir.h"
+
+namespace Corvane {
+namespace Control {
+namespace {
+
+using Client::ClientApplication;
+using Client::ClientApplicationList;
+using Client::QuellorException;
+using Client::QuellorListener;
+
+const std::wstring kModuleDirectory = L"/opt/corvane/lib";
+
+// What the fake engine was asked, and how it is to answer. Shared with the
+// test so that it outlives the core, which owns the engine.
+struct EngineScript {
+  std::vector<std::wstring> calls;
+  QuellorListener* listener = nullptr;
+  bool started = false;
+  bool hailing = false;
+  std::wstring registeredId = L"client-1";
+  std::shared_ptr<ClientApplicationList> applications = std::make_shared<ClientApplicationList>();
+  // Operation name → what it throws after being recorded.
+  std::map<std::wstring, std::exception_ptr> failures;
+
+  void Fail(const std::wstring& operation, int code, const std::wstring& text) {
+    failures[operation] = std::make_exception_ptr(QuellorException(text, code));
+  }
+};
+
+class FakeEngine : public Client::Quellor {
+ public:
+  explicit FakeEngine(std::shared_ptr<EngineScript> script) : script_(std::move(script)) {}
+
+  std::wstring Register() override {
+    Call(L"Register");
+    return script_->registeredId;
+  }
+  void Unregister(const std::wstring& id) override { Call(L"Unregister", L"|" + id); }
+  std::wstring GetConnectorType() override {
+    Call(L"GetConnectorType");
+    return L"Fake";
+  }
+  void Start(const std::wstring& applicationId, const std::wstring& applicationName,
+             const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
+             bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
+             const std::wstring& fileDirectory) override {
+    std::wostringstream arguments;
+    arguments << L'|' << applicationId << L'|' << applicationName << L'|' << groupAddress << L'|'
+              << groupPort << L'|' << serverPort << L'|' << hailingInterval << L'|'
+              << usingHailingServer << L'|' << ackTimeout << L'|' << healthCheckInterval << L'|'
+              << filePort << L'|' << fileDirectory;
+    Call(L"Start", arguments.str());
+    script_->started = true;
+  }
+  void Stop() override {
+    Call(L"Stop");
+    script_->started = false;
+  }
+  bool IsStarted() override {
+    Call(L"IsStarted");
+    return script_->started;
+  }
+  void SetListener(QuellorListener* listener) override {
+    Call(L"SetListener");
+    script_->listener = listener;
+  }
+  void ClearListener() override {
+    Call(L"ClearListener");
+    script_->listener = nullptr;
+  }
+  bool IsHailing() override {
+    Call(L"IsHailing");
+    return script_->hailing;
+  }
+  void SendData(const std::wstring& xml) override { Call(L"SendData", L"|" + xml); }
+  std::shared_ptr<ClientApplicationList> GetApplications() override {
+    Call(L"GetApplications");
+    return script_->applications;
+  }
+
+ private:
+  void Call(const std::wstring& operation, const std::wstring& arguments = L"") {
+    script_->calls.push_back(operation + arguments);
+    auto failure = script_->failures.find(operation);
+    if (failure != script_->failures.end()) std::rethrow_exception(failure->second);
+  }
+
+  std::shared_ptr<EngineScript> script_;
+};
+
+class FakeApplication : public ClientApplication {
+ public:
+  FakeApplication(std::wstring id, std::wstring name, std::wstring address, int version)
+      : id_(std::move(id)), name_(std::move(name)), address_(std::move(address)),
+        version_(version) {}
+  std::wstring GetAddress() override { return address_; }
+  std::wstring GetId() override { return id_; }
+  std::wstring GetName() override {
+    if (failing_) throw QuellorException(L"gone while listed", -120);
+    return name_;
+  }
+  int GetVersion() override { return version_; }
+  void FailGetName() { failing_ = true; }
+
+ private:
+  std::wstring id_, name_, address_;
+  int version_;
+  bool failing_ = false;
+};
+
+// Records what the core posts; may be told to refuse.
+class RecordingPoster : public NotificationPoster {
+ public:
+  void Post(Notification notification) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (refusal_) std::rethrow_exception(refusal_);
+    posted_.push_back(std::move(notification));
+  }
+  std::vector<Notification> Posted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return posted_;
+  }
+  void Refuse(std::exception_ptr refusal) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refusal_ = std::move(refusal);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Notification> posted_;
+  std::exception_ptr refusal_;
+};
+
+class ControlCoreTest : public ::testing::Test {
+ protected:
+  ControlCoreTest()
+      : core_(std::make_unique<FakeEngine>(script_), poster_, kModuleDirectory) {}
+
+  std::shared_ptr<EngineScript> script_ = std::make_shared<EngineScript>();
+  RecordingPoster poster_;
+  ControlCore core_;
+};
+
+// --- Properties -------------------------------------------------------------
+
+TEST_F(ControlCoreTest, StartsWithTheDefaults) {
+  const ControlProperties& p = core_.GetProperties();
+  EXPECT_EQ(p.groupAddress, L"228.11.11.11");
+  EXPECT_EQ(p.groupPort, 45599);
+  EXPECT_EQ(p.serverPort, 45500);
+  EXPECT_EQ(p.hailingInterval, 15000);
+  EXPECT_TRUE(p.usingHailingServer);
+  EXPECT_EQ(p.ackTimeout, 30000);
+  EXPECT_EQ(p.healthCheckInterval, 60000);
+  EXPECT_EQ(p.filePort, 45501);
+  EXPECT_EQ(p.fileDirectory, kModuleDirectory + L"/files");
+  EXPECT_EQ(core_.GetDefaults(), p);
+  EXPECT_FALSE(core_.IsModified());
+  EXPECT_EQ(core_.GetLastError(), L"");
+}
+
+TEST_F(ControlCoreTest, SettingsAreIgnoredWhileStartedAndAppliedAfterStop) {
+  ControlProperties changed = core_.GetProperties();
+  changed.groupPort = 40000;
+
+  ASSERT_EQ(core_.Start(L"id", L"name"), 0);
+  EXPECT_FALSE(core_.SetProperties(changed));
+  EXPECT_EQ(core_.GetProperties().groupPort, 45599);
+  EXPECT_FALSE(core_.IsModified());
+
+  ASSERT_EQ(core_.Stop(), 0);
+  EXPECT_TRUE(core_.SetProperties(changed));
+  EXPECT_EQ(core_.GetProperties().groupPort, 40000);
+  EXPECT_TRUE(core_.IsModified());
+  // No range check here: the engine checks at Start.
+  changed.groupPort = -5;
+  EXPECT_TRUE(core_.SetProperties(changed));
+  EXPECT_EQ(core_.GetProperties().groupPort, -5);
+}
+
+TEST_F(ControlCoreTest, StoringTheSameValuesDoesNotMarkModified) {
+  EXPECT_TRUE(core_.SetProperties(core_.GetProperties()));
+  EXPECT_FALSE(core_.IsModified());
+  ControlProperties changed = core_.GetProperties();
+  changed.fileDirectory = L"/srv/in";
+  EXPECT_TRUE(core_.SetProperties(changed));
+  EXPECT_TRUE(core_.IsModified());
+  core_.ClearModified();
+  EXPECT_FALSE(core_.IsModified());
+}
+
+TEST_F(ControlCoreTest, StartPassesTheStoredPropertiesInOrder) {
+  ControlProperties p;
+  p.groupAddress = L"239.1.2.3";
+  p.groupPort = 1;
+  p.serverPort = 2;
+  p.hailingInterval = 3;
+  p.usingHailingServer = false;
+  p.ackTimeout = 4;
+  p.healthCheckInterval = 5;
+  p.filePort = 6;
+  p.fileDirectory = L"/srv/Gr\u00fc\u00dfe";
+  ASSERT_TRUE(core_.SetProperties(p));
+
+  EXPECT_EQ(core_.Start(L"client-9", L"Front Desk"), 0);
+
+  EXPECT_EQ(script_->calls.back(),
+            L"Start|client-9|Front Desk|239.1.2.3|1|2|3|0|4|5|6|/srv/Gr\u00fc\u00dfe");
+  EXPECT_TRUE(core_.IsStarted());
+}
+
+// --- Status codes and the last error ----------------------------------------
+
+TEST_F(ControlCoreTest, FailureGivesTheCodeAndKeepsTheWideTextExactly) {
+  const std::wstring text = L"Gr\u00fc\u00dfe \U0001D11E: port out of range";
+  script_->Fail(L"Start", -300, text);
+
+  EXPECT_EQ(core_.Start(L"id", L"name"), -300);
+  EXPECT_EQ(core_.GetLastError(), text);
+  EXPECT_FALSE(core_.IsStarted());
+}
+
+TEST_F(ControlCoreTest, CodesAreCutToTheirLow16Bits) {
+  EXPECT_EQ(ControlCore::ToStatus(-999), -999);
+  EXPECT_EQ(ControlCore::ToStatus(-32768), -32768);
+  EXPECT_EQ(ControlCore::ToStatus(32767), 32767);
+  EXPECT_EQ(ControlCore::ToStatus(-70000), -4464);  // 0xFFFEEE90 → 0xEE90
+  EXPECT_EQ(ControlCore::ToStatus(70000), 4464);    // 0x00011170 → 0x1170
+  EXPECT_EQ(ControlCore::ToStatus(0x18000), -32768);
+
+  script_->Fail(L"SendData", -70000, L"far out");
+  EXPECT_EQ(core_.SendData(nullptr), -4464);
+  EXPECT_EQ(core_.GetLastError(), L"far out");
+}
+
+TEST_F(ControlCoreTest, EachStatusMethodEmptiesTheLastErrorFirst) {
+  const std::wstring id = L"client-1";
+  const std::wstring xml = L"<a/>";
+  const std::vector<std::pair<std::wstring, std::function<void()>>> methods = {
+      {L"Start", [&] { EXPECT_EQ(core_.Start(id, L"name"), 0); }},
+      {L"Stop", [&] { EXPECT_EQ(core_.Stop(), 0); }},
+      {L"Unregister", [&] { EXPECT_EQ(core_.Unregister(&id), 0); }},
+      {L"SendData", [&] { EXPECT_EQ(core_.SendData(&xml), 0); }},
+      {L"Register", [&] { EXPECT_EQ(core_.Register(), L"client-1"); }},
+  };
+  for (const auto& method : methods) {
+    SCOPED_TRACE(std::string(method.first.begin(), method.first.end()));
+    script_->Fail(L"GetApplications", -5, L"earlier failure");
+    EXPECT_TRUE(core_.GetApplications().empty());
+    ASSERT_EQ(core_.GetLastError(), L"earlier failure");
+
+    method.second();
+    EXPECT_EQ(core_.GetLastError(), L"");
+  }
+}
+
+TEST_F(ControlCoreTest, RegisterFailureGivesAnEmptyId) {
+  script_->Fail(L"Register", -999, L"no engine");
+  EXPECT_EQ(core_.Register(), L"");
+  EXPECT_EQ(core_.GetLastError(), L"no engine");
+}
+
+TEST_F(ControlCoreTest, NullClientIdReturnsAtOnceAndKeepsTheLastError) {
+  script_->Fail(L"Stop", -7, L"stop failed");
+  ASSERT_EQ(core_.Stop(), -7);
+  const auto callsBefore = script_->calls.size();
+
+  EXPECT_EQ(core_.Unregister(nullptr), 0);
+
+  EXPECT_EQ(script_->calls.size(), callsBefore) << "the engine was reached";
+  EXPECT_EQ(core_.GetLastError(), L"stop failed");
+}
+
+TEST_F(ControlCoreTest, NullXmlSendsAnEmptyText) {
+  script_->Fail(L"SendData", -200, L"XML is not valid: empty");
+  EXPECT_EQ(core_.SendData(nullptr), -200);
+  EXPECT_EQ(script_->calls.back(), L"SendData|");
+  EXPECT_EQ(core_.GetLastError(), L"XML is not valid: empty");
+}
+
+TEST_F(ControlCoreTest, ExceptionOtherThanTheEnginesBecomesLoadFailureStatus) {
+  script_->failures[L"SendData"] =
+      std::make_exception_ptr(std::runtime_error("Gr\xc3\xbc\xc3\x9f" "e: out of order"));
+  const std::wstring xml = L"<a/>";
+  EXPECT_EQ(core_.SendData(&xml), -999);
+  EXPECT_EQ(core_.GetLastError(), L"Gr\u00fc\u00dfe: out of order");
+  script_->failures[L"Register"] = std::make_exception_ptr(std::bad_alloc());
+  EXPECT_EQ(core_.Register(), L"");
+  EXPECT_FALSE(core_.GetLastError().empty());
+}
+
+TEST_F(ControlCoreTest, StartedAndHailingReadFalseWhenTheEngineCannotAnswer) {
+  script_->started = true;
+  script_->hailing = true;
+  EXPECT_TRUE(core_.IsStarted());
+  EXPECT_TRUE(core_.IsHailing());
+  script_->Fail(L"Stop", -1, L"kept");
+  core_.Stop();
+
+  script_->Fail(L"IsStarted", -999, L"no engine");
+  script_->Fail(L"IsHailing", -999, L"no engine");
+  EXPECT_FALSE(core_.IsStarted());
+  EXPECT_FALSE(core_.IsHailing());
+  script_->failures[L"IsStarted"] = std::make_exception_ptr(std::runtime_error("broken"));
+  script_->failures[L"IsHailing"] = std::make_exception_ptr(std::runtime_error("broken"));
+  EXPECT_FALSE(core_.IsStarted());
+  EXPECT_FALSE(core_.IsHailing());
+  EXPECT_EQ(core_.GetLastError(), L"kept");
+  // The engine cannot say it is started: the properties can be set.
+  EXPECT_TRUE(core_.SetProperties(core_.GetDefaults()));
+}
+
+// --- Applications -----------------------------------------------------------
+
+TEST_F(ControlCoreTest, ApplicationsAreCopiedInTheEnginesOrder) {
+  script_->applications->push_back(
+      std::make_shared<FakeApplication>(L"id-c", L"Charlie", L"10.0.0.3", 3));
+  script_->applications->push_back(nullptr);
+  script_->applications->push_back(
+      std::make_shared<FakeApplication>(L"id-a", L"Alpha", L"10.0.0.1", 1));
+  script_->applications->push_back(
+      std::make_shared<FakeApplication>(L"id-b", L"Bravo \u00e9", L"10.0.0.2", 2));
+
+  const auto records = core_.GetApplications();
+
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].id, L"id-c");
+  EXPECT_EQ(records[0].name, L"Charlie");
+  EXPECT_EQ(records[0].address, L"10.0.0.3");
+  EXPECT_EQ(records[0].version, 3);
+  EXPECT_EQ(records[1].id, L"id-a");
+  EXPECT_EQ(records[2].name, L"Bravo \u00e9");
+  EXPECT_EQ(records[2].version, 2);
+}
+
+TEST_F(ControlCoreTest, ApplicationsSucceedingKeepThePreviousErrorFailingReplaceIt) {
+  script_->Fail(L"Start", -300, L"start text");
+  ASSERT_EQ(core_.Start(L"id", L"name"), -300);
+
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), L"start text");
+  script_->applications = nullptr;  // no list at all: still a success
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), L"start text");
+
+  script_->Fail(L"GetApplications", -999, L"applications text");
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), L"applications text");
+}
+
+TEST_F(ControlCoreTest, ApplicationFailingWhileCopiedGivesAnEmptyList) {
+  script_->applications->push_back(
+      std::make_shared<FakeApplication>(L"id-a", L"Alpha", L"10.0.0.1", 1));
+  auto failing = std::make_shared<FakeApplication>(L"id-b", L"Bravo", L"10.0.0.2", 2);
+  failing->FailGetName();
+  script_->applications->push_back(failing);
+
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), L"gone while listed");
+}
+
+// --- Listener and notifications ---------------------------------------------
+
+TEST(ControlCoreListenerTest, ListenerIsSetAtConstructionAndClearedAtDestruction) {
+  auto script = std::make_shared<EngineScript>();
+  RecordingPoster poster;
+  {
+    ControlCore core(std::make_unique<FakeEngine>(script), poster, kModuleDirectory);
+    EXPECT_EQ(script->listener, static_cast<QuellorListener*>(&core));
+    EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener"}));
+  }
+  EXPECT_EQ(script->listener, nullptr);
+  // Cleared, but not stopped.
+  EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener", L"ClearListener"}));
+}
+
+TEST(ControlCoreListenerTest, ListenerFailuresAreTolerated) {
+  auto script = std::make_shared<EngineScript>();
+  script->Fail(L"SetListener", -999, L"no engine");
+  script->failures[L"ClearListener"] = std::make_exception_ptr(std::runtime_error("broken"));
+  RecordingPoster poster;
+
+  auto core = std::make_unique<ControlCore>(std::make_unique<FakeEngine>(script), poster,
+                                            kModuleDirectory);
+  EXPECT_EQ(core->Stop(), 0);
+  EXPECT_NO_THROW(core.reset());
+}
+
+TEST(ControlCoreListenerTest, ForeignExceptionFromSetListenerIsTolerated) {
+  auto script = std::make_shared<EngineScript>();
+  script->failures[L"SetListener"] = std::make_exception_ptr(std::runtime_error("broken"));
+  RecordingPoster poster;
+  EXPECT_NO_THROW(ControlCore(std::make_unique<FakeEngine>(script), poster, kModuleDirectory));
+}
+
+// A control whose engine library is missing still works as far as it can.
+TEST(ControlCoreListenerTest, MissingEngineLibraryReportsTheLoadFailure) {
+  Testing::TempDir empty;
+  auto proxy = std::make_unique<QuellorProxy>(empty.WidePath() + L"/Quellor.so");
+  const std::wstring loadError = proxy->GetLoadError();
+  ASSERT_FALSE(loadError.empty());
+  RecordingPoster poster;
+  ControlCore core(std::move(proxy), poster, kModuleDirectory);
+  const std::wstring text = L"<a/>";
+
+  EXPECT_EQ(core.Start(L"id", L"name"), -999);
+  EXPECT_EQ(core.GetLastError(), loadError);
+  EXPECT_EQ(core.Stop(), -999);
+  EXPECT_EQ(core.Unregister(&text), -999);
+  EXPECT_EQ(core.SendData(&text), -999);
+  EXPECT_EQ(core.GetLastError(), loadError);
+  EXPECT_EQ(core.Register(), L"");
+  EXPECT_TRUE(core.GetApplications().empty());
+  EXPECT_FALSE(core.IsStarted());
+  EXPECT_FALSE(core.IsHailing());
+  ControlProperties changed = core.GetProperties();
+  changed.filePort = 1;
+  EXPECT_TRUE(core.SetProperties(changed));
+  EXPECT_EQ(core.GetProperties().filePort, 1);
+}
+
+TEST_F(ControlCoreTest, NotificationsArePostedAsCopies) {
+  std::thread engineThread([this] {
+    std::wstring text = L"disk full \U0001D11E";
+    core_.OnError(-70000, text);
+    text = L"changed after the call";
+    core_.OnMessageReceived(L"<xml/>");
+    core_.OnFileReceived(L"/srv/files/a.bin");
+  });
+  engineThread.join();
+
+  const auto posted = poster_.Posted();
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0].kind, Notification::Kind::kError);
+  // The number travels whole; it is cut to 16 bits where the event fires.
+  EXPECT_EQ(posted[0].number, -70000);
+  EXPECT_EQ(posted[0].text, L"disk full \U0001D11E");
+  EXPECT_EQ(posted[1].kind, Notification::Kind::kMessageReceived);
+  EXPECT_EQ(posted[1].text, L"<xml/>");
+  EXPECT_EQ(posted[2].kind, Notification::Kind::kFileReceived);
+  EXPECT_EQ(posted[2].text, L"/srv/files/a.bin");
+  // Errors on engine threads do not touch the last error.
+  EXPECT_EQ(core_.GetLastError(), L"");
+}
+
+TEST_F(ControlCoreTest, NotificationThatCannotBePostedIsDropped) {
+  poster_.Refuse(std::make_exception_ptr(std::bad_alloc()));
+  EXPECT_NO_THROW(core_.OnError(-1, L"lost"));
+  poster_.Refuse(std::make_exception_ptr(std::runtime_error("no window")));
+  EXPECT_NO_THROW(core_.OnMessageReceived(L"<lost/>"));
+  EXPECT_NO_THROW(core_.OnFileReceived(L"/lost"));
+  EXPECT_TRUE(poster_.Posted().empty());
+}
+
+}  // namespace
+}  // namespace Control
+}  // namespace Corvane

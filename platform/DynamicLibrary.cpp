@@ -1,6 +1,7 @@
 #include "platform/DynamicLibrary.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
@@ -62,7 +63,14 @@ void DynamicLibrary::Open() {
   ::dlerror();
   errno = 0;
   handle_ = ::dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  failure_ = handle_ ? Failure() : LastFailure(errno);
+  if (handle_) {
+    failure_ = Failure();
+    return;
+  }
+  // The loader gives no error number; a file that cannot be read says why.
+  int code = errno;
+  if (code == 0 && ::access(path_.c_str(), R_OK) != 0) code = errno;
+  failure_ = LastFailure(code);
 }
 
 void* DynamicLibrary::Symbol(const std::string& name, Failure& failure) const {

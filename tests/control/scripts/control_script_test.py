@@ -251,7 +251,7 @@ class ControlWithoutEngine(unittest.TestCase):
     def test_every_engine_method_fails_with_the_load_error(self):
         ctrl = CorvaneClient.Ctrl()
         expected = ("Quellor could not be loaded.  File is "
-                    + os.path.join(MODULE_DIR, "Quellor.so") + ".  Error message is (")
+                    + os.path.join(MODULE_DIR, "Quellor.so") + ".  Error message is (2) ")
         self.assertEqual(ctrl.start("id", "name"), -999)
         self.assertTrue(ctrl.get_last_error_message().startswith(expected),
                         ctrl.get_last_error_message())

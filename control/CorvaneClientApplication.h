@@ -23,6 +23,30 @@ G_DECLARE_FINAL_TYPE(CorvaneClientApplication, corvane_client_application, CORVA
  */
 
 /**
+ * CorvaneClientApplication:id:
+ *
+ * Identifier of the application. Read-only; id 1.
+ */
+
+/**
+ * CorvaneClientApplication:name:
+ *
+ * Name of the application. Read-only; id 2.
+ */
+
+/**
+ * CorvaneClientApplication:address:
+ *
+ * Address of the application. Read-only; id 3.
+ */
+
+/**
+ * CorvaneClientApplication:version:
+ *
+ * Version of the attached application. Read-only; id 4; 1 when created empty.
+ */
+
+/**
  * corvane_client_application_new:
  *
  * Creates an empty application record: empty id, name and address, version 1.

@@ -4,6 +4,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/HandOff.h"
+
 namespace Corvane {
 namespace Control {
 
@@ -61,6 +63,7 @@ void MainContextPoster::Post(Notification notification) {
   g_source_set_priority(source, G_PRIORITY_DEFAULT);
   g_source_set_static_name(source, "CorvaneClient notification");
   posted->source = source;
+  Platform::HandOffReleased(posted.get());
   g_source_set_callback(source, &MainContextPoster::Dispatch, posted.release(),
                         &MainContextPoster::Free);
   shared_->pending.insert(source);  // our reference, from g_idle_source_new
@@ -74,6 +77,12 @@ std::size_t MainContextPoster::GetPendingCount() const {
 
 gboolean MainContextPoster::Dispatch(gpointer data) {
   auto* posted = static_cast<Posted*>(data);
+  Platform::HandOffAcquired(posted);
+  // Whoever frees the notification afterwards may be on another thread.
+  struct ReleaseOnReturn {
+    Posted* posted;
+    ~ReleaseOnReturn() { Platform::HandOffReleased(posted); }
+  } release{posted};
   Shared& shared = *posted->shared;
   std::lock_guard<std::recursive_mutex> delivering(shared.delivering);
   bool mine = false;
@@ -88,7 +97,10 @@ gboolean MainContextPoster::Dispatch(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void MainContextPoster::Free(gpointer data) { delete static_cast<Posted*>(data); }
+void MainContextPoster::Free(gpointer data) {
+  Platform::HandOffAcquired(data);
+  delete static_cast<Posted*>(data);
+}
 
 }  // namespace Control
 }  // namespace Corvane

@@ -1,4 +1,5 @@
 #include "control/MainContextPoster.h"
+#include "platform/HandOff.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -268,17 +269,20 @@ TEST(MainContextPosterTest, DestructionWhileOtherThreadsPostAndDeliver) {
   // A source attached now at a lower priority runs only after every source
   // of the poster that could still run.
   std::promise<void> markerRan;
+  std::future<void> markerDone = markerRan.get_future();
   GSource* marker = g_idle_source_new();
   g_source_set_callback(
       marker,
       [](gpointer data) -> gboolean {
+        Platform::HandOffAcquired(data);
         static_cast<std::promise<void>*>(data)->set_value();
         return G_SOURCE_REMOVE;
       },
       &markerRan, nullptr);
+  Platform::HandOffReleased(&markerRan);
   g_source_attach(marker, context.Get());
   g_source_unref(marker);
-  EXPECT_EQ(markerRan.get_future().wait_for(kTimeout), std::future_status::ready);
+  EXPECT_EQ(markerDone.wait_for(kTimeout), std::future_status::ready);
 
   stopIterating = true;
   g_main_context_wakeup(context.Get());

@@ -66,16 +66,35 @@ void CheckFileDirectory(const std::wstring& directory) {
 
 }  // namespace
 
+std::string EngineSettings::DecimalGroupAddress(const std::wstring& groupAddress) {
+  // Octets with leading zeros are decimal here, never octal as some address
+  // parsers read them, and such parsers refuse them outright.
+  std::string decimal;
+  std::size_t start = 0;
+  const std::string text = Platform::ToUtf8(groupAddress);
+  while (start <= text.size()) {
+    std::size_t end = text.find('.', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string octet = text.substr(start, end - start);
+    const std::size_t digit = octet.find_first_not_of('0');
+    if (!decimal.empty()) decimal += '.';
+    decimal += digit == std::string::npos ? "0" : octet.substr(digit);
+    start = end + 1;
+  }
+  return decimal;
+}
+
 void EngineSettings::Apply(const std::wstring& applicationId, const std::wstring& applicationName,
                            const std::wstring& groupAddress, int groupPort, int serverPort,
                            int hailingInterval, bool usingHailingServer, int ackTimeout,
                            int healthCheckInterval, int filePort,
                            const std::wstring& fileDirectory) {
-  const std::wstring id = applicationId.substr(0, kMaxApplicationIdLength);
+  // Widths count UTF-16 units, as the frames that carry these texts do.
+  const std::wstring id = Platform::CutToUtf16Units(applicationId, kMaxApplicationIdLength);
   Require(!id.empty(), kMissingApplicationId, L"Application ID must be provided to start");
   ApplicationId = id;
 
-  const std::wstring name = applicationName.substr(0, kMaxApplicationNameLength);
+  const std::wstring name = Platform::CutToUtf16Units(applicationName, kMaxApplicationNameLength);
   Require(!name.empty(), kMissingApplicationName, L"Application Name must be provided to start");
   ApplicationName = name;
 

@@ -27,6 +27,11 @@ struct EngineSettings {
              const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
              bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
              const std::wstring& fileDirectory);
+
+  /// A checked group address as a socket reads it: each octet in decimal,
+  /// without leading zeros ("239.001.02.3" gives "239.1.2.3"). The stored
+  /// text stays as the host gave it.
+  static std::string DecimalGroupAddress(const std::wstring& groupAddress);
 };
 
 }  // namespace Client

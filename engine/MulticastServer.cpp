@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 
+#include "engine/EngineSettings.h"
 #include "errors/DescribeError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -31,7 +32,7 @@ MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioCont
     : io_context_(std::move(ioContext)),
       group_address_(groupAddress),
       group_port_(groupPort),
-      endpoint_(boost::asio::ip::make_address(Platform::ToUtf8(groupAddress)),
+      endpoint_(boost::asio::ip::make_address(EngineSettings::DecimalGroupAddress(groupAddress)),
                 static_cast<unsigned short>(groupPort)),
       socket_(*io_context_),
       timer_(*io_context_),

@@ -1,5 +1,7 @@
 #include "platform/TextConversion.h"
 
+#include <type_traits>
+
 #include "platform/Utf8Encoder.h"
 
 namespace Corvane {
@@ -90,6 +92,19 @@ std::wstring FromUtf16(const std::u16string& text) {
     }
   }
   return out;
+}
+
+std::wstring CutToUtf16Units(const std::wstring& text, std::size_t units) {
+  std::size_t used = 0;
+  std::size_t count = 0;
+  for (wchar_t c : text) {
+    const std::size_t width =
+        static_cast<unsigned long>(static_cast<std::make_unsigned_t<wchar_t>>(c)) > 0xFFFF ? 2 : 1;
+    if (used + width > units) break;
+    used += width;
+    ++count;
+  }
+  return text.substr(0, count);
 }
 
 }  // namespace Platform

@@ -186,6 +186,36 @@ TEST_F(EngineEndToEndTest, HailsAtOnceAndThenAtTheInterval) {
   EXPECT_FALSE(host_->Get<Methods::IsHailing>("IsHailing")(engine_));
 }
 
+// A group written with leading zeros is decimal ("239.001.02.3" is
+// 239.1.2.3), and the id and name are cut in UTF-16 units: an id of
+// characters outside the basic plane keeps the HAIL at 152 bytes and the
+// CONNECTACK at 140 units with every field in place.
+TEST_F(EngineEndToEndTest, LeadingZerosAndWideCharactersKeepTheFramesInShape) {
+  const int groupPort = FreeUdpPort();
+  HailReceiver hails("239.1.2.3", groupPort);
+  server_port_ = FreeTcpPort();
+  const int filePort = FreeTcpPort();
+  const std::wstring clef(40, L'\U0001D11E');  // 40 characters, 80 UTF-16 units
+  host_->Get<Methods::Start>("Start")(engine_, clef, clef, L"239.001.02.3", groupPort,
+                                      server_port_, 1000, true, 1000, 60000, filePort,
+                                      (module_.Path() / "files").wstring());
+  EXPECT_TRUE(IsStarted());
+  const std::string hail = hails.Receive();
+  ASSERT_EQ(hail.size(), 152u);
+  const std::u16string text(reinterpret_cast<const char16_t*>(hail.data()), 76);
+  EXPECT_EQ(text.substr(40), Platform::ToUtf16(std::wstring(18, L'\U0001D11E')));
+
+  auto peer = std::make_unique<TestPeer>(server_port_);
+  peer->SendConnect();
+  const std::u16string ack = peer->ReadChars(140);
+  ASSERT_EQ(ack.size(), 140u);
+  EXPECT_EQ(ack.substr(56, 36), Platform::ToUtf16(std::wstring(18, L'\U0001D11E')));
+  EXPECT_EQ(ack.substr(92, 30), Platform::ToUtf16(std::wstring(15, L'\U0001D11E')));
+  EXPECT_EQ(ack.substr(124),
+            u"00000008002" + Platform::ToUtf16(std::to_wstring(100000 + filePort).substr(1)));
+  EXPECT_EQ(peer->PendingBytes(), 0u);
+}
+
 TEST_F(EngineEndToEndTest, ApplicationConnectsAndIsListed) {
   Start();
   TestPeer& peer = Connect(u"vendor-1", u"Vendor One");

@@ -12,6 +12,7 @@
 #include "logging/LoggerConfiguration.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
+#include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
@@ -170,6 +171,21 @@ TEST_F(ConnectionTest, FirstFrameThatIsNotConnectFails) {
   peer.SendRaw(HealthCheckMessage().ToString() + std::u16string(81, u' '));
   EXPECT_EQ(handshake.get(), L"Error occurred parsing a message");
   EXPECT_EQ(peer.ReadChars(1).size(), 0u);  // no CONNECTACK
+}
+
+// A CONNECTACK announces more than 137 characters hold: its cut variable part
+// is read as far as it goes, and the handshake fails as for any other type.
+TEST_F(ConnectionTest, ConnectAckAsFirstFrameFailsAsNotConnect) {
+  std::future<std::wstring> handshake;
+  Accept(handshake);
+  TestPeer peer(Port(), 200ms);
+  const ConnectMessage connect(u"vendor", u"Vendor", u"127.0.0.1");
+  const std::u16string frame =
+      ConnectResponseMessage(connect, u"engine", u"Engine", u"en", 45501).ToString();
+  ASSERT_GT(frame.size(), Wire::kConnectFrameLength);
+  peer.SendRaw(frame.substr(0, Wire::kConnectFrameLength));
+  EXPECT_EQ(handshake.get(), L"Error occurred parsing a message");
+  EXPECT_EQ(peer.ReadChars(1).size(), 0u);
 }
 
 TEST_F(ConnectionTest, BlankConnectIdGetsNoAnswerButRuns) {

@@ -151,6 +151,14 @@ TEST_F(EngineSettingsTest, IdAndNameAreCutNotTrimmed) {
   arguments_.applicationId = std::wstring(40, L' ');
   Apply();
   EXPECT_EQ(settings_.ApplicationId, std::wstring(36, L' '));
+
+  // Widths are UTF-16 units, and a surrogate pair is never split.
+  const std::wstring clef(1, L'\U0001D11E');
+  arguments_.applicationId = std::wstring(35, L'i') + clef;
+  arguments_.applicationName = std::wstring(14, clef[0]) + L"nn" + clef;
+  Apply();
+  EXPECT_EQ(settings_.ApplicationId, std::wstring(35, L'i'));
+  EXPECT_EQ(settings_.ApplicationName, std::wstring(14, clef[0]) + L"nn");
 }
 
 TEST_F(EngineSettingsTest, GroupAddressRule) {
@@ -159,6 +167,9 @@ TEST_F(EngineSettingsTest, GroupAddressRule) {
     EXPECT_NO_THROW(Apply()) << good;
     EXPECT_EQ(settings_.GroupAddress, good);
   }
+  // Octets are decimal where a socket reads the address.
+  EXPECT_EQ(EngineSettings::DecimalGroupAddress(L"239.001.02.3"), "239.1.2.3");
+  EXPECT_EQ(EngineSettings::DecimalGroupAddress(L"224.00.0.010"), "224.0.0.10");
   for (const wchar_t* bad : {L"240.0.0.1", L"224.0.0.0", L"223.255.255.255", L"239.1.2",
                              L"239.1.2.256", L"239.1.2.3.4", L"239.1.2.0003", L"", L"abc"}) {
     arguments_.groupAddress = bad;

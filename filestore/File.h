@@ -24,7 +24,7 @@ class File {
 
   /// Creates (or truncates) `name` in the temporary directory for writing and
   /// makes it the current path. The temporary directory is created with its
-  /// missing parents. `name` must be a plain file name (see FileName.h);
+  /// missing parents. `name` must pass CheckFileName (see FileName.h);
   /// anything else is refused. An open file is closed first.
   virtual void Open(const std::wstring& name) = 0;
 
@@ -45,7 +45,7 @@ class File {
 
   /// Moves the file to `directory` + "/" + `name`, creating the directory
   /// with its missing parents and replacing a file of that name; the
-  /// destination becomes the current path. `name` must be a plain file name.
+  /// destination becomes the current path. `name` must pass CheckFileName.
   /// An open file is closed first. A handle whose writing failed is not
   /// moved (the failure is thrown). The file is never lost: on failure it
   /// stays where it was.
@@ -61,6 +61,10 @@ class File {
 
   /// Append without building a string: the reader's path for every chunk.
   virtual void Append(const char* data, std::size_t size) = 0;
+  /// The text of the first write that failed, in Append or while Close wrote
+  /// out buffered bytes; empty while every write has succeeded. Lets the
+  /// writer see a failure that Close kept instead of throwing.
+  virtual std::wstring GetWriteFailure() const = 0;
 };
 
 }  // namespace File

@@ -14,8 +14,8 @@ namespace File {
 
 /// A File written through a buffered C stream in the temporary directory.
 /// Paths are UTF-8 and joined with '/'. Names given to Open and MoveTo must
-/// be plain file names (IsPlainFileName): a name that would choose a
-/// directory is refused with "Invalid file name: ..." and nothing is created.
+/// pass CheckFileName: a name that would choose a directory, or one too long
+/// for the file system, is refused with that text and nothing is created.
 ///
 /// Writes are buffered (kBufferSize bytes) and never flushed per chunk.
 /// A failed write throws from Append; a failure while Close writes out the
@@ -50,6 +50,7 @@ class FileImpl : public File {
   void Remove() override;
   std::uintmax_t ClearTempDirectory() override;
   void Append(const char* data, std::size_t size) override;
+  std::wstring GetWriteFailure() const override { return write_failure_; }
 
   /// The temporary directory, UTF-8.
   const std::string& GetTempDirectory() const { return temp_directory_; }

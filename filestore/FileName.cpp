@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/TextConversion.h"
+
 namespace Corvane {
 namespace File {
 
@@ -58,8 +60,14 @@ bool IsPlainFileName(const std::wstring& name) {
 }
 
 std::wstring CheckFileName(const std::wstring& name) {
-  if (IsPlainFileName(name)) return std::wstring();
-  return L"Invalid file name: \"" + Printable(name) + L"\"";
+  if (!IsPlainFileName(name)) return L"Invalid file name: \"" + Printable(name) + L"\"";
+  // Names are stored in UTF-8, and the file system counts their bytes.
+  const std::size_t bytes = Platform::ToUtf8(name).size();
+  if (bytes > kMaxFileNameBytes) {
+    return L"File name is too long: \"" + Printable(name) + L"\" (" + std::to_wstring(bytes) +
+           L" bytes; the limit is " + std::to_wstring(kMaxFileNameBytes) + L")";
+  }
+  return std::wstring();
 }
 
 std::wstring TemporaryFileName(const std::wstring& messageId) {

@@ -3,6 +3,7 @@
 // received file and the message id its temporary file is named after; neither
 // may ever choose a directory.
 
+#include <cstddef>
 #include <string>
 
 namespace Corvane {
@@ -13,9 +14,15 @@ namespace File {
 /// contains no '/', no '\\' and no NUL character. Thread-safe.
 bool IsPlainFileName(const std::wstring& name);
 
-/// Empty when `name` is a plain file name, else the error text
-/// "Invalid file name: " followed by the name in double quotes (control
-/// characters shown as '?', long names shortened). Thread-safe.
+/// Longest name the file system holds, in bytes of its UTF-8 form.
+constexpr std::size_t kMaxFileNameBytes = 255;
+
+/// Empty when `name` can be stored as given: a plain file name of at most
+/// kMaxFileNameBytes bytes in UTF-8. Otherwise the error text, with the name
+/// in double quotes (control characters shown as '?', long names shortened):
+/// "Invalid file name: \"<name>\"" for a name that is not plain, or
+/// "File name is too long: \"<name>\" (<n> bytes; the limit is 255)" for a
+/// plain one that is too long. Thread-safe.
 std::wstring CheckFileName(const std::wstring& name);
 
 /// A temporary file name for the message with id `messageId`, unique within

@@ -9,6 +9,8 @@
 #include "connection/BinaryDataAckSendCommand.h"
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
+#include "engine/EngineErrors.h"
+#include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
 #include "filestore/File.h"
 #include "filestore/FileFactory.h"
@@ -89,9 +91,10 @@ void BinaryDataMessage::ParseFixedPart(const std::u16string& chunk) {
 
   const std::u16string nameField =
       Wire::Field(chunk, Wire::kMessageIdWidth, Wire::kBinaryDataFileNameLengthWidth);
+  // The 5-digit field bounds the name, so it is always read whole: the data
+  // behind it stays in step even when the name cannot be stored.
   int nameLength = 0;
-  if (!Wire::ReadNumber(nameField, nameLength) || nameLength < Wire::kMinFileNameLength ||
-      nameLength > Wire::kMaxFileNameLength) {
+  if (!Wire::ReadNumber(nameField, nameLength) || nameLength < Wire::kMinFileNameLength) {
     throw QuellorException(FromUtf16(nameField) + L" is not a valid file name length.",
                            Wire::kErrorParse);
   }
@@ -119,7 +122,7 @@ void BinaryDataMessage::ParseFileName(const std::u16string& chunk) {
   file_name_ = Wire::Trim(chunk);
   const std::wstring refused = File::CheckFileName(FromUtf16(file_name_));
   if (!refused.empty()) {
-    Fail(refused);
+    Fail(refused, /*onThisSide=*/false);
   } else {
     OpenFile();
   }
@@ -137,7 +140,8 @@ void BinaryDataMessage::OpenFile() {
   try {
     file_->Open(File::TemporaryFileName(id));
   } catch (const std::exception& e) {
-    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + TextOf(e));
+    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + TextOf(e),
+         /*onThisSide=*/true);
   }
 }
 
@@ -149,17 +153,17 @@ void BinaryDataMessage::ParseData(const std::u16string& chunk) {
     logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d", remaining_data_,
                  remaining_length_);
   }
+  std::size_t bytes = chunk.size() * sizeof(char16_t);
+  if (remaining_length_ == 0 && odd_length_) --bytes;  // the padding byte
+  const char* data = reinterpret_cast<const char*>(chunk.data());
+  digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), bytes);
   // Once the name is refused or a write has failed, the rest of the data is
   // read only to keep the stream in step.
   if (failure_.empty()) {
-    std::size_t bytes = chunk.size() * sizeof(char16_t);
-    if (remaining_length_ == 0 && odd_length_) --bytes;  // the padding byte
-    const char* data = reinterpret_cast<const char*>(chunk.data());
     try {
       file_->Append(data, bytes);
-      digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), bytes);
     } catch (const std::exception& e) {
-      Fail(L"Error appending data to file \"" + file_->GetPath() + L"\".  Error: " + TextOf(e));
+      FailWrite(TextOf(e));
     }
   }
   if (remaining_length_ == 0) FinishData();
@@ -171,6 +175,12 @@ void BinaryDataMessage::FinishData() {
   }
   parse_state_ = kChecksum;
   file_->Close();
+  // The last buffered bytes are written by Close, which keeps a failure
+  // instead of throwing it.
+  if (failure_.empty()) {
+    const std::wstring lost = file_->GetWriteFailure();
+    if (!lost.empty()) FailWrite(lost);
+  }
   calculated_checksum_ = FinishChecksumText(digest_);
   remaining_length_ = Wire::kBinaryDataChecksumLength;
 }
@@ -183,9 +193,15 @@ void BinaryDataMessage::ParseChecksum(const std::u16string& chunk) {
   parse_state_ = kComplete;
 }
 
-void BinaryDataMessage::Fail(std::wstring text) {
+void BinaryDataMessage::FailWrite(const std::wstring& reason) {
+  Fail(L"Error appending data to file \"" + file_->GetPath() + L"\".  Error: " + reason,
+       /*onThisSide=*/true);
+}
+
+void BinaryDataMessage::Fail(std::wstring text, bool onThisSide) {
   if (!failure_.empty()) return;
   failure_ = std::move(text);
+  failure_on_this_side_ = onThisSide;
   logger_->Log(LogLevel::Error, L"%ls", failure_.c_str());
   // A partial file is of no use to anyone, and a full disk wants its space.
   RemoveFile();
@@ -212,6 +228,14 @@ bool BinaryDataMessage::SupportsProtocolVersion(int version) const { return vers
 
 bool BinaryDataMessage::Process(const std::shared_ptr<Connection>& connection) {
   handed_over_ = true;
+  if (failure_on_this_side_) {
+    // The disk failed, not the sender: the host hears of it as of any frame
+    // that could not be read.
+    const std::wstring text = L"Error on socket read.  Error message = \"" + failure_ + L"\"";
+    if (const auto& listener = connection->GetListener()) {
+      listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
+    }
+  }
   auto self = shared_from_this();
   try {
     const bool started = connection->GetFileProcessingThreads()->Launch(

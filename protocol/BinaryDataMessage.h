@@ -14,10 +14,10 @@
 // running digest, so memory stays bounded by one chunk whatever the size.
 //
 // Lengths from the peer:
-//  - n must be 1 to Wire::kMaxFileNameLength; anything else (0, negative, not
-//    a number) fails the fixed part with -112 "<field> is not a valid file
-//    name length.": a name of that length cannot be stored anyway, and a
-//    longer one would have the reader buffer whatever the peer announced.
+//  - n below 1 or not a number fails the fixed part with -112 "<field> is not
+//    a valid file name length.". Any other n is read whole (the 5-digit field
+//    bounds it at 99999 characters), so a name too long to store still leaves
+//    the stream in step; it is refused below.
 //  - d below 0 or not a number fails with -112 "<field> is not a valid data
 //    length."; d = 0 is an empty file: the checksum follows the name at once.
 //    d is at most 2147483647 (a larger field is not a number that fits).
@@ -25,16 +25,21 @@
 //  reports it (-113) and reads on at the next 20 characters.
 //
 // Failures after the fixed part never fail the frame, so the stream stays in
-// step and the sender still gets its BINACK:
-//  - a file name that would choose a directory (empty after trimming, ".",
-//    "..", or holding '/', '\\' or NUL) is refused: nothing is written, the
-//    data is read and dropped, and the BINACK carries flag 0 and the text
-//    "Invalid file name: \"<name>\"".
-//  - a temporary file that cannot be opened or written: the error is logged,
-//    the partial file is removed at once, the rest of the data is read and
-//    dropped, and the BINACK carries flag 0 and the text "Error opening file
-//    \"<path>\".  Error: <text>" or "Error appending data to file
-//    \"<path>\".  Error: <text>".
+// step and the sender still gets its BINACK. From the failure on, the data is
+// still read and hashed but no longer written:
+//  - a file name that cannot be stored (File::CheckFileName: it would choose
+//    a directory, or is over 255 bytes in UTF-8) is refused: nothing is
+//    written, and the BINACK carries flag 0 and the text "Invalid file name:
+//    \"<name>\"" or "File name is too long: \"<name>\" (<n> bytes; the limit
+//    is 255)".
+//  - a temporary file that cannot be opened or written (including the last
+//    buffered bytes, written when it is closed): the error is logged, the
+//    partial file is removed at once, and the BINACK carries flag 0 and the
+//    text "Error opening file \"<path>\".  Error: <text>" or "Error appending
+//    data to file \"<path>\".  Error: <text>". This failure is the engine's,
+//    so Process also reports it to the host's listener: OnError -113 "Error on
+//    socket read.  Error message = \"<that text>\"", as for a frame that
+//    could not be read.
 //
 // The temporary file is named after the message id (File::TemporaryFileName:
 // a peer's id never chooses a directory, and two messages never share a
@@ -86,8 +91,9 @@ class BinaryDataMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Starts ProcessData on a thread of the connection's file processing
-  /// threads and returns true at once. Should no thread start, the sender is
+  /// Reports a failed temporary file to the host (see above), then starts
+  /// ProcessData on a thread of the connection's file processing threads and
+  /// returns true at once. Should no thread start, the sender is
   /// answered with flag 0 from here (or not at all when the engine is being
   /// destroyed) and the temporary file is removed.
   bool Process(const std::shared_ptr<Connection>& connection) override;
@@ -130,7 +136,10 @@ class BinaryDataMessage : public IntegrationMessage,
   void OpenFile();
   void FinishData();
   // Keeps the first failure, logs it and removes the partial file.
-  void Fail(std::wstring text);
+  // `onThisSide`: the failure is the engine's (its disk), not the sender's.
+  void Fail(std::wstring text, bool onThisSide);
+  // Fail with the text of a write into the temporary file that failed.
+  void FailWrite(const std::wstring& reason);
   // Removes the temporary file; failures are logged, never thrown.
   void RemoveFile() const;
   void Answer(const std::shared_ptr<Connection>& connection, const std::wstring& errorText) const;
@@ -149,6 +158,7 @@ class BinaryDataMessage : public IntegrationMessage,
   int parse_state_ = kFixedPart;
   bool odd_length_ = false;
   std::wstring failure_;
+  bool failure_on_this_side_ = false;  // the host is told of it, not only the sender
   bool handed_over_ = false;  // set by Process: the temporary file is processing's now
 };
 

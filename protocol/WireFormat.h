@@ -108,10 +108,10 @@ constexpr int kBinaryDataFixedLength =
 // Largest data chunk a reader asks for, in characters (twice as many bytes).
 constexpr int kBinaryDataChunkLength = 5120;
 constexpr int kBinaryDataChecksumLength = 40;
-// Accepted file name lengths, in characters. The length comes from the peer:
-// a name is never sized by it beyond this.
+// Shortest accepted file name length, in characters. There is no upper
+// bound beyond the field's own (99999): the name is read whole, and one that
+// cannot be stored is refused when the file is delivered.
 constexpr int kMinFileNameLength = 1;
-constexpr int kMaxFileNameLength = 255;
 
 // BINACK body: message id, success flag, error text length, error text.
 constexpr int kBinaryAckSuccessWidth = 1;

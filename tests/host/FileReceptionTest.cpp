@@ -246,6 +246,53 @@ TEST_F(FileReceptionTest, HostilePeerCannotWriteOutsideTheDirectories) {
   EXPECT_FALSE(fs::exists(module_.Path().parent_path() / outside));
 }
 
+// A name the file system cannot hold, in characters or in UTF-8 bytes, is
+// refused with the data read in step: the next file on the connection
+// arrives, and nothing of the refused ones is left anywhere.
+TEST_F(FileReceptionTest, NamesTooLongToStoreAreRefusedAndTheConnectionReadsOn) {
+  Start();
+  TestPeer& peer = ConnectFiles();
+  auto ack = Ack(peer, peer.SendBinaryData(std::u16string(300, u'a'), PatternBytes(0, 20001)));
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetSuccessFlag(), 0);
+  EXPECT_EQ(ack->GetErrorText(), u"File name is too long: \"" + std::u16string(100, u'a') +
+                                     u"...\" (300 bytes; the limit is 255)");
+  ack = Ack(peer, peer.SendBinaryData(std::u16string(200, u'\u00e9'), "two bytes a character"));
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetSuccessFlag(), 0);
+  EXPECT_EQ(ack->GetErrorText(), u"File name is too long: \"" + std::u16string(100, u'\u00e9') +
+                                     u"...\" (400 bytes; the limit is 255)");
+  EXPECT_EQ(AckFlag(peer, peer.SendBinaryData(u"after.txt", "ok")), 1);
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{(files_ / "after.txt").wstring()});
+  EXPECT_TRUE(listener_.Errors().empty());
+  EXPECT_EQ(Tree(), (std::set<fs::path>{files_, files_ / "after.txt", temp_}));
+}
+
+// A temporary directory that cannot be written: the sender is answered, the
+// host is told as of any failed frame, and the connection goes on receiving.
+TEST_F(FileReceptionTest, UnwritableTemporaryDirectoryIsAnsweredAndReportedToTheHost) {
+  Start();
+  std::ofstream(temp_) << "a file where the temporary directory should be";
+  TestPeer& peer = ConnectFiles();
+  auto ack = Ack(peer, peer.SendBinaryData(u"a.txt", PatternBytes(0, 12000)));
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetSuccessFlag(), 0);
+  const std::wstring text = Platform::FromUtf16(ack->GetErrorText());
+  EXPECT_EQ(text.rfind(L"Error opening file \"" + temp_.wstring() + L"/", 0), 0u)
+      << Platform::ToUtf8(text);
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors(), (std::vector<std::pair<int, std::wstring>>{
+                                    {-113, L"Error on socket read.  Error message = \"" + text + L"\""}}));
+
+  fs::remove(temp_);
+  EXPECT_EQ(AckFlag(peer, peer.SendBinaryData(u"b.txt", "def")), 1);
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{(files_ / "b.txt").wstring()});
+  EXPECT_FALSE(fs::exists(files_ / "a.txt"));
+  EXPECT_EQ(listener_.Errors().size(), 1u);
+}
+
 TEST_F(FileReceptionTest, FilesArrivingAtOnceAllArrive) {
   Start();
   constexpr std::size_t kSize = 3 * 1024 * 1024 + 1;

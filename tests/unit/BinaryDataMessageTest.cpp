@@ -17,9 +17,11 @@
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/FileImpl.h"
 #include "filestore/ProcessFileFactory.h"
+#include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/MessageFactory.h"
 #include "support/BinaryDataFrame.h"
+#include "support/FileSizeLimit.h"
 #include "support/FrameReader.h"
 #include "support/RecordingListener.h"
 #include "support/TempDir.h"
@@ -167,7 +169,6 @@ TEST_F(BinaryDataMessageTest, BadLengthsFailTheFixedPart) {
       {56, u"00000", L"00000 is not a valid file name length."},
       {56, u"000-1", L"000-1 is not a valid file name length."},
       {56, u"-0001", L"-0001 is not a valid file name length."},
-      {56, u"00256", L"00256 is not a valid file name length."},
       {56, u"x0005", L"x0005 is not a valid file name length."},
       {61, u"-000000001", L"-000000001 is not a valid data length."},
       {61, u"9999999999", L"9999999999 is not a valid data length."},
@@ -186,6 +187,47 @@ TEST_F(BinaryDataMessageTest, BadLengthsFailTheFixedPart) {
     }
   }
   EXPECT_TRUE(TempFiles().empty());
+}
+
+// A name the file system cannot hold (over 255 bytes in UTF-8, whatever its
+// length in characters) is read whole and its data read and hashed, so the
+// stream stays in step; the file is refused and nothing is written. The limit
+// applies to the name as stored, after trimming.
+TEST_F(BinaryDataMessageTest, NamesTooLongToStoreAreReadInStepAndRefused) {
+  const std::string data = PatternBytes(0, 5121);
+  const struct {
+    std::u16string name;
+    std::wstring text;
+  } refused[] = {
+      {std::u16string(300, u'a'), L"File name is too long: \"" + std::wstring(100, L'a') +
+                                      L"...\" (300 bytes; the limit is 255)"},
+      {std::u16string(200, u'\u00e9'), L"File name is too long: \"" +
+                                           std::wstring(100, L'\u00e9') +
+                                           L"...\" (400 bytes; the limit is 255)"},
+  };
+  for (const auto& c : refused) {
+    std::vector<int> reads;
+    auto message = Read(BinaryDataFrame{{}, c.name, data, {}}.ToString(), reads);
+    EXPECT_EQ(reads, (std::vector<int>{51, static_cast<int>(c.name.size()), 2561, 40}));
+    EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+    EXPECT_EQ(message->GetFailure(), c.text);
+    EXPECT_EQ(message->GetCalculatedChecksum(), Testing::Sha1Hex(data));
+    EXPECT_TRUE(message->GetFile()->GetPath().empty());
+  }
+  EXPECT_EQ(fs::directory_iterator(root_.Path()), fs::directory_iterator());  // nothing at all
+
+  const std::u16string longest(255, u'b');
+  auto padded = Read(BinaryDataFrame{{}, u"  " + longest + u"\t ", "abc", {}}.ToString());
+  EXPECT_EQ(padded->GetFailure(), L"");
+  EXPECT_EQ(padded->GetFileName(), longest);
+  EXPECT_EQ(TempFiles().size(), 1u);
+
+  // The field's largest value is a name the reader still reads whole.
+  std::u16string frame = BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString();
+  frame.replace(56, 5, u"99999");
+  auto message = CreateMessage(frame.substr(0, 20));
+  message->Parse(frame.substr(20, 51));
+  EXPECT_EQ(message->GetRemainingLength(), 99999);
 }
 
 TEST_F(BinaryDataMessageTest, ChunkOfTheWrongSizeFails) {
@@ -232,6 +274,20 @@ TEST_F(BinaryDataMessageTest, FailedWriteRemovesThePartialFileAndReadsOn) {
   EXPECT_EQ(message->GetFailure(),
             L"Error appending data to file \"" + path + L"\".  Error: No space left on device");
   EXPECT_TRUE(log_.Count(L"Error appending data to file"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// The last bytes of a file stay in the write buffer until it is closed; a
+// write that fails there fails the file as a failed append does.
+TEST_F(BinaryDataMessageTest, BytesLostWhenTheFileIsClosedFailTheFile) {
+  Testing::FileSizeLimit limit;
+  if (!limit.Set(64 * 1024)) GTEST_SKIP() << "cannot lower the file size limit";
+  auto message = Read(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, 128 * 1024), {}}.ToString());
+  limit.Restore();
+  EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+  EXPECT_EQ(message->GetFailure(), L"Error appending data to file \"" +
+                                       message->GetFile()->GetPath() +
+                                       L"\".  Error: File too large");
   EXPECT_TRUE(TempFiles().empty());
 }
 
@@ -370,8 +426,8 @@ class BinaryDataMessageOnConnectionTest : public BinaryDataMessageTest {
   std::unique_ptr<Testing::TestPeer> peer_;
 };
 
-// A full disk answers the sender, leaves nothing behind, and the next file on
-// the same stream is read in step.
+// A full disk answers the sender, tells the host, leaves nothing behind, and
+// the next file on the same stream is read in step.
 TEST_F(BinaryDataMessageOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStaysInStep) {
   UseFactory(/*capacity=*/10240);
   const std::u16string id = peer_->SendBinaryData(u"big.bin", PatternBytes(0, 30000));
@@ -379,14 +435,18 @@ TEST_F(BinaryDataMessageOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStays
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->GetMessageId(), id);
   EXPECT_EQ(refused->GetSuccessFlag(), 0);
-  EXPECT_EQ(refused->GetErrorText().rfind(u"Error appending data to file \"", 0), 0u);
+  const std::wstring text = Platform::FromUtf16(refused->GetErrorText());
+  EXPECT_EQ(text.rfind(L"Error appending data to file \"", 0), 0u);
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors(), (std::vector<std::pair<int, std::wstring>>{
+                                    {-113, L"Error on socket read.  Error message = \"" + text + L"\""}}));
   peer_->SendBinaryData(u"small.txt", "fits");
   auto accepted = peer_->WaitFor<BinaryDataAckMessage>();
   ASSERT_TRUE(accepted);
   EXPECT_EQ(accepted->GetSuccessFlag(), 1);
   ASSERT_TRUE(listener_.WaitForFiles(1));
   EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{Platform::FromUtf8((files_ / "small.txt").string())});
-  EXPECT_TRUE(listener_.Errors().empty());
+  EXPECT_EQ(listener_.Errors().size(), 1u);
   EXPECT_FALSE(fs::exists(files_ / "big.bin"));
   EXPECT_TRUE(TempFiles().empty());
 }

@@ -33,6 +33,7 @@ class ForeignFile : public File {
   void Remove() override {}
   std::uintmax_t ClearTempDirectory() override { return 0; }
   void Append(const char*, std::size_t) override {}
+  std::wstring GetWriteFailure() const override { return L""; }
 
  private:
   std::wstring path_;

@@ -1,9 +1,7 @@
 #include "filestore/FileImpl.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +12,7 @@
 
 #include "engine/Quellor.h"
 #include "filestore/TempDirectory.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace Corvane {
@@ -284,29 +283,9 @@ TEST_F(FileImplTest, FailedWriteThrowsFromAppend) {
 }
 
 TEST_F(FileImplTest, BufferedBytesLostAtCloseAreReportedAndStopTheMove) {
-  // Writes beyond the file size limit fail with EFBIG (the signal that
-  // would end the process is ignored meanwhile). All bytes stay in the
+  // Writes beyond the file size limit fail with EFBIG. All bytes stay in the
   // buffer until Close, which is where the failure must not vanish.
-  struct LimitGuard {
-    rlimit saved{};
-    void (*saved_handler)(int) = SIG_ERR;
-    bool active = false;
-    bool Set(rlim_t limit) {
-      if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) return false;
-      saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-      rlimit lowered = saved;
-      lowered.rlim_cur = limit;
-      active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-      return active;
-    }
-    void Restore() {
-      if (active) ::setrlimit(RLIMIT_FSIZE, &saved);
-      if (saved_handler != SIG_ERR) std::signal(SIGXFSZ, saved_handler);
-      active = false;
-      saved_handler = SIG_ERR;
-    }
-    ~LimitGuard() { Restore(); }
-  } guard;
+  Testing::FileSizeLimit guard;
   auto file = NewFile();
   file->Open(L"id.1");
   if (!guard.Set(64 * 1024)) GTEST_SKIP() << "cannot lower the file size limit";

@@ -40,6 +40,24 @@ TEST(FileNameTest, ErrorTextShowsTheNamePrintablyAndBounded) {
   EXPECT_EQ(L"Invalid file name: \"" + std::wstring(100, L'a') + L"...\"", text);
 }
 
+// The file system holds at most 255 bytes of a name, and names are stored in
+// UTF-8: the limit counts bytes, not characters.
+TEST(FileNameTest, NamesLongerThanTheFileSystemHoldsAreRefused) {
+  EXPECT_EQ(L"", CheckFileName(std::wstring(255, L'a')));
+  EXPECT_EQ(L"", CheckFileName(std::wstring(127, L'\u00e9') + L"a"));  // 255 bytes
+  EXPECT_EQ(L"File name is too long: \"" + std::wstring(100, L'a') +
+                L"...\" (256 bytes; the limit is 255)",
+            CheckFileName(std::wstring(256, L'a')));
+  EXPECT_EQ(L"File name is too long: \"" + std::wstring(100, L'\u00e9') +
+                L"...\" (400 bytes; the limit is 255)",
+            CheckFileName(std::wstring(200, L'\u00e9')));
+  // Shown printably, like any refused name.
+  EXPECT_EQ(0u, CheckFileName(L"a\tb" + std::wstring(300, L'x'))
+                    .rfind(L"File name is too long: \"a?bxx", 0));
+  // A name that would choose a directory says so, whatever its length.
+  EXPECT_EQ(0u, CheckFileName(std::wstring(300, L'a') + L"/b").rfind(L"Invalid file name: ", 0));
+}
+
 TEST(FileNameTest, TemporaryFileNameKeepsASafeIdAndIsUnique) {
   const std::wstring id = L"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
   const std::wstring first = TemporaryFileName(id);

@@ -14,6 +14,10 @@
 #include "QuellorHost.h"
 #include "platform/TextConversion.h"
 #include "protocol/DisconnectMessage.h"
+#include "protocol/HealthCheckAckMessage.h"
+#include "protocol/HealthCheckMessage.h"
+#include "protocol/VersionAckMessage.h"
+#include "protocol/VersionMessage.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/FreePort.h"
@@ -250,6 +254,59 @@ TEST_F(EngineEndToEndTest, XmlGoesBothWays) {
   EXPECT_EQ(ack->GetMessageId(), incoming.GetMessageId());
   ASSERT_TRUE(listener_.WaitForMessages(1));
   EXPECT_EQ(listener_.Messages()[0], L"<from-vendor/>");
+}
+
+// A VERSION below 2 is kept as announced, even 0 or negative, and such a peer
+// is answered as one that acknowledges.
+TEST_F(EngineEndToEndTest, VersionBelowOneIsKeptAndThePeerStillAcknowledged) {
+  Start();
+  TestPeer& peer = Connect(u"vendor-1");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1"}));
+  std::size_t delivered = 0;
+  for (const auto& [field, version] : {std::pair<std::u16string, int>{u"000", 0}, {u"-01", -1}}) {
+    SCOPED_TRACE(version);
+    Client::VersionMessage announcement;
+    std::u16string frame = announcement.ToString();
+    frame.replace(56, 3, field);
+    peer.SendRaw(frame);
+    auto versionAck = peer.WaitFor<Client::VersionAckMessage>();
+    ASSERT_TRUE(versionAck);
+    EXPECT_EQ(versionAck->GetMessageId(), announcement.GetMessageId());
+    EXPECT_EQ(Applications()->front()->GetVersion(), version);
+
+    Client::HealthCheckMessage check;
+    peer.Send(check);
+    auto checkAck = peer.WaitFor<Client::HealthCheckAckMessage>();
+    ASSERT_TRUE(checkAck);
+    EXPECT_EQ(checkAck->GetMessageId(), check.GetMessageId());
+
+    Client::XmlDataMessage xml(u"<v/>");
+    peer.Send(xml);
+    auto xmlAck = peer.WaitFor<Client::XmlDataAckMessage>();
+    ASSERT_TRUE(xmlAck);
+    EXPECT_EQ(xmlAck->GetMessageId(), xml.GetMessageId());
+    EXPECT_TRUE(listener_.WaitForMessages(++delivered));
+  }
+}
+
+// An XMLDATA with a blank id (and no data) is reported, neither acknowledged
+// nor delivered, and the frame after it is read in step.
+TEST_F(EngineEndToEndTest, XmlWithABlankIdIsReportedAndTheNextOneDelivered) {
+  Start();
+  TestPeer& peer = Connect(u"vendor-1");
+  ASSERT_TRUE(WaitForApplications({L"vendor-1"}));
+  peer.SendRaw(u"CVNPBDP001XMLDATA   " + std::u16string(36, u' ') + u"0000000000");
+  Client::XmlDataMessage next(u"<next/>");
+  peer.Send(next);
+  auto ack = peer.WaitFor<Client::XmlDataAckMessage>();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetMessageId(), next.GetMessageId());
+  ASSERT_TRUE(listener_.WaitForMessages(1));
+  EXPECT_EQ(listener_.Messages(), std::vector<std::wstring>{L"<next/>"});
+  EXPECT_EQ(listener_.Errors(),
+            (std::vector<std::pair<int, std::wstring>>{
+                {-113, L"Error on socket read.  Error message = \"XMLDATA message id is blank\""}}));
+  EXPECT_EQ(peer.Count<Client::XmlDataAckMessage>(), 1);
 }
 
 TEST_F(EngineEndToEndTest, SameIdReplacesTheOlderConnection) {

@@ -3,6 +3,7 @@
 // handler until the test completes it, from the test's thread as the I/O
 // thread would.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -37,9 +38,13 @@ class HeldWriteSocket : public Client::Socket {
     handler_ = std::move(handler);
     started_.notify_all();
   }
-  bool IsOpen() const override { return true; }
+  bool IsOpen() const override { return open_; }
   void Close() override {}
   bool IsIoThread() const override { return io_thread_; }
+
+  /// What IsOpen answers from now on, as when the connection has closed the
+  /// socket behind a write that never completes.
+  void SetOpen(bool open) { open_ = open; }
 
   /// Waits until a write has started.
   void WaitForWrite() {
@@ -69,6 +74,7 @@ class HeldWriteSocket : public Client::Socket {
 
  private:
   const bool io_thread_;
+  std::atomic<bool> open_{true};
   std::mutex mutex_;
   std::condition_variable started_;
   std::u16string written_;

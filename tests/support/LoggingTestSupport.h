@@ -104,6 +104,14 @@ class LogCapture {
     }
     return count;
   }
+  /// How many logged texts are exactly `text`.
+  int CountExactly(const std::wstring& text) const {
+    int count = 0;
+    for (const auto& event : sink_.Events()) {
+      for (const auto& logged : event.strings) count += logged == text;
+    }
+    return count;
+  }
   /// Waits until a logged text contains `part`; false after `timeout`.
   bool WaitFor(const std::wstring& part,
                std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {

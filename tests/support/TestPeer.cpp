@@ -59,6 +59,17 @@ void TestPeer::Close() {
   }
 }
 
+void TestPeer::Reset() {
+  stopping_ = true;
+  if (reader_.joinable()) reader_.join();
+  if (fd_ >= 0) {
+    // A zero linger time makes close send RST.
+    linger reset{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
+  Close();
+}
+
 std::u16string TestPeer::SendConnect(const std::u16string& applicationId,
                                      const std::u16string& applicationName,
                                      const std::u16string& address) {

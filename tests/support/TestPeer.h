@@ -108,6 +108,8 @@ class TestPeer {
   int ParseFailures();
 
   void Close();
+  /// Closes the stream with a reset instead of an orderly end.
+  void Reset();
 
  private:
   bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);

@@ -359,6 +359,22 @@ TEST_F(ConnectionTest, SendDataFailsWhenTheAckNeverComes) {
   EXPECT_TRUE(log_.WaitFor(L"Message was sent but not acknowledged"));
 }
 
+// A reset is a peer that went away, not a read error for the host; the send
+// that waited for its XMLACK fails unacknowledged.
+TEST_F(ConnectionTest, PeerResetWhileASendAwaitsItsAckFailsTheSend) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer);
+  peer->AnswerXml(false);
+  auto send = std::async(std::launch::async, [&] { return connection->SendData(L"<x/>"); });
+  ASSERT_TRUE(peer->WaitFor<XmlDataMessage>());
+  peer->Reset();
+  ASSERT_TRUE(closed_.WaitFor(1));
+  EXPECT_FALSE(send.get());
+  EXPECT_EQ(1, log_.CountExactly(L"Message was sent but not acknowledged"));
+  EXPECT_TRUE(listener_.Errors().empty());
+  EXPECT_EQ(closed_.Count(), 1);
+}
+
 TEST_F(ConnectionTest, SendDataIgnoresAnAckForAnotherMessage) {
   std::unique_ptr<TestPeer> peer;
   auto connection = Connected(peer);

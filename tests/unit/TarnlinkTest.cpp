@@ -7,6 +7,7 @@
 
 #include "platform/TextConversion.h"
 #include "support/FreePort.h"
+#include "support/LoggingTestSupport.h"
 #include "support/TempDir.h"
 
 namespace Corvane {
@@ -90,6 +91,20 @@ TEST_F(TarnlinkTest, StartClearsTheTempDirectory) {
   module_.WriteFile("temp/sub/two.bin", "2");
   StartEngine();
   EXPECT_FALSE(std::filesystem::exists(temp));
+}
+
+// Here the temp path cannot be resolved (the module directory is a link to
+// itself): permissions cannot make a removal fail for a privileged test run.
+TEST_F(TarnlinkTest, TempDirectoryThatCannotBeClearedIsLoggedAndStartGoesOn) {
+  const auto loop = module_.Path() / "loop";
+  std::filesystem::create_directory_symlink("loop", loop);
+  Testing::LogCapture log;
+  Tarnlink engine(loop.wstring());
+  engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
+               30000, 60000, Testing::FreeTcpPort(), (module_.Path() / "files").wstring());
+  EXPECT_TRUE(engine.IsStarted());
+  EXPECT_EQ(1, log.Count(L"Start could not clear the temp directory: "));
+  EXPECT_EQ(0, log.Count(L"Start failed."));
 }
 
 TEST_F(TarnlinkTest, StartWithoutTempDirectoryWorks) {

@@ -9,11 +9,14 @@
 #include <mutex>
 
 #include "support/LoggingTestSupport.h"
+#include "connection/XmlDataAckSendCommand.h"
 #include "engine/EngineErrors.h"
+#include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/HeldWriteSocket.h"
+#include "support/RecordingListener.h"
 
 namespace Corvane {
 namespace Client {
@@ -25,25 +28,33 @@ using namespace std::chrono_literals;
 // shows as a Run that takes that long.
 constexpr auto kWellWithinAStep = 400ms;
 
+// How a Run ended: whether it threw, the exception's code and text, and how
+// long it took.
+struct Outcome {
+  bool failed = false;
+  int code = 0;
+  std::wstring text;
+  std::chrono::steady_clock::duration took{};
+};
+
 class XmlDataSendCommandTest : public ::testing::Test {
  protected:
   XmlDataSendCommandTest() = default;
 
-  // Runs a command on its own thread; the future gives the failure code (0
-  // for success) and how long Run took.
-  std::future<std::pair<int, std::chrono::steady_clock::duration>> Start(int ackTimeout,
-                                                                        int peerVersion) {
+  // Runs a command on its own thread.
+  std::future<Outcome> Start(int ackTimeout, int peerVersion) {
     command_ = std::make_shared<XmlDataSendCommand>(socket_, message_, ackTimeout, peerVersion);
     auto command = command_;
     return std::async(std::launch::async, [command] {
       const auto start = std::chrono::steady_clock::now();
-      int code = 0;
+      Outcome outcome;
       try {
         command->Run();
       } catch (const QuellorException& e) {
-        code = e.GetCode();
+        outcome = {true, e.GetCode(), e.GetMessage()};
       }
-      return std::make_pair(code, std::chrono::steady_clock::now() - start);
+      outcome.took = std::chrono::steady_clock::now() - start;
+      return outcome;
     });
   }
 
@@ -61,8 +72,8 @@ TEST_F(XmlDataSendCommandTest, AcknowledgementAfterTheWriteEndsRunAtOnce) {
   Acknowledge();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(0, result.first);
-  EXPECT_LT(result.second, kWellWithinAStep);
+  EXPECT_FALSE(result.failed) << result.code;
+  EXPECT_LT(result.took, kWellWithinAStep);
 }
 
 // The frame can reach the peer, and its XMLACK come back, before the write's
@@ -74,8 +85,8 @@ TEST_F(XmlDataSendCommandTest, AcknowledgementBeforeTheWriteCompletionEndsRunAtO
   socket_->Complete();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(0, result.first);
-  EXPECT_LT(result.second, kWellWithinAStep);
+  EXPECT_FALSE(result.failed) << result.code;
+  EXPECT_LT(result.took, kWellWithinAStep);
 }
 
 TEST_F(XmlDataSendCommandTest, MissingAcknowledgementFailsOneTimeoutAfterTheWrite) {
@@ -83,18 +94,53 @@ TEST_F(XmlDataSendCommandTest, MissingAcknowledgementFailsOneTimeoutAfterTheWrit
   socket_->Complete();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(kNotAcknowledged, result.first);
-  EXPECT_GE(result.second, 100ms);
-  EXPECT_LT(result.second, kWellWithinAStep);
+  EXPECT_EQ(kNotAcknowledged, result.code);
+  EXPECT_EQ(L"Message was sent but not acknowledged", result.text);
+  EXPECT_GE(result.took, 100ms);
+  EXPECT_LT(result.took, kWellWithinAStep);
 }
 
-TEST_F(XmlDataSendCommandTest, FailedWriteEndsRunAtOnce) {
+// The frame is 70 characters, 140 bytes. The text names the shortfall, then
+// the socket's error, each after two blanks.
+TEST_F(XmlDataSendCommandTest, FailedOrShortWriteEndsRunAtOnceWithItsDescription) {
+  const struct {
+    boost::system::error_code error;
+    std::size_t sent;
+    std::wstring text;
+  } writes[] = {
+      {boost::asio::error::connection_reset, 0,
+       L"Failed to send the XML data message.  Expected to send 140 bytes but only sent 0.  "
+       L"(104)  connection_reset."},
+      {{}, 10, L"Failed to send the XML data message.  Expected to send 140 bytes but only sent 10."},
+      {boost::asio::error::connection_reset, 140,
+       L"Failed to send the XML data message.  (104)  connection_reset."},
+  };
+  for (const auto& write : writes) {
+    auto run = Start(60000, 1);
+    socket_->Complete(write.error, write.sent);
+    ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
+    const auto result = run.get();
+    EXPECT_EQ(kSendFailed, result.code);
+    EXPECT_EQ(write.text, result.text);
+    EXPECT_LT(result.took, kWellWithinAStep);
+  }
+}
+
+// A peer's reset makes the connection close the socket; a write whose
+// completion has not come by then ends the wait with no text and code 0.
+TEST_F(XmlDataSendCommandTest, SocketClosedDuringTheWriteEndsRunWithoutADescription) {
   auto run = Start(60000, 1);
-  socket_->Complete(boost::asio::error::connection_reset);
+  socket_->WaitForWrite();
+  socket_->SetOpen(false);
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(kSendFailed, result.first);
-  EXPECT_LT(result.second, kWellWithinAStep);
+  EXPECT_TRUE(result.failed);
+  EXPECT_EQ(0, result.code);
+  EXPECT_EQ(L"", result.text);
+  EXPECT_EQ(1, log_.CountExactly(L"Send still did not finish after wait loop"));
+  // As on a real socket, the closed socket's write ends aborted at last; its
+  // handler holds the command, which holds the socket.
+  socket_->Complete(boost::asio::error::operation_aborted);
 }
 
 TEST_F(XmlDataSendCommandTest, VersionTwoPeerNeedsOnlyTheWrite) {
@@ -102,8 +148,57 @@ TEST_F(XmlDataSendCommandTest, VersionTwoPeerNeedsOnlyTheWrite) {
   socket_->Complete();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(0, result.first);
-  EXPECT_LT(result.second, kWellWithinAStep);
+  EXPECT_FALSE(result.failed) << result.code;
+  EXPECT_LT(result.took, kWellWithinAStep);
+}
+
+// The XMLACK written for a received XMLDATA: the text reaches the host only
+// once the whole frame (56 characters, 112 bytes) has been written.
+class XmlDataAckSendCommandTest : public ::testing::Test {
+ protected:
+  XmlDataAckSendCommandTest() { slot_->Set(&listener_); }
+
+  void Run() {
+    std::make_shared<XmlDataAckSendCommand>(socket_, received_, slot_, L"Vendor")->Run();
+  }
+
+  Testing::LogCapture log_{"DEBUG"};
+  Testing::RecordingListener listener_;
+  std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
+  std::shared_ptr<Testing::HeldWriteSocket> socket_ =
+      std::make_shared<Testing::HeldWriteSocket>(/*ioThread=*/true);
+  std::shared_ptr<XmlDataMessage> received_ = std::make_shared<XmlDataMessage>(u"<x/>");
+};
+
+TEST_F(XmlDataAckSendCommandTest, CompleteWriteDeliversTheXml) {
+  Run();
+  EXPECT_EQ(socket_->Written(), u"CVNPBDP001XMLACK    " + received_->GetMessageId());
+  EXPECT_TRUE(listener_.Messages().empty());
+  socket_->Complete();
+  EXPECT_EQ(listener_.Messages(), std::vector<std::wstring>{L"<x/>"});
+  EXPECT_EQ(1, log_.CountExactly(L"Did not send all: false"));
+  EXPECT_EQ(1, log_.CountExactly(L"Received message from Vendor: <x/>"));
+}
+
+TEST_F(XmlDataAckSendCommandTest, ShortOrFailedWriteWithholdsTheXml) {
+  const struct {
+    boost::system::error_code error;
+    std::size_t sent;
+    std::wstring text;
+  } writes[] = {
+      {{}, 10, L"Failed to send XMLDATA acknowledgement.  Expected to send 112 bytes but only sent 10."},
+      {boost::asio::error::connection_reset, 0,
+       L"Failed to send XMLDATA acknowledgement.  Expected to send 112 bytes but only sent 0.  "
+       L"(104)  connection_reset."},
+  };
+  for (const auto& write : writes) {
+    Run();
+    socket_->Complete(write.error, write.sent);
+    EXPECT_EQ(1, log_.CountExactly(write.text));
+  }
+  EXPECT_EQ(2, log_.CountExactly(L"Did not send all: true"));
+  EXPECT_TRUE(listener_.Messages().empty());
+  EXPECT_EQ(0, log_.Count(L"Received message from"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
+#include "errors/ExceptionText.h"
 #include "filestore/File.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -46,7 +47,7 @@ void BinaryDataAckSendCommand::Run() {
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error,
                  L"Error occured acknowledging a BINDATA message.  Error message = \"%ls\"",
-                 FromUtf8(e.what()).c_str());
+                 ExceptionText(e).c_str());
   }
 }
 
@@ -61,9 +62,8 @@ void BinaryDataAckSendCommand::SendFinished(const boost::system::error_code& err
     try {
       file_->Remove();
     } catch (const std::exception& e) {
-      const auto* wide = dynamic_cast<const wexception*>(&e);
       logger_->Log(LogLevel::Debug, L"An error occured deleting %ls",
-                   (wide ? wide->GetMessage() : FromUtf8(e.what())).c_str());
+                   ExceptionText(e).c_str());
     }
     return;
   }

@@ -11,6 +11,7 @@
 #include "engine/EngineErrors.h"
 #include "engine/ListenerSlot.h"
 #include "errors/DescribeError.h"
+#include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
@@ -244,7 +245,7 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
     goOn = message->Process(shared_from_this());
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error, L"HandleRead: processing a message failed: %ls",
-                 FromUtf8(e.what()).c_str());
+                 ExceptionText(e).c_str());
   }
   if (goOn) ReadHeader();
 }

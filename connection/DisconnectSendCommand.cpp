@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/DisconnectMessage.h"
@@ -30,7 +31,7 @@ void DisconnectSendCommand::Run() {
     if (!wait_ || socket_->IsIoThread()) return;
     condition_.wait_for(lock, std::chrono::milliseconds(timeout_), [this] { return finished_; });
   } catch (const std::exception& e) {
-    logger_->Log(LogLevel::Error, L"%ls", Platform::FromUtf8(e.what()).c_str());
+    logger_->Log(LogLevel::Error, L"%ls", ExceptionText(e).c_str());
   }
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 
@@ -30,7 +31,7 @@ bool FileProcessingThreads::Launch(std::function<void()> work) {
         work();
       } catch (const std::exception& e) {
         logger->Log(LogLevel::Error, L"FileProcessingThreads: processing a file failed: %ls",
-                    Platform::FromUtf8(e.what()).c_str());
+                    ExceptionText(e).c_str());
       } catch (...) {
         logger->Log(LogLevel::Error, L"FileProcessingThreads: processing a file failed");
       }

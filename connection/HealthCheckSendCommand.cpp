@@ -11,6 +11,7 @@
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/HealthCheckMessage.h"
+#include "protocol/WireFormat.h"
 
 namespace Corvane {
 namespace Client {
@@ -90,7 +91,7 @@ void HealthCheckSendCommand::AfterSend(const boost::system::error_code& error,
     return;
   }
   if (!connection) return;
-  if (connection->GetVersion() < 2) {
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     pending_ids_.push_back(messageId);
     logger_->Log(LogLevel::Info, L"AfterSend: Waiting ack for %d milleseconds.", ack_timeout_);
     timer_.expires_after(std::chrono::milliseconds(ack_timeout_));

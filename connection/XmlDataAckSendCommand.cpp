@@ -1,6 +1,7 @@
 #include "connection/XmlDataAckSendCommand.h"
 
 #include "engine/ListenerSlot.h"
+#include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/XmlDataAckMessage.h"
@@ -36,7 +37,7 @@ void XmlDataAckSendCommand::Run() {
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error,
                  L"Error occured acknowledging an XMLDATA message.  Error message = \"%ls\"",
-                 Platform::FromUtf8(e.what()).c_str());
+                 ExceptionText(e).c_str());
   }
 }
 

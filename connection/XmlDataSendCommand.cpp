@@ -8,6 +8,7 @@
 #include "engine/Quellor.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
+#include "protocol/WireFormat.h"
 #include "protocol/XmlDataMessage.h"
 
 namespace Corvane {
@@ -85,7 +86,7 @@ void XmlDataSendCommand::Run() {
                  error_message_.c_str());
     throw QuellorException(error_message_, error_code_);
   }
-  if (peer_version_ >= 2) {
+  if (!Wire::UsesAcknowledgements(peer_version_)) {
     logger_->Log(LogLevel::Debug, L"XmlDataSendCommand:Run -> Not waiting for ack...");
   } else {
     logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls, ack_received = %ls", L"true",
@@ -132,7 +133,7 @@ void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
     // wakes it: waking it now as well would only have it wait again, at the
     // cost of a context switch per message. An XMLACK that came first (the
     // frame may be written before this handler runs) found nothing to wake for.
-    wake = !failure.empty() || peer_version_ >= 2 || ack_received_;
+    wake = !failure.empty() || !Wire::UsesAcknowledgements(peer_version_) || ack_received_;
   }
   if (wake) condition_.notify_all();
   logger_->Log(LogLevel::Debug, L"Just after notify all within SendFinished on XmlDataSendCommand");

@@ -12,6 +12,7 @@
 #include "engine/ServiceRun.h"
 #include "engine/SocketServer.h"
 #include "errors/DescribeError.h"
+#include "errors/ExceptionText.h"
 #include "filestore/ProcessFileFactory.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
@@ -131,7 +132,7 @@ void Tarnlink::ClearTempDirectory() {
     File::RemoveDirectoryTree(File::TempDirectoryPath(module_directory_));
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Info, L"Start could not clear the temp directory: %ls",
-                 Platform::FromUtf8(e.what()).c_str());
+                 ExceptionText(e).c_str());
   }
 }
 
@@ -157,7 +158,7 @@ void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
       break;
     } catch (const std::exception& e) {
       logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread failed: %ls",
-                   Platform::FromUtf8(e.what()).c_str());
+                   ExceptionText(e).c_str());
     }
   }
   std::lock_guard<std::mutex> lock(run_mutex_);
@@ -183,7 +184,7 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
       });
     } catch (const std::exception& e) {
       logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread setup multicast server failed: %ls",
-                   Platform::FromUtf8(e.what()).c_str());
+                   ExceptionText(e).c_str());
       throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
     }
   }
@@ -244,10 +245,8 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
     std::wstring reason;
     try {
       std::rethrow_exception(failure);
-    } catch (const wexception& e) {
-      reason = e.GetMessage();
     } catch (const std::exception& e) {
-      reason = Platform::FromUtf8(e.what());
+      reason = ExceptionText(e);
     }
     const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
     listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
@@ -285,7 +284,7 @@ void Tarnlink::RemoveApplicationByClientId(const std::wstring& id) {
       logger_->Log(LogLevel::Debug,
                    L"RemoveApplicationByClientId::An attempt to stop a connection already in the "
                    L"list failed.  Error is \"%ls\"",
-                   Platform::FromUtf8(e.what()).c_str());
+                   ExceptionText(e).c_str());
       return;
     }
     applications_.erase(it);

@@ -12,6 +12,7 @@
 #include "engine/EngineErrors.h"
 #include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
+#include "errors/ExceptionText.h"
 #include "filestore/File.h"
 #include "filestore/FileFactory.h"
 #include "filestore/FileName.h"
@@ -36,12 +37,6 @@ using Platform::FromUtf8;
 namespace {
 
 const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
-
-// The text of a failure, wide.
-std::wstring TextOf(const std::exception& e) {
-  if (const auto* wide = dynamic_cast<const wexception*>(&e)) return wide->GetMessage();
-  return FromUtf8(e.what());
-}
 
 }  // namespace
 
@@ -140,7 +135,7 @@ void BinaryDataMessage::OpenFile() {
   try {
     file_->Open(File::TemporaryFileName(id));
   } catch (const std::exception& e) {
-    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + TextOf(e),
+    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + ExceptionText(e),
          /*onThisSide=*/true);
   }
 }
@@ -163,7 +158,7 @@ void BinaryDataMessage::ParseData(const std::u16string& chunk) {
     try {
       file_->Append(data, bytes);
     } catch (const std::exception& e) {
-      FailWrite(TextOf(e));
+      FailWrite(ExceptionText(e));
     }
   }
   if (remaining_length_ == 0) FinishData();
@@ -212,7 +207,7 @@ void BinaryDataMessage::RemoveFile() const {
     file_->Remove();
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error, L"An error occured deleting %ls: %ls", file_->GetPath().c_str(),
-                 TextOf(e).c_str());
+                 ExceptionText(e).c_str());
   }
 }
 
@@ -247,7 +242,7 @@ bool BinaryDataMessage::Process(const std::shared_ptr<Connection>& connection) {
       RemoveFile();
     }
   } catch (const std::exception& e) {
-    const std::wstring text = L"The file could not be processed: " + TextOf(e);
+    const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
     logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
     RemoveFile();
     Answer(connection, text);
@@ -286,7 +281,7 @@ void BinaryDataMessage::ProcessData(const std::shared_ptr<Connection>& connectio
         errorText = kIncorrectChecksum;
       }
     } catch (const std::exception& e) {
-      errorText = TextOf(e);
+      errorText = ExceptionText(e);
       logger_->Log(LogLevel::Error, L"Error occured moving file %ls to %ls/%ls.  Error message: %ls",
                    file_->GetPath().c_str(), directory.c_str(), name.c_str(), errorText.c_str());
     }

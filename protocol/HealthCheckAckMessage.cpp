@@ -36,7 +36,7 @@ bool HealthCheckAckMessage::SupportsProtocolVersion(int version) const { return 
 
 // Receive action; completed together with the connection.
 bool HealthCheckAckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (connection->GetVersion() < 2) {
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     if (auto command = connection->GetHealthCheckCommand()) command->OnAckReceived(shared_from_this());
   }
   return true;

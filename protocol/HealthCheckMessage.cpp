@@ -32,7 +32,7 @@ bool HealthCheckMessage::SupportsProtocolVersion(int version) const { return ver
 
 // Receive action; completed together with the connection.
 bool HealthCheckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (connection->GetVersion() < 2) {
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     HealthCheckAckSendCommand(connection->GetSocket(), *this).Run();
   }
   return true;

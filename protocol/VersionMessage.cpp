@@ -1,5 +1,7 @@
 #include "protocol/VersionMessage.h"
 
+#include <algorithm>
+
 #include "connection/Connection.h"
 #include "connection/VersionAckSendCommand.h"
 
@@ -61,7 +63,7 @@ int VersionMessage::GetReserved() const { return reserved_; }
 // Receive action; completed together with the connection.
 bool VersionMessage::Process(const std::shared_ptr<Connection>& connection) {
   // Versions above the engine's own count as the engine's.
-  connection->SetVersion(version_ >= 2 ? 2 : version_);
+  connection->SetVersion(std::min(version_, Wire::kEngineProtocolVersion));
   VersionAckSendCommand(connection->GetSocket(), *this).Run();
   return true;
 }

@@ -123,6 +123,13 @@ constexpr int kMaxBinaryAckErrorLength = 9999;
 
 // The protocol version this engine speaks, announced in CONNECTACK.
 constexpr int kEngineProtocolVersion = 2;
+// From this protocol version on, peers send and expect no XMLACK and no
+// HLTHACK.
+constexpr int kFirstVersionWithoutAcks = 2;
+
+/// Whether a peer speaking `version` acknowledges XMLDATA and HLTHCHK (and
+/// expects the engine to acknowledge its own).
+constexpr bool UsesAcknowledgements(int version) { return version < kFirstVersionWithoutAcks; }
 
 // Codes of the failures raised while reading frames.
 constexpr int kErrorInvalidMessageType = -103;

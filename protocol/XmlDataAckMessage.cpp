@@ -36,7 +36,7 @@ bool XmlDataAckMessage::SupportsProtocolVersion(int version) const { return vers
 
 // Receive action; completed together with the connection.
 bool XmlDataAckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (connection->GetVersion() < 2) {
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     if (auto command = connection->GetXmlDataSendCommand()) command->OnAckReceived(shared_from_this());
   }
   return true;

@@ -94,7 +94,7 @@ int XmlDataMessage::GetDataLength() const { return data_length_; }
 bool XmlDataMessage::Process(const std::shared_ptr<Connection>& connection) {
   auto command = std::make_shared<XmlDataAckSendCommand>(
       connection->GetSocket(), shared_from_this(), connection->GetListener(), connection->GetName());
-  if (connection->GetVersion() < 2) {
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     command->Run();  // delivers the text once the XMLACK is written
   } else {
     command->NotifyListener();

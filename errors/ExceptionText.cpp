@@ -1,0 +1,15 @@
+#include "errors/ExceptionText.h"
+
+#include "engine/Quellor.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace Client {
+
+std::wstring ExceptionText(const std::exception& e) {
+  if (const auto* wide = dynamic_cast<const wexception*>(&e)) return wide->GetMessage();
+  return Platform::FromUtf8(e.what());
+}
+
+}  // namespace Client
+}  // namespace Corvane

@@ -34,7 +34,7 @@ int HealthCheckAckMessage::GetProtocolVersion() const { return 1; }
 
 bool HealthCheckAckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-// Receive action; completed together with the connection.
+// Receive action, run by the connection that read the message.
 bool HealthCheckAckMessage::Process(const std::shared_ptr<Connection>& connection) {
   if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     if (auto command = connection->GetHealthCheckCommand()) command->OnAckReceived(shared_from_this());

@@ -30,7 +30,7 @@ int HealthCheckMessage::GetProtocolVersion() const { return 1; }
 
 bool HealthCheckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-// Receive action; completed together with the connection.
+// Receive action, run by the connection that read the message.
 bool HealthCheckMessage::Process(const std::shared_ptr<Connection>& connection) {
   if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     HealthCheckAckSendCommand(connection->GetSocket(), *this).Run();

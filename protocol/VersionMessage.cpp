@@ -60,7 +60,7 @@ int VersionMessage::GetVersion() const { return version_; }
 
 int VersionMessage::GetReserved() const { return reserved_; }
 
-// Receive action; completed together with the connection.
+// Receive action, run by the connection that read the message.
 bool VersionMessage::Process(const std::shared_ptr<Connection>& connection) {
   // Versions above the engine's own count as the engine's.
   connection->SetVersion(std::min(version_, Wire::kEngineProtocolVersion));

@@ -90,7 +90,7 @@ std::u16string XmlDataMessage::GetData() const { return data_; }
 
 int XmlDataMessage::GetDataLength() const { return data_length_; }
 
-// Receive action; completed together with the connection.
+// Receive action, run by the connection that read the message.
 bool XmlDataMessage::Process(const std::shared_ptr<Connection>& connection) {
   auto command = std::make_shared<XmlDataAckSendCommand>(
       connection->GetSocket(), shared_from_this(), connection->GetListener(), connection->GetName());

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "logging/LoggerConfiguration.h"
-#include "platform/CaptureEventSink.h"
+#include "support/CaptureEventSink.h"
 #include "platform/LocalClock.h"
 #include "platform/TextConversion.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "platform/CaptureEventSink.h"
+#include "support/CaptureEventSink.h"
 
 namespace Corvane {
 namespace Platform {

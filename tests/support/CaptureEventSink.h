@@ -1,4 +1,5 @@
 #pragma once
+// Records the events the loggers report, in memory, for tests.
 
 #include <mutex>
 

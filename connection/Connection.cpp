@@ -38,27 +38,18 @@ constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 }  // namespace
 
 Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
-                       std::shared_ptr<ListenerSlot> listener, std::wstring engineApplicationId,
-                       std::wstring engineApplicationName, std::wstring language,
-                       ConnectionListener* connectionListener, int ackTimeout,
-                       int healthCheckInterval, int filePort, std::wstring fileDirectory,
-                       bool isFileConnection,
-                       std::shared_ptr<FileProcessingThreads> fileThreads)
+                       std::shared_ptr<ListenerSlot> listener,
+                       ConnectionListener* connectionListener, ConnectionSettings settings,
+                       ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads)
     : io_context_(std::move(ioContext)),
       stream_(std::make_shared<boost::asio::ip::tcp::socket>(*io_context_)),
       socket_(std::make_shared<BoostSocket>(stream_)),
-      engine_application_id_(std::move(engineApplicationId)),
-      engine_application_name_(std::move(engineApplicationName)),
-      language_(std::move(language)),
+      settings_(std::move(settings)),
+      kind_(kind),
       header_buffer_(Wire::kHeaderLength, u'\0'),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
-      ack_timeout_(ackTimeout),
-      health_check_interval_(healthCheckInterval),
-      file_port_(filePort),
-      file_directory_(std::move(fileDirectory)),
-      is_file_connection_(isFileConnection),
       file_threads_(fileThreads ? std::move(fileThreads) : FileProcessingThreads::ProcessWide()),
       handshake_timer_(*io_context_) {}
 
@@ -87,7 +78,7 @@ void Connection::Start(HandshakeHandler done) {
   handshake_done_ = std::move(done);
   connect_buffer_.assign(Wire::kConnectFrameLength, u'\0');
   auto self = shared_from_this();
-  handshake_timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
+  handshake_timer_.expires_after(std::chrono::milliseconds(settings_.ackTimeout));
   handshake_timer_.async_wait(
       [self](const boost::system::error_code& error) { self->OnHandshakeTimeout(error); });
   socket_->AsyncRead(connect_buffer_, [self](const boost::system::error_code& error,
@@ -137,9 +128,9 @@ void Connection::OnConnectRead(const boost::system::error_code& error, std::size
     FinishHandshake(failure);
     return;
   }
-  const ConnectResponseMessage response(*connect, ToUtf16(engine_application_id_),
-                                        ToUtf16(engine_application_name_), ToUtf16(language_),
-                                        file_port_);
+  const ConnectResponseMessage response(*connect, ToUtf16(settings_.engineApplicationId),
+                                        ToUtf16(settings_.engineApplicationName),
+                                        ToUtf16(settings_.language), settings_.filePort);
   std::u16string frame = response.ToString();
   const std::size_t expected = frame.size();
   socket_->AsyncWrite(std::move(frame),
@@ -167,9 +158,9 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
   handshake_done_ = nullptr;
   auto self = shared_from_this();
   if (!failure) {
-    if (!is_file_connection_) {
-      auto check = std::make_shared<HealthCheckSendCommand>(self, socket_, io_context_,
-                                                            health_check_interval_, ack_timeout_);
+    if (!IsFileConnection()) {
+      auto check = std::make_shared<HealthCheckSendCommand>(
+          self, socket_, io_context_, settings_.healthCheckInterval, settings_.ackTimeout);
       {
         std::lock_guard<std::mutex> lock(commands_mutex_);
         health_check_ = check;
@@ -285,9 +276,9 @@ bool Connection::StopOnce(bool sendDisconnect, bool waitForDisconnect) {
   if (auto check = GetHealthCheckCommand()) check->Cancel();
   if (socket_->IsOpen()) {
     if (sendDisconnect) {
-      std::make_shared<DisconnectSendCommand>(socket_, ack_timeout_, waitForDisconnect)->Run();
+      std::make_shared<DisconnectSendCommand>(socket_, settings_.ackTimeout, waitForDisconnect)->Run();
     }
-    socket_->CloseAfterWrites(std::chrono::milliseconds(ack_timeout_));
+    socket_->CloseAfterWrites(std::chrono::milliseconds(settings_.ackTimeout));
   }
   return true;
 }
@@ -313,7 +304,7 @@ bool Connection::SendData(const std::wstring& xml) {
 }
 
 bool Connection::SendMessage(std::shared_ptr<XmlDataMessage> message) {
-  auto command = std::make_shared<XmlDataSendCommand>(socket_, std::move(message), ack_timeout_,
+  auto command = std::make_shared<XmlDataSendCommand>(socket_, std::move(message), settings_.ackTimeout,
                                                       version_);
   {
     std::lock_guard<std::mutex> lock(commands_mutex_);

@@ -11,6 +11,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "connection/ConnectionSettings.h"
 #include "engine/Quellor.h"
 
 namespace Corvane {
@@ -48,10 +49,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   static constexpr int kMaxConsecutiveReadErrors = 5;
 
   Connection(std::shared_ptr<boost::asio::io_context> ioContext,
-             std::shared_ptr<ListenerSlot> listener, std::wstring engineApplicationId,
-             std::wstring engineApplicationName, std::wstring language,
-             ConnectionListener* connectionListener, int ackTimeout, int healthCheckInterval,
-             int filePort, std::wstring fileDirectory, bool isFileConnection,
+             std::shared_ptr<ListenerSlot> listener, ConnectionListener* connectionListener,
+             ConnectionSettings settings, ConnectionKind kind,
              std::shared_ptr<FileProcessingThreads> fileThreads = nullptr);
   /// Stops with a DISCONNECT if not stopped yet, then forgets both listeners.
   ~Connection() override;
@@ -92,8 +91,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   const std::shared_ptr<boost::asio::io_context>& GetIoContext() const { return io_context_; }
   std::shared_ptr<Socket> GetSocket() const;
   const std::shared_ptr<ListenerSlot>& GetListener() const { return listener_; }
-  const std::wstring& GetFileDirectory() const { return file_directory_; }
-  bool IsFileConnection() const { return is_file_connection_; }
+  const std::wstring& GetFileDirectory() const { return settings_.fileDirectory; }
+  bool IsFileConnection() const { return kind_ == ConnectionKind::kFile; }
   /// Where received files are processed: the engine's threads, or the
   /// process-wide ones when none were given at construction. Never null.
   const std::shared_ptr<FileProcessingThreads>& GetFileProcessingThreads() const {
@@ -105,7 +104,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
  private:
   // Stops unless already stopped; true when this call stopped the connection.
   bool StopOnce(bool sendDisconnect, bool waitForDisconnect = true);
-  const wchar_t* KindText() const { return is_file_connection_ ? L"file" : L"standard"; }
+  const wchar_t* KindText() const { return IsFileConnection() ? L"file" : L"standard"; }
 
   void OnConnectRead(const boost::system::error_code& error, std::size_t bytes);
   void OnHandshakeTimeout(const boost::system::error_code& error);
@@ -129,9 +128,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::wstring application_address_;
   std::wstring application_id_;
   std::wstring application_name_;
-  const std::wstring engine_application_id_;
-  const std::wstring engine_application_name_;
-  const std::wstring language_;
+  const ConnectionSettings settings_;
+  const ConnectionKind kind_;
   std::mutex send_mutex_;  // held for one whole XML transaction
   std::mutex stop_mutex_;  // held while stopping
   std::u16string header_buffer_;
@@ -144,13 +142,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   mutable std::mutex commands_mutex_;  // guards the two commands below
   std::shared_ptr<HealthCheckSendCommand> health_check_;
   std::shared_ptr<XmlDataSendCommand> xml_send_command_;
-  const int ack_timeout_;
-  const int health_check_interval_;
   std::atomic<bool> stopped_{false};
-  const int file_port_;
   std::atomic<int> version_{1};
-  const std::wstring file_directory_;
-  const bool is_file_connection_;
   const std::shared_ptr<FileProcessingThreads> file_threads_;
 
   // Handshake state, I/O thread only.

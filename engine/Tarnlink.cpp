@@ -208,10 +208,16 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
 
 std::shared_ptr<Connection> Tarnlink::CreateConnection(const ServiceRun& run, bool fileKind) {
   const EngineSettings& settings = run.GetSettings();
-  return std::make_shared<Connection>(run.GetIoContext(), listener_, settings.ApplicationId,
-                                      settings.ApplicationName, language_, this,
-                                      settings.AckTimeout, settings.HealthCheckInterval,
-                                      settings.FilePort, settings.FileDirectory, fileKind,
+  ConnectionSettings connection;
+  connection.engineApplicationId = settings.ApplicationId;
+  connection.engineApplicationName = settings.ApplicationName;
+  connection.language = language_;
+  connection.ackTimeout = settings.AckTimeout;
+  connection.healthCheckInterval = settings.HealthCheckInterval;
+  connection.filePort = settings.FilePort;
+  connection.fileDirectory = settings.FileDirectory;
+  return std::make_shared<Connection>(run.GetIoContext(), listener_, this, std::move(connection),
+                                      fileKind ? ConnectionKind::kFile : ConnectionKind::kStandard,
                                       file_threads_);
 }
 

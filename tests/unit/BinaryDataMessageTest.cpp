@@ -320,10 +320,10 @@ TEST_F(BinaryDataMessageTest, DroppedMessageRemovesItsTemporaryFile) {
 TEST_F(BinaryDataMessageTest, ProcessDataOnAClosedConnectionRemovesTheFile) {
   auto message = Read(BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString());
   auto io = std::make_shared<boost::asio::io_context>(1);
-  auto connection = std::make_shared<Connection>(io, std::make_shared<ListenerSlot>(), L"id", L"name",
-                                                 L"en", nullptr, 300, 60000, 45501,
-                                                 Platform::FromUtf8((root_.Path() / "files").string()),
-                                                 true);
+  ConnectionSettings settings{L"id", L"name", L"en", 300, 60000, 45501,
+                              Platform::FromUtf8((root_.Path() / "files").string())};
+  auto connection = std::make_shared<Connection>(io, std::make_shared<ListenerSlot>(), nullptr,
+                                                 std::move(settings), ConnectionKind::kFile);
   ASSERT_TRUE(connection->IsClosed());
   ASSERT_EQ(TempFiles().size(), 1u);
   message->ProcessData(connection);
@@ -389,9 +389,10 @@ class BinaryDataMessageOnConnectionTest : public BinaryDataMessageTest {
         acceptor_(*io_, {boost::asio::ip::address_v4::loopback(), 0}) {
     slot_->Set(&listener_);
     thread_ = std::thread([this] { io_->run(); });
-    connection_ = std::make_shared<Connection>(
-        io_, slot_, L"engine", L"Engine", L"en", nullptr, 1000, 60000, 45501,
-        Platform::FromUtf8(files_.string()), true, threads_);
+    ConnectionSettings settings{L"engine", L"Engine", L"en", 1000, 60000, 45501,
+                                Platform::FromUtf8(files_.string())};
+    connection_ = std::make_shared<Connection>(io_, slot_, nullptr, std::move(settings),
+                                               ConnectionKind::kFile, threads_);
     std::promise<void> started;
     boost::asio::post(*io_, [&] {
       acceptor_.async_accept(connection_->GetStream(), [&](const boost::system::error_code&) {

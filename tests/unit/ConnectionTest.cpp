@@ -89,9 +89,11 @@ class ConnectionTest : public ::testing::Test {
   // `handshake` gets the failure text, or "" when the connection runs.
   std::shared_ptr<Connection> Accept(std::future<std::wstring>& handshake,
                                      ConnectionOptions options = {}) {
+    ConnectionSettings settings{L"engine-id", L"Engine", L"en", options.ackTimeout,
+                                options.healthCheckInterval, 45501, L"/tmp"};
     auto connection = std::make_shared<Connection>(
-        io_, listener_slot_, L"engine-id", L"Engine", L"en", &closed_, options.ackTimeout,
-        options.healthCheckInterval, 45501, L"/tmp", options.file);
+        io_, listener_slot_, &closed_, std::move(settings),
+        options.file ? ConnectionKind::kFile : ConnectionKind::kStandard);
     auto promise = std::make_shared<std::promise<std::wstring>>();
     handshake = promise->get_future();
     boost::asio::post(*io_, [this, connection, promise] {

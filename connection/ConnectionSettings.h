@@ -1,0 +1,29 @@
+#pragma once
+// What a connection needs to know of the engine that accepted it, and which
+// of the engine's two ports it came in on.
+
+#include <string>
+
+namespace Corvane {
+namespace Client {
+
+/// The port a connection came in on: standard connections carry XML and are
+/// health-checked; file connections carry files only.
+enum class ConnectionKind { kStandard, kFile };
+
+struct ConnectionSettings {
+  /// The engine's own id, name and language, announced in the CONNECTACK.
+  std::wstring engineApplicationId;
+  std::wstring engineApplicationName;
+  std::wstring language;
+  /// Milliseconds.
+  int ackTimeout = 30000;
+  int healthCheckInterval = 60000;
+  /// The engine's file port, announced in the CONNECTACK.
+  int filePort = 45501;
+  /// Where received files are delivered.
+  std::wstring fileDirectory;
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -106,7 +106,7 @@ std::shared_ptr<IntegrationMessage> Connection::ParseConnect(const boost::system
   }
   auto connect = std::dynamic_pointer_cast<ConnectMessage>(ParseMessage(connect_buffer_));
   if (!connect) {
-    throw QuellorException(L"Error occurred parsing a message", kInvalidMessageField);
+    throw QuellorException(L"Error occurred parsing a message", Wire::kErrorParse);
   }
   application_id_ = FromUtf16(connect->GetApplicationId());
   application_name_ = FromUtf16(connect->GetApplicationName());

@@ -1,19 +1,17 @@
 #pragma once
 // Every code the engine reports to its host, through a thrown QuellorException
-// or the listener's OnError. All codes are negative.
+// or the listener's OnError. All codes are negative. The codes the message
+// codec raises (-103, -104, -105, -112, -999) are defined once, with the wire
+// format, in protocol/WireFormat.h.
 
 namespace Corvane {
 namespace Client {
 
 constexpr int kConnectionFailed = -100;        // accepted connection not started or registered
-constexpr int kInvalidMessageType = -103;      // factory: unknown message type
-constexpr int kUnknownProtocol = -104;         // factory: unknown protocol id
-constexpr int kUnsupportedVersion = -105;      // factory: unsupported protocol version
 constexpr int kServiceThreadFailed = -107;     // the service thread failed
 constexpr int kNotAcknowledged = -109;         // XML data sent but not acknowledged in time
 constexpr int kNoApplications = -110;          // SendData with no application connected
 constexpr int kSendFailed = -111;              // SendData delivered to no application
-constexpr int kInvalidMessageField = -112;     // invalid message body field
 constexpr int kSocketReadError = -113;         // read error on a connection's socket
 constexpr int kMissingApplicationId = -114;
 constexpr int kMissingApplicationName = -115;
@@ -26,7 +24,6 @@ constexpr int kInvalidGroupAddress = -122;
 constexpr int kInvalidFilePort = -125;
 constexpr int kInvalidFileDirectory = -126;
 constexpr int kInvalidXml = -200;
-constexpr int kNotImplemented = -999;          // unsupported operation, file store failure
 
 }  // namespace Client
 }  // namespace Corvane

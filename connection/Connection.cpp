@@ -50,7 +50,7 @@ Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
-      file_threads_(fileThreads ? std::move(fileThreads) : FileProcessingThreads::ProcessWide()),
+      file_threads_(std::move(fileThreads)),
       handshake_timer_(*io_context_) {}
 
 Connection::~Connection() {

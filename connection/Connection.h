@@ -51,7 +51,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   Connection(std::shared_ptr<boost::asio::io_context> ioContext,
              std::shared_ptr<ListenerSlot> listener, ConnectionListener* connectionListener,
              ConnectionSettings settings, ConnectionKind kind,
-             std::shared_ptr<FileProcessingThreads> fileThreads = nullptr);
+             std::shared_ptr<FileProcessingThreads> fileThreads);
   /// Stops with a DISCONNECT if not stopped yet, then forgets both listeners.
   ~Connection() override;
 

@@ -63,11 +63,6 @@ std::size_t FileProcessingThreads::RunningCount() const {
   return running;
 }
 
-std::shared_ptr<FileProcessingThreads> FileProcessingThreads::ProcessWide() {
-  static const auto threads = std::make_shared<FileProcessingThreads>();
-  return threads;
-}
-
 void FileProcessingThreads::TakeFinished(std::list<Worker>& done) {
   for (auto it = workers_.begin(); it != workers_.end();) {
     const auto next = std::next(it);

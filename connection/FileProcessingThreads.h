@@ -46,11 +46,6 @@ class FileProcessingThreads {
   /// Threads launched whose work has not finished yet.
   std::size_t RunningCount() const;
 
-  /// The threads of connections created outside an engine (tests, tools):
-  /// one set per process, joined when the process ends or the library that
-  /// holds it is unloaded.
-  static std::shared_ptr<FileProcessingThreads> ProcessWide();
-
  private:
   struct Worker {
     std::thread thread;

@@ -323,7 +323,8 @@ TEST_F(BinaryDataMessageTest, ProcessDataOnAClosedConnectionRemovesTheFile) {
   ConnectionSettings settings{L"id", L"name", L"en", 300, 60000, 45501,
                               Platform::FromUtf8((root_.Path() / "files").string())};
   auto connection = std::make_shared<Connection>(io, std::make_shared<ListenerSlot>(), nullptr,
-                                                 std::move(settings), ConnectionKind::kFile);
+                                                 std::move(settings), ConnectionKind::kFile,
+                                                 std::make_shared<FileProcessingThreads>());
   ASSERT_TRUE(connection->IsClosed());
   ASSERT_EQ(TempFiles().size(), 1u);
   message->ProcessData(connection);

@@ -8,6 +8,7 @@
 
 #include "support/LoggingTestSupport.h"
 #include "connection/ConnectionListener.h"
+#include "connection/FileProcessingThreads.h"
 #include "engine/ListenerSlot.h"
 #include "logging/LoggerConfiguration.h"
 #include "platform/TextConversion.h"
@@ -93,7 +94,7 @@ class ConnectionTest : public ::testing::Test {
                                 options.healthCheckInterval, 45501, L"/tmp"};
     auto connection = std::make_shared<Connection>(
         io_, listener_slot_, &closed_, std::move(settings),
-        options.file ? ConnectionKind::kFile : ConnectionKind::kStandard);
+        options.file ? ConnectionKind::kFile : ConnectionKind::kStandard, file_threads_);
     auto promise = std::make_shared<std::promise<std::wstring>>();
     handshake = promise->get_future();
     boost::asio::post(*io_, [this, connection, promise] {
@@ -133,6 +134,7 @@ class ConnectionTest : public ::testing::Test {
   Testing::LogCapture log_;
   RecordingListener listener_;
   std::shared_ptr<ListenerSlot> listener_slot_ = std::make_shared<ListenerSlot>();
+  std::shared_ptr<FileProcessingThreads> file_threads_ = std::make_shared<FileProcessingThreads>();
   CountingConnectionListener closed_;
   std::vector<std::shared_ptr<Connection>> connections_;
   std::thread thread_;

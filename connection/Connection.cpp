@@ -1,5 +1,7 @@
 #include "connection/Connection.h"
 
+#include <cassert>
+
 #include <boost/asio/error.hpp>
 
 #include "connection/BoostSocket.h"
@@ -86,6 +88,7 @@ void Connection::Start(HandshakeHandler done) {
 }
 
 void Connection::OnHandshakeTimeout(const boost::system::error_code& error) {
+  assert(socket_->IsIoThread());
   if (error || !handshake_done_) return;
   // The peer has not sent its CONNECT in time: end the read, which then fails
   // as a short CONNECT does.
@@ -115,6 +118,7 @@ std::shared_ptr<IntegrationMessage> Connection::ParseConnect(const boost::system
 }
 
 void Connection::OnConnectRead(const boost::system::error_code& error, std::size_t bytes) {
+  assert(socket_->IsIoThread());
   handshake_timer_.cancel();
   std::shared_ptr<ConnectMessage> connect;
   std::exception_ptr failure;
@@ -154,6 +158,7 @@ void Connection::OnConnectResponseWritten(const boost::system::error_code& error
 }
 
 void Connection::FinishHandshake(std::exception_ptr failure) {
+  assert(socket_->IsIoThread());
   HandshakeHandler done = std::move(handshake_done_);
   handshake_done_ = nullptr;
   auto self = shared_from_this();
@@ -177,6 +182,7 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
 // --- Read loop ----------------------------------------------------------------
 
 void Connection::ReadHeader() {
+  assert(socket_->IsIoThread());
   current_message_.reset();
   if (stopped_) return;
   socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
@@ -185,6 +191,7 @@ void Connection::ReadHeader() {
 }
 
 void Connection::ReadBody() {
+  assert(socket_->IsIoThread());
   body_buffer_.resize(static_cast<std::size_t>(current_message_->GetRemainingLength()));
   socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
                                        const boost::system::error_code& error,
@@ -192,6 +199,7 @@ void Connection::ReadBody() {
 }
 
 void Connection::HandleRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
+  assert(socket_->IsIoThread());
   // A stopped connection reads no more, whatever arrives.
   if (stopped_) return;
   if (error) {

@@ -1,6 +1,7 @@
 #include "connection/HealthCheckSendCommand.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 #include <boost/asio/error.hpp>
@@ -47,6 +48,7 @@ bool HealthCheckSendCommand::IsCancellation(const boost::system::error_code& err
 }
 
 void HealthCheckSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {
+  assert(socket_->IsIoThread());
   const auto it = std::find(pending_ids_.begin(), pending_ids_.end(), ack->GetMessageId());
   if (it != pending_ids_.end()) pending_ids_.erase(it);
 }
@@ -61,6 +63,7 @@ void HealthCheckSendCommand::ScheduleNextSend() {
 }
 
 void HealthCheckSendCommand::AfterTimeoutWait(const boost::system::error_code& error) {
+  assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   if (error) {
     logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::AfterTimeoutWait failed with %ls",
@@ -78,6 +81,7 @@ void HealthCheckSendCommand::AfterTimeoutWait(const boost::system::error_code& e
 
 void HealthCheckSendCommand::AfterSend(const boost::system::error_code& error,
                                        const std::u16string& messageId) {
+  assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   const std::shared_ptr<Connection> connection = connection_.lock();
   if (error) {
@@ -107,6 +111,7 @@ void HealthCheckSendCommand::AfterSend(const boost::system::error_code& error,
 
 void HealthCheckSendCommand::AfterAcknowledgementWait(const boost::system::error_code& error,
                                                       const std::u16string& messageId) {
+  assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   if (error) {
     logger_->Log(LogLevel::Error,

@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <sstream>
-#include <stdexcept>
 
 #include "tests/control/fakes/FakeEngineControl.h"
 
@@ -26,67 +24,7 @@ using Client::QuellorListener;
 
 FakeEngineControl control;
 
-class FakeEngine : public Quellor {
- public:
-  std::wstring Register() override {
-    Record(L"Register");
-    return L"fake-client-id";
-  }
-  void Unregister(const std::wstring& id) override { Record(L"Unregister|" + id); }
-  std::wstring GetConnectorType() override {
-    Record(L"GetConnectorType");
-    return L"Fake";
-  }
-  void Start(const std::wstring& applicationId, const std::wstring& applicationName,
-             const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
-             bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
-             const std::wstring& fileDirectory) override {
-    std::wostringstream call;
-    call << L"Start|" << applicationId << L'|' << applicationName << L'|' << groupAddress << L'|'
-         << groupPort << L'|' << serverPort << L'|' << hailingInterval << L'|'
-         << usingHailingServer << L'|' << ackTimeout << L'|' << healthCheckInterval << L'|'
-         << filePort << L'|' << fileDirectory;
-    Record(call.str());
-    control.started = true;
-  }
-  void Stop() override {
-    Record(L"Stop");
-    control.started = false;
-  }
-  bool IsStarted() override {
-    Record(L"IsStarted");
-    return control.started;
-  }
-  void SetListener(QuellorListener* listener) override {
-    Record(L"SetListener");
-    control.listener = listener;
-  }
-  void ClearListener() override {
-    Record(L"ClearListener");
-    control.listener = nullptr;
-  }
-  bool IsHailing() override {
-    Record(L"IsHailing");
-    return control.hailing;
-  }
-  void SendData(const std::wstring& xml) override { Record(L"SendData|" + xml); }
-  std::shared_ptr<ClientApplicationList> GetApplications() override {
-    Record(L"GetApplications");
-    return control.applications;
-  }
-
- private:
-  // Records the call, then fails it when told to.
-  static void Record(const std::wstring& call) {
-    control.calls.push_back(call);
-    if (control.failureCode != 0) {
-      throw Client::QuellorException(control.failureText, control.failureCode);
-    }
-    if (!control.foreignFailure.empty()) throw std::runtime_error(control.foreignFailure);
-  }
-};
-
-FakeEngine engine;
+RecordingEngine engine(control.script);
 
 // Counts the call of a get_<Method>_method export and returns `function`.
 template <typename Function>

@@ -4,11 +4,9 @@
 
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -17,6 +15,7 @@
 
 #include "control/QuellorProxy.h"
 #include "support/TempDir.h"
+#include "tests/control/fakes/RecordingEngine.h"
 
 namespace Corvane {
 namespace Control {
@@ -28,84 +27,6 @@ using Client::QuellorException;
 using Client::QuellorListener;
 
 const std::wstring kModuleDirectory = L"/opt/corvane/lib";
-
-// What the fake engine was asked, and how it is to answer. Shared with the
-// test so that it outlives the core, which owns the engine.
-struct EngineScript {
-  std::vector<std::wstring> calls;
-  QuellorListener* listener = nullptr;
-  bool started = false;
-  bool hailing = false;
-  std::wstring registeredId = L"client-1";
-  std::shared_ptr<ClientApplicationList> applications = std::make_shared<ClientApplicationList>();
-  // Operation name → what it throws after being recorded.
-  std::map<std::wstring, std::exception_ptr> failures;
-
-  void Fail(const std::wstring& operation, int code, const std::wstring& text) {
-    failures[operation] = std::make_exception_ptr(QuellorException(text, code));
-  }
-};
-
-class FakeEngine : public Client::Quellor {
- public:
-  explicit FakeEngine(std::shared_ptr<EngineScript> script) : script_(std::move(script)) {}
-
-  std::wstring Register() override {
-    Call(L"Register");
-    return script_->registeredId;
-  }
-  void Unregister(const std::wstring& id) override { Call(L"Unregister", L"|" + id); }
-  std::wstring GetConnectorType() override {
-    Call(L"GetConnectorType");
-    return L"Fake";
-  }
-  void Start(const std::wstring& applicationId, const std::wstring& applicationName,
-             const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
-             bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
-             const std::wstring& fileDirectory) override {
-    std::wostringstream arguments;
-    arguments << L'|' << applicationId << L'|' << applicationName << L'|' << groupAddress << L'|'
-              << groupPort << L'|' << serverPort << L'|' << hailingInterval << L'|'
-              << usingHailingServer << L'|' << ackTimeout << L'|' << healthCheckInterval << L'|'
-              << filePort << L'|' << fileDirectory;
-    Call(L"Start", arguments.str());
-    script_->started = true;
-  }
-  void Stop() override {
-    Call(L"Stop");
-    script_->started = false;
-  }
-  bool IsStarted() override {
-    Call(L"IsStarted");
-    return script_->started;
-  }
-  void SetListener(QuellorListener* listener) override {
-    Call(L"SetListener");
-    script_->listener = listener;
-  }
-  void ClearListener() override {
-    Call(L"ClearListener");
-    script_->listener = nullptr;
-  }
-  bool IsHailing() override {
-    Call(L"IsHailing");
-    return script_->hailing;
-  }
-  void SendData(const std::wstring& xml) override { Call(L"SendData", L"|" + xml); }
-  std::shared_ptr<ClientApplicationList> GetApplications() override {
-    Call(L"GetApplications");
-    return script_->applications;
-  }
-
- private:
-  void Call(const std::wstring& operation, const std::wstring& arguments = L"") {
-    script_->calls.push_back(operation + arguments);
-    auto failure = script_->failures.find(operation);
-    if (failure != script_->failures.end()) std::rethrow_exception(failure->second);
-  }
-
-  std::shared_ptr<EngineScript> script_;
-};
 
 class FakeApplication : public ClientApplication {
  public:
@@ -153,9 +74,9 @@ class RecordingPoster : public NotificationPoster {
 class ControlCoreTest : public ::testing::Test {
  protected:
   ControlCoreTest()
-      : core_(std::make_unique<FakeEngine>(script_), poster_, kModuleDirectory) {}
+      : core_(std::make_unique<Testing::RecordingEngine>(*script_), poster_, kModuleDirectory) {}
 
-  std::shared_ptr<EngineScript> script_ = std::make_shared<EngineScript>();
+  std::shared_ptr<Testing::EngineScript> script_ = std::make_shared<Testing::EngineScript>();
   RecordingPoster poster_;
   ControlCore core_;
 };
@@ -381,10 +302,10 @@ TEST_F(ControlCoreTest, ApplicationFailingWhileCopiedGivesAnEmptyList) {
 // --- Listener and notifications ---------------------------------------------
 
 TEST(ControlCoreListenerTest, ListenerIsSetAtConstructionAndClearedAtDestruction) {
-  auto script = std::make_shared<EngineScript>();
+  auto script = std::make_shared<Testing::EngineScript>();
   RecordingPoster poster;
   {
-    ControlCore core(std::make_unique<FakeEngine>(script), poster, kModuleDirectory);
+    ControlCore core(std::make_unique<Testing::RecordingEngine>(*script), poster, kModuleDirectory);
     EXPECT_EQ(script->listener, static_cast<QuellorListener*>(&core));
     EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener"}));
   }
@@ -394,22 +315,22 @@ TEST(ControlCoreListenerTest, ListenerIsSetAtConstructionAndClearedAtDestruction
 }
 
 TEST(ControlCoreListenerTest, ListenerFailuresAreTolerated) {
-  auto script = std::make_shared<EngineScript>();
+  auto script = std::make_shared<Testing::EngineScript>();
   script->Fail(L"SetListener", -999, L"no engine");
   script->failures[L"ClearListener"] = std::make_exception_ptr(std::runtime_error("broken"));
   RecordingPoster poster;
 
-  auto core = std::make_unique<ControlCore>(std::make_unique<FakeEngine>(script), poster,
+  auto core = std::make_unique<ControlCore>(std::make_unique<Testing::RecordingEngine>(*script), poster,
                                             kModuleDirectory);
   EXPECT_EQ(core->Stop(), 0);
   EXPECT_NO_THROW(core.reset());
 }
 
 TEST(ControlCoreListenerTest, ForeignExceptionFromSetListenerIsTolerated) {
-  auto script = std::make_shared<EngineScript>();
+  auto script = std::make_shared<Testing::EngineScript>();
   script->failures[L"SetListener"] = std::make_exception_ptr(std::runtime_error("broken"));
   RecordingPoster poster;
-  EXPECT_NO_THROW(ControlCore(std::make_unique<FakeEngine>(script), poster, kModuleDirectory));
+  EXPECT_NO_THROW(ControlCore(std::make_unique<Testing::RecordingEngine>(*script), poster, kModuleDirectory));
 }
 
 // A control whose engine library is missing still works as far as it can.

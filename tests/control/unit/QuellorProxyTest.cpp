@@ -185,7 +185,7 @@ TEST(QuellorProxyTest, MissingOperationEntryFailsThatOperationOnly) {
   EXPECT_FALSE(proxy.IsStarted());
   EXPECT_EQ(proxy.GetConnectorType(), L"Fake");
   proxy.Stop();
-  EXPECT_EQ(fake.Control().calls,
+  EXPECT_EQ(fake.Control().script.calls,
             (std::vector<std::wstring>{L"IsStarted", L"GetConnectorType", L"Stop"}));
 }
 
@@ -201,14 +201,14 @@ class RecordingOnlyListener : public Client::QuellorListener {
 TEST(QuellorProxyTest, EachOperationReachesItsOwnEngineOperation) {
   FakeEngineLibrary fake("complete");
   FakeEngineControl& control = fake.Control();
-  control.hailing = true;
-  control.applications = std::make_shared<Client::ClientApplicationList>();
+  control.script.hailing = true;
+  control.script.applications = std::make_shared<Client::ClientApplicationList>();
   RecordingOnlyListener listener;
 
   QuellorProxy proxy(WideFakeEnginePath("complete"));
   ASSERT_EQ(proxy.GetLoadError(), L"");
 
-  EXPECT_EQ(proxy.Register(), L"fake-client-id");
+  EXPECT_EQ(proxy.Register(), L"client-1");
   proxy.Unregister(L"client-7");
   EXPECT_EQ(proxy.GetConnectorType(), L"Fake");
   EXPECT_FALSE(proxy.IsStarted());
@@ -216,14 +216,14 @@ TEST(QuellorProxyTest, EachOperationReachesItsOwnEngineOperation) {
   EXPECT_TRUE(proxy.IsStarted());
   EXPECT_TRUE(proxy.IsHailing());
   proxy.SetListener(&listener);
-  EXPECT_EQ(control.listener, &listener);
+  EXPECT_EQ(control.script.listener, &listener);
   proxy.ClearListener();
-  EXPECT_EQ(control.listener, nullptr);
+  EXPECT_EQ(control.script.listener, nullptr);
   proxy.SendData(L"<data>x</data>");
-  EXPECT_EQ(proxy.GetApplications(), control.applications);
+  EXPECT_EQ(proxy.GetApplications(), control.script.applications);
   proxy.Stop();
 
-  EXPECT_EQ(control.calls,
+  EXPECT_EQ(control.script.calls,
             (std::vector<std::wstring>{
                 L"Register", L"Unregister|client-7", L"GetConnectorType", L"IsStarted",
                 L"Start|app-id|App Name|239.1.2.3|11|12|13|0|14|15|16|/srv/files", L"IsStarted",
@@ -246,10 +246,10 @@ TEST(QuellorProxyTest, OperationIsBoundOnFirstUseOnly) {
   EXPECT_EQ(control.getterCalls, (std::map<std::string, int>{{"SendData", 1}}));
 
   proxy.SendData(L"<b/>");
-  control.failureCode = -200;
+  control.script.Fail(L"SendData", -200, L"XML is not valid");
   EXPECT_THROW(proxy.SendData(L"<c/>"), Client::QuellorException);
   EXPECT_EQ(control.getterCalls, (std::map<std::string, int>{{"SendData", 1}}));
-  EXPECT_EQ(control.calls.size(), 3u);
+  EXPECT_EQ(control.script.calls.size(), 3u);
 }
 
 TEST(QuellorProxyTest, EngineExceptionsPassThroughUnchanged) {
@@ -258,14 +258,15 @@ TEST(QuellorProxyTest, EngineExceptionsPassThroughUnchanged) {
   QuellorProxy proxy(WideFakeEnginePath("complete"));
 
   // Neither the code (outside 16 bits) nor the wide text is altered.
-  control.failureCode = -70000;
-  control.failureText = L"Gr\u00fc\u00dfe \U0001D11E nicht gesendet";
-  ExpectFailure([&] { proxy.SendData(L"<a/>"); }, -70000, control.failureText);
-  ExpectFailure([&] { proxy.Register(); }, -70000, control.failureText);
+  const std::wstring text = L"Gr\u00fc\u00dfe \U0001D11E nicht gesendet";
+  control.script.everyOperationFails =
+      std::make_exception_ptr(Client::QuellorException(text, -70000));
+  ExpectFailure([&] { proxy.SendData(L"<a/>"); }, -70000, text);
+  ExpectFailure([&] { proxy.Register(); }, -70000, text);
 
   // The proxy does not translate other exceptions; that is the control's job.
-  control.failureCode = 0;
-  control.foreignFailure = "not a Quellor failure";
+  control.script.everyOperationFails =
+      std::make_exception_ptr(std::runtime_error("not a Quellor failure"));
   try {
     proxy.Stop();
     ADD_FAILURE() << "no exception";
@@ -286,7 +287,7 @@ TEST(QuellorProxyTest, DisposeForgetsTheEngine) {
   proxy.Dispose();
 
   ExpectEveryOperationFails(proxy, L"");
-  EXPECT_EQ(fake.Control().calls, (std::vector<std::wstring>{L"IsStarted"}));
+  EXPECT_EQ(fake.Control().script.calls, (std::vector<std::wstring>{L"IsStarted"}));
   proxy.Dispose();  // again: harmless, as is the destruction that follows
 }
 
@@ -318,9 +319,9 @@ TEST(QuellorProxyTest, CopiesKeepTheLibraryLoaded) {
 
   ASSERT_TRUE(IsLoaded(path));
   EXPECT_EQ(copy.GetConnectorType(), L"Fake");
-  EXPECT_EQ(copy.Register(), L"fake-client-id");  // bound after the original went
+  EXPECT_EQ(copy.Register(), L"client-1");  // bound after the original went
   EXPECT_EQ(assigned.GetLoadError(), L"");
-  EXPECT_EQ(assigned.Register(), L"fake-client-id");
+  EXPECT_EQ(assigned.Register(), L"client-1");
 
   copy.Dispose();
   ASSERT_TRUE(IsLoaded(path));

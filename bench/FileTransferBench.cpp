@@ -40,7 +40,6 @@
 #include "protocol/ChecksumText.h"
 #include "support/FreePort.h"
 #include "filestore/FileFactoryImpl.h"
-#include "filestore/ProcessFileFactory.h"
 #include "logging/LoggerConfiguration.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
@@ -354,9 +353,6 @@ int Main() {
 
   FileListener listener;
   auto engine = std::make_unique<Client::Tarnlink>(module.wstring());
-  // Received files wait in the engine's own temporary directory.
-  File::SetProcessFileFactory(std::make_shared<File::FileFactoryImpl>(
-      Platform::ToUtf8(engine->GetTempDirectory())));
   engine->SetListener(&listener);
   const int filePort = FreeTcpPort();
   engine->Start(L"bench-client", L"Bench Client", L"239.255.1.2", FreeUdpPort(), FreeTcpPort(),
@@ -417,7 +413,6 @@ int Main() {
   engine->Stop();
   engine->ClearListener();
   engine.reset();
-  File::SetProcessFileFactory(nullptr);
   return ratio >= kTargetRatio && memoryMet ? 0 : 1;
 }
 

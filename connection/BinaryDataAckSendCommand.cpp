@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/ListenerSlot.h"
+#include "connection/ListenerSlot.h"
 #include "engine/Quellor.h"
 #include "errors/ExceptionText.h"
 #include "filestore/File.h"
@@ -42,7 +42,7 @@ void BinaryDataAckSendCommand::Run() {
                  FromUtf16(message_->GetMessageId()).c_str());
     auto self = shared_from_this();
     StartWrite(std::move(frame), [self](const boost::system::error_code& error, std::size_t bytes) {
-      self->SendFinished(error, bytes);
+      self->OnWritten(error, bytes);
     });
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error,
@@ -51,7 +51,7 @@ void BinaryDataAckSendCommand::Run() {
   }
 }
 
-void BinaryDataAckSendCommand::SendFinished(const boost::system::error_code& error,
+void BinaryDataAckSendCommand::OnWritten(const boost::system::error_code& error,
                                             std::size_t bytesTransferred) {
   const bool all_sent = bytesTransferred == ExpectedBytes();
   logger_->Log(LogLevel::Debug, L"Did not send all: %ls", all_sent ? L"false" : L"true");

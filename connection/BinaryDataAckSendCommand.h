@@ -25,7 +25,7 @@ class ListenerSlot;
 /// sender, left without an answer, sends the file again.
 ///
 /// Run never throws and never waits; it may be called from any thread. The
-/// pending write holds the command, so it lives until SendFinished has run
+/// pending write holds the command, so it lives until OnWritten has run
 /// (on the I/O thread). The listener is reached through the engine's
 /// ListenerSlot, which keeps it valid while a callback runs and drops it
 /// once the host clears it.
@@ -42,7 +42,7 @@ class BinaryDataAckSendCommand : public SendCommand,
 
   void Run() override;
   /// Completion of the BINACK's write.
-  void SendFinished(const boost::system::error_code& error, std::size_t bytesTransferred);
+  void OnWritten(const boost::system::error_code& error, std::size_t bytesTransferred);
 
  private:
   const std::shared_ptr<const BinaryDataMessage> message_;

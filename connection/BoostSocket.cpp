@@ -35,6 +35,12 @@ BoostSocket::BoostSocket(std::shared_ptr<Stream> stream)
                       : throw std::invalid_argument("BoostSocket needs a stream")),
       closed_(false) {}
 
+BoostSocket::BoostSocket(std::shared_ptr<boost::asio::io_context> ioContext, Stream stream)
+    : io_context_(std::move(ioContext)),
+      stream_(std::make_shared<Stream>(std::move(stream))),
+      strand_(boost::asio::make_strand(stream_->get_executor())),
+      closed_(false) {}
+
 BoostSocket::~BoostSocket() = default;
 
 int BoostSocket::Read(std::u16string& out, int count, boost::system::error_code& error) {
@@ -249,6 +255,8 @@ void BoostSocket::CloseStream() {
   stream_->shutdown(Stream::shutdown_both, ignored);
   stream_->close(ignored);
 }
+
+boost::asio::any_io_executor BoostSocket::GetExecutor() const { return stream_->get_executor(); }
 
 bool BoostSocket::IsIoThread() const {
   if (strand_.running_in_this_thread()) return true;

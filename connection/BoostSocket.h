@@ -1,12 +1,11 @@
 #pragma once
 // Socket over a Boost.Asio TCP stream.
 //
-// Ownership and lifetime: the BoostSocket shares ownership of the stream with
-// whoever created it (the connection creates the stream on the engine's
-// io_context and the acceptor accepts into it), so no use can reach a
-// destroyed stream. A BoostSocket must itself be owned by a std::shared_ptr
-// (create it with std::make_shared): every asynchronous operation keeps it
-// alive until its handler has run. The io_context must outlive it.
+// Ownership and lifetime: the BoostSocket owns its stream (the engine hands it
+// the stream its acceptor accepted, with the io_context, which it keeps
+// alive), so no use can reach a destroyed stream. A BoostSocket must itself be
+// owned by a std::shared_ptr (create it with std::make_shared): every
+// asynchronous operation keeps it alive until its handler has run.
 //
 // Threads: everything that touches the stream (starting reads and writes,
 // their completions, closing) runs on one strand of the stream's executor,
@@ -29,6 +28,7 @@
 #include <string>
 
 #include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
@@ -43,7 +43,11 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   using Stream = boost::asio::ip::tcp::socket;
 
   /// `stream` must not be null; it may still be unopened (accepted into later).
+  /// Its io_context must outlive the socket.
   explicit BoostSocket(std::shared_ptr<Stream> stream);
+  /// An accepted stream on `ioContext`, which the socket keeps alive, so that
+  /// it stays usable however long its owners hold it.
+  BoostSocket(std::shared_ptr<boost::asio::io_context> ioContext, Stream stream);
   ~BoostSocket() override;
   BoostSocket(const BoostSocket&) = delete;
   BoostSocket& operator=(const BoostSocket&) = delete;
@@ -54,14 +58,14 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// arrived. On eof or an error, returns the characters received so far with
   /// the rest of `out` zero. A count of 0 or below returns 0 at once; after
   /// Close, returns 0 with operation_aborted.
-  int Read(std::u16string& out, int count, boost::system::error_code& error) override;
+  int Read(std::u16string& out, int count, boost::system::error_code& error);
 
   /// Queues `text` like AsyncWrite and waits for the write to complete. Must
   /// not be called on a thread that runs the stream's io_context (the write
   /// could never complete there): such a call fails at once with EDEADLK and
   /// sends nothing. Needs the io_context to be running on another thread. An
   /// empty text returns 0 at once and sends nothing.
-  int Write(const std::u16string& text, boost::system::error_code& error) override;
+  int Write(const std::u16string& text, boost::system::error_code& error);
 
   /// Reads until the whole buffer is filled (see Socket). Started on the strand;
   /// after Close the handler gets operation_aborted.
@@ -86,12 +90,15 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// this socket's strand).
   bool IsIoThread() const override;
 
-  /// Like Close, except that the writes queued before the call are still
-  /// written: the stream is closed once they have completed, or after
-  /// `timeout` at the latest (what is then still in flight is aborted).
-  /// IsOpen is false and new writes are refused (operation_aborted) at once.
-  /// Never waits; safe from any thread, the I/O thread included.
-  void CloseAfterWrites(std::chrono::milliseconds timeout);
+  /// See Socket; what is still in flight at the timeout is aborted, and new
+  /// writes complete with operation_aborted.
+  void CloseAfterWrites(std::chrono::milliseconds timeout) override;
+
+  /// The stream's executor.
+  boost::asio::any_io_executor GetExecutor() const override;
+
+  /// The stream, for socket options.
+  Stream& GetStream() { return *stream_; }
 
  private:
   struct PendingWrite {
@@ -115,6 +122,7 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   void CloseWhenWritten(std::chrono::milliseconds timeout);
   void CloseStream();
 
+  const std::shared_ptr<boost::asio::io_context> io_context_;  // may be null; goes after the stream
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
   std::atomic<bool> closed_;

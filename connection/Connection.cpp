@@ -4,19 +4,17 @@
 
 #include <boost/asio/error.hpp>
 
-#include "connection/BoostSocket.h"
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/HealthCheckSendCommand.h"
 #include "connection/XmlDataSendCommand.h"
-#include "engine/EngineErrors.h"
-#include "engine/ListenerSlot.h"
+#include "connection/ConnectionErrors.h"
+#include "connection/ListenerSlot.h"
 #include "errors/DescribeError.h"
 #include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
-#include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/MessageFactory.h"
@@ -39,25 +37,22 @@ constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 
 }  // namespace
 
-Connection::Connection(std::shared_ptr<boost::asio::io_context> ioContext,
-                       std::shared_ptr<ListenerSlot> listener,
+Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
                        ConnectionListener* connectionListener, ConnectionSettings settings,
                        ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads)
-    : io_context_(std::move(ioContext)),
-      stream_(std::make_shared<boost::asio::ip::tcp::socket>(*io_context_)),
-      socket_(std::make_shared<BoostSocket>(stream_)),
+    : socket_(std::move(socket)),
       settings_(std::move(settings)),
       kind_(kind),
       header_buffer_(Wire::kHeaderLength, u'\0'),
+      dispatcher_(settings_.fileFactory),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
       file_threads_(std::move(fileThreads)),
-      handshake_timer_(*io_context_) {}
+      handshake_timer_(socket_->GetExecutor()) {}
 
 Connection::~Connection() {
-  // A connection prepared for an accept that never came has nothing to stop.
-  if (!stopped_ && socket_->IsOpen()) Stop(true);
+  if (socket_->IsOpen()) EndOnce(Farewell::kDisconnect);
   connection_listener_ = nullptr;
 }
 
@@ -165,14 +160,14 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
   if (!failure) {
     if (!IsFileConnection()) {
       auto check = std::make_shared<HealthCheckSendCommand>(
-          self, socket_, io_context_, settings_.healthCheckInterval, settings_.ackTimeout);
+          self, socket_, settings_.healthCheckInterval, settings_.ackTimeout);
       {
         std::lock_guard<std::mutex> lock(commands_mutex_);
         health_check_ = check;
       }
       check->Run();
-      // A Stop that came meanwhile may have missed the command.
-      if (stopped_) check->Cancel();
+      // An End that came meanwhile may have missed the command.
+      if (ended_) check->Cancel();
     }
     ReadHeader();
   }
@@ -184,10 +179,11 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
 void Connection::ReadHeader() {
   assert(socket_->IsIoThread());
   current_message_.reset();
-  if (stopped_) return;
+  dispatcher_.Reset();
+  if (ended_) return;
   socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
                                          const boost::system::error_code& error,
-                                         std::size_t bytes) { self->HandleRead(error, bytes); });
+                                         std::size_t bytes) { self->OnRead(error, bytes); });
 }
 
 void Connection::ReadBody() {
@@ -195,15 +191,15 @@ void Connection::ReadBody() {
   body_buffer_.resize(static_cast<std::size_t>(current_message_->GetRemainingLength()));
   socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
                                        const boost::system::error_code& error,
-                                       std::size_t bytes) { self->HandleRead(error, bytes); });
+                                       std::size_t bytes) { self->OnRead(error, bytes); });
 }
 
-void Connection::HandleRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
+void Connection::OnRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
   assert(socket_->IsIoThread());
-  // A stopped connection reads no more, whatever arrives.
-  if (stopped_) return;
+  // An ended connection reads no more, whatever arrives.
+  if (ended_) return;
   if (error) {
-    if (!HandleReadError(error)) ReadHeader();
+    if (!OnReadError(error)) ReadHeader();
     return;
   }
   consecutive_read_errors_ = 0;
@@ -212,7 +208,7 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
     if (current_message_) {
       if (debug) {
         // A file's bytes are no text: log how much came, not what.
-        if (dynamic_cast<BinaryDataMessage*>(current_message_.get())) {
+        if (current_message_->GetType() == MessageType::kBinaryData) {
           logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %d characters of file data",
                        static_cast<int>(body_buffer_.size()));
         } else {
@@ -227,6 +223,7 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
                      FromUtf16(header_buffer_).c_str());
       }
       current_message_ = CreateMessage(header_buffer_);
+      dispatcher_.OnHeader(*current_message_);
     }
   } catch (const wexception& e) {
     ReportReadError(L"Error on socket read.  Error message = \"" + e.GetMessage() + L"\"");
@@ -241,7 +238,7 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
   const std::shared_ptr<IntegrationMessage> message = std::move(current_message_);
   bool goOn = true;
   try {
-    goOn = message->Process(shared_from_this());
+    goOn = dispatcher_.Dispatch(message, shared_from_this());
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error, L"HandleRead: processing a message failed: %ls",
                  ExceptionText(e).c_str());
@@ -249,18 +246,18 @@ void Connection::HandleRead(const boost::system::error_code& error, std::size_t 
   if (goOn) ReadHeader();
 }
 
-bool Connection::HandleReadError(const boost::system::error_code& error) {
+bool Connection::OnReadError(const boost::system::error_code& error) {
   namespace asio_error = boost::asio::error;
   if (error == asio_error::operation_aborted || error == asio_error::bad_descriptor) return true;
   if (error == asio_error::connection_reset || error == asio_error::connection_aborted ||
       error == asio_error::eof) {
-    Close(false);
+    End(Farewell::kNone);
     return true;
   }
   ReportReadError(L"Error on socket read.  " + FromUtf8(DescribeError(error)));
   // A socket that keeps failing would otherwise be read, and reported, forever.
   if (++consecutive_read_errors_ >= kMaxConsecutiveReadErrors) {
-    Close(false);
+    End(Farewell::kNone);
     return true;
   }
   return false;
@@ -271,32 +268,26 @@ void Connection::ReportReadError(const std::wstring& text) {
   logger_->Log(LogLevel::Error, L"%ls", text.c_str());
 }
 
-// --- Stopping -----------------------------------------------------------------
+// --- Ending ---------------------------------------------------------------------
 
-void Connection::Stop(bool sendDisconnect) { StopOnce(sendDisconnect); }
-
-void Connection::StopWithoutWaiting(bool sendDisconnect) { StopOnce(sendDisconnect, false); }
-
-bool Connection::StopOnce(bool sendDisconnect, bool waitForDisconnect) {
-  std::lock_guard<std::mutex> lock(stop_mutex_);
-  if (stopped_.exchange(true)) return false;
+bool Connection::EndOnce(Farewell farewell) {
+  std::lock_guard<std::mutex> lock(end_mutex_);
+  if (ended_.exchange(true)) return false;
   logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
   if (auto check = GetHealthCheckCommand()) check->Cancel();
   if (socket_->IsOpen()) {
-    if (sendDisconnect) {
-      std::make_shared<DisconnectSendCommand>(socket_, settings_.ackTimeout, waitForDisconnect)->Run();
+    if (farewell == Farewell::kDisconnect) {
+      std::make_shared<DisconnectSendCommand>(socket_)->Run();
     }
     socket_->CloseAfterWrites(std::chrono::milliseconds(settings_.ackTimeout));
   }
   return true;
 }
 
-void Connection::Close() { Close(true); }
-
-void Connection::Close(bool sendDisconnect) {
-  // Only the call that actually stops the connection reports it, so the
+void Connection::End(Farewell farewell) {
+  // Only the call that actually ends the connection reports it, so the
   // engine hears of each connection's end once.
-  if (!StopOnce(sendDisconnect)) return;
+  if (!EndOnce(farewell)) return;
   if (ConnectionListener* listener = connection_listener_.load()) {
     listener->ConnectionClosed(shared_from_this());
   }

@@ -2,9 +2,13 @@
 // What a connection needs to know of the engine that accepted it, and which
 // of the engine's two ports it came in on.
 
+#include <memory>
 #include <string>
 
 namespace Corvane {
+namespace File {
+class FileFactory;
+}
 namespace Client {
 
 /// The port a connection came in on: standard connections carry XML and are
@@ -23,6 +27,9 @@ struct ConnectionSettings {
   int filePort = 45501;
   /// Where received files are delivered.
   std::wstring fileDirectory;
+  /// Where received files are kept until they are checked. Needed by file
+  /// connections only.
+  std::shared_ptr<File::FileFactory> fileFactory;
 };
 
 }  // namespace Client

@@ -20,13 +20,11 @@ namespace Client {
 using Logging::LogLevel;
 
 HealthCheckSendCommand::HealthCheckSendCommand(const std::shared_ptr<Connection>& connection,
-                                               std::shared_ptr<Socket> socket,
-                                               std::shared_ptr<boost::asio::io_context> ioContext,
-                                               int interval, int ackTimeout)
+                                               std::shared_ptr<Socket> socket, int interval,
+                                               int ackTimeout)
     : SendCommand(std::move(socket)),
       connection_(connection),
-      io_context_(std::move(ioContext)),
-      timer_(*io_context_),
+      timer_(socket_->GetExecutor()),
       interval_(interval),
       ack_timeout_(ackTimeout),
       logger_(Logging::CreateLogger(L"Corvane::Client::HealthCheckSendCommand")) {}
@@ -38,7 +36,7 @@ void HealthCheckSendCommand::Run() { ScheduleNextSend(); }
 void HealthCheckSendCommand::Cancel() {
   cancelled_ = true;
   // The timer belongs to the I/O thread; cancel it there.
-  boost::asio::post(*io_context_, [self = shared_from_this()] { self->timer_.cancel(); });
+  boost::asio::post(timer_.get_executor(), [self = shared_from_this()] { self->timer_.cancel(); });
 }
 
 bool HealthCheckSendCommand::IsCancellation(const boost::system::error_code& error) const {
@@ -58,64 +56,64 @@ void HealthCheckSendCommand::ScheduleNextSend() {
   logger_->Log(LogLevel::Debug, L"ScheduleNextSend: Next send in %d milleseconds.", interval_);
   timer_.expires_after(std::chrono::milliseconds(interval_));
   timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-    self->AfterTimeoutWait(error);
+    self->OnIntervalElapsed(error);
   });
 }
 
-void HealthCheckSendCommand::AfterTimeoutWait(const boost::system::error_code& error) {
+void HealthCheckSendCommand::OnIntervalElapsed(const boost::system::error_code& error) {
   assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   if (error) {
-    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::AfterTimeoutWait failed with %ls",
+    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::OnIntervalElapsed failed with %ls",
                  Platform::FromUtf8(DescribeError(error)).c_str());
   }
-  logger_->Log(LogLevel::Info, L"AfterTimeoutWait: Sending health check message");
+  logger_->Log(LogLevel::Info, L"OnIntervalElapsed: Sending health check message");
   const HealthCheckMessage check;
   StartWrite(check.ToString(),
              [self = shared_from_this(), id = check.GetMessageId()](
                  const boost::system::error_code& writeError, std::size_t) {
-               self->AfterSend(writeError, id);
+               self->OnCheckWritten(writeError, id);
              });
-  logger_->Log(LogLevel::Debug, L"AfterTimeoutWait: async_send_to complete");
+  logger_->Log(LogLevel::Debug, L"OnIntervalElapsed: async_send_to complete");
 }
 
-void HealthCheckSendCommand::AfterSend(const boost::system::error_code& error,
+void HealthCheckSendCommand::OnCheckWritten(const boost::system::error_code& error,
                                        const std::u16string& messageId) {
   assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   const std::shared_ptr<Connection> connection = connection_.lock();
   if (error) {
-    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::AfterSend failed with %ls)",
+    logger_->Log(LogLevel::Error, L"HealthCheckSendCommand::OnCheckWritten failed with %ls)",
                  Platform::FromUtf8(DescribeError(error)).c_str());
     if (connection) {
-      logger_->Log(LogLevel::Info, L"HealthCheckSendCommand::AfterSend closing %ls",
+      logger_->Log(LogLevel::Info, L"HealthCheckSendCommand::OnCheckWritten closing %ls",
                    connection->GetName().c_str());
-      connection->Close();
+      connection->End(Farewell::kDisconnect);
     }
     return;
   }
   if (!connection) return;
   if (Wire::UsesAcknowledgements(connection->GetVersion())) {
     pending_ids_.push_back(messageId);
-    logger_->Log(LogLevel::Info, L"AfterSend: Waiting ack for %d milleseconds.", ack_timeout_);
+    logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %d milleseconds.", ack_timeout_);
     timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
     timer_.async_wait(
         [self = shared_from_this(), messageId](const boost::system::error_code& waitError) {
-          self->AfterAcknowledgementWait(waitError, messageId);
+          self->OnAckWaitElapsed(waitError, messageId);
         });
   } else {
-    logger_->Log(LogLevel::Debug, L"AfterSend: Scheduling next send without waiting for ack.");
+    logger_->Log(LogLevel::Debug, L"OnCheckWritten: Scheduling next send without waiting for ack.");
     ScheduleNextSend();
   }
 }
 
-void HealthCheckSendCommand::AfterAcknowledgementWait(const boost::system::error_code& error,
+void HealthCheckSendCommand::OnAckWaitElapsed(const boost::system::error_code& error,
                                                       const std::u16string& messageId) {
   assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   if (error) {
     logger_->Log(LogLevel::Error,
-                 L"HealthCheckSendCommand::AfterAcknowledgementWait failed with %ls)",
+                 L"HealthCheckSendCommand::OnAckWaitElapsed failed with %ls)",
                  Platform::FromUtf8(DescribeError(error)).c_str());
   }
   if (std::find(pending_ids_.begin(), pending_ids_.end(), messageId) == pending_ids_.end()) {
@@ -124,7 +122,7 @@ void HealthCheckSendCommand::AfterAcknowledgementWait(const boost::system::error
   }
   if (const std::shared_ptr<Connection> connection = connection_.lock()) {
     logger_->Log(LogLevel::Info, L"Health check failed.  Closing %ls", connection->GetName().c_str());
-    connection->Close();
+    connection->End(Farewell::kDisconnect);
   }
 }
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "connection/SendCommand.h"
@@ -29,10 +28,9 @@ class IntegrationMessage;
 class HealthCheckSendCommand : public SendCommand,
                                public std::enable_shared_from_this<HealthCheckSendCommand> {
  public:
+  /// The timer runs on the socket's executor.
   HealthCheckSendCommand(const std::shared_ptr<Connection>& connection,
-                         std::shared_ptr<Socket> socket,
-                         std::shared_ptr<boost::asio::io_context> ioContext, int interval,
-                         int ackTimeout);
+                         std::shared_ptr<Socket> socket, int interval, int ackTimeout);
   ~HealthCheckSendCommand() override;
 
   /// Starts the cycle: the first check goes out one interval from now.
@@ -44,15 +42,14 @@ class HealthCheckSendCommand : public SendCommand,
 
  private:
   void ScheduleNextSend();
-  void AfterTimeoutWait(const boost::system::error_code& error);
-  void AfterSend(const boost::system::error_code& error, const std::u16string& messageId);
-  void AfterAcknowledgementWait(const boost::system::error_code& error,
+  void OnIntervalElapsed(const boost::system::error_code& error);
+  void OnCheckWritten(const boost::system::error_code& error, const std::u16string& messageId);
+  void OnAckWaitElapsed(const boost::system::error_code& error,
                                 const std::u16string& messageId);
   // A cancelled cycle, or an error that means the socket is going away.
   bool IsCancellation(const boost::system::error_code& error) const;
 
   const std::weak_ptr<Connection> connection_;
-  const std::shared_ptr<boost::asio::io_context> io_context_;
   boost::asio::steady_timer timer_;
   const int interval_;
   const int ack_timeout_;

@@ -1,12 +1,14 @@
 #pragma once
-// Moves whole runs of 16-bit characters (the wire unit) over one TCP stream,
-// blocking or asynchronously, and reports failures as error codes. A
+// Moves whole runs of 16-bit characters (the wire unit) over one stream,
+// asynchronously, and reports failures as error codes. A
 // connection and the commands that write on its behalf share one Socket.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/system/error_code.hpp>
 
 namespace Corvane {
@@ -20,16 +22,6 @@ using IoHandler = std::function<void(const boost::system::error_code&, std::size
 class Socket {
  public:
   virtual ~Socket() = default;
-
-  /// Blocks until `count` characters have arrived or an error occurs. `out`
-  /// then holds `count` characters: those received, followed by zeros. Returns
-  /// the number of characters received; never throws for socket failures (the
-  /// error is left in `error`; a stream closed by the peer reports eof).
-  virtual int Read(std::u16string& out, int count, boost::system::error_code& error) = 0;
-
-  /// Blocks until every character of `text` has been sent or an error occurs.
-  /// Returns the number of characters sent; never throws for socket failures.
-  virtual int Write(const std::u16string& text, boost::system::error_code& error) = 0;
 
   /// Starts filling the whole of `buffer`. The buffer belongs to the caller and
   /// must stay alive and unchanged until the handler has run. The handler is
@@ -47,6 +39,16 @@ class Socket {
 
   /// Closes the stream. Pending operations complete with operation_aborted.
   virtual void Close() = 0;
+
+  /// Like Close, except that the writes queued before the call are still
+  /// written: the stream is closed once they have completed, or after
+  /// `timeout` at the latest. IsOpen is false and new writes are refused at
+  /// once. Never waits; safe from any thread.
+  virtual void CloseAfterWrites(std::chrono::milliseconds timeout) = 0;
+
+  /// The executor completions run on, for the timers of those who use the
+  /// socket.
+  virtual boost::asio::any_io_executor GetExecutor() const = 0;
 
   /// True when the calling thread runs the I/O service this socket completes
   /// its operations on: there, waiting for one of its completions would never

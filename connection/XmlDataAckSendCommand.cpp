@@ -1,6 +1,6 @@
 #include "connection/XmlDataAckSendCommand.h"
 
-#include "engine/ListenerSlot.h"
+#include "connection/ListenerSlot.h"
 #include "errors/ExceptionText.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -32,7 +32,7 @@ void XmlDataAckSendCommand::Run() {
                  FromUtf16(message_->GetMessageId()).c_str());
     auto self = shared_from_this();
     StartWrite(ack.ToString(), [self](const boost::system::error_code& error, std::size_t bytes) {
-      self->SendFinished(error, bytes);
+      self->OnWritten(error, bytes);
     });
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Error,
@@ -41,7 +41,7 @@ void XmlDataAckSendCommand::Run() {
   }
 }
 
-void XmlDataAckSendCommand::SendFinished(const boost::system::error_code& error,
+void XmlDataAckSendCommand::OnWritten(const boost::system::error_code& error,
                                          std::size_t bytesTransferred) {
   const bool all_sent = bytesTransferred == ExpectedBytes();
   logger_->Log(LogLevel::Debug, L"Did not send all: %ls", all_sent ? L"false" : L"true");

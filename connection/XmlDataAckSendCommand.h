@@ -25,7 +25,7 @@ class XmlDataAckSendCommand : public SendCommand,
   ~XmlDataAckSendCommand() override;
 
   void Run() override;
-  void SendFinished(const boost::system::error_code& error, std::size_t bytesTransferred);
+  void OnWritten(const boost::system::error_code& error, std::size_t bytesTransferred);
   /// Delivers the XML text to the listener (without an acknowledgement for
   /// peers that expect none).
   void NotifyListener();

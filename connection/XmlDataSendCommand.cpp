@@ -4,7 +4,7 @@
 #include <chrono>
 #include <new>
 
-#include "engine/EngineErrors.h"
+#include "connection/ConnectionErrors.h"
 #include "engine/Quellor.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -53,7 +53,7 @@ void XmlDataSendCommand::Run() {
     }
     auto self = shared_from_this();
     StartWrite(message_->ToString(), [self](const boost::system::error_code& error,
-                                            std::size_t bytes) { self->SendFinished(error, bytes); });
+                                            std::size_t bytes) { self->OnWritten(error, bytes); });
     logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: after async write for message id: %ls",
                  id.c_str());
   } catch (...) {
@@ -66,7 +66,7 @@ void XmlDataSendCommand::Run() {
     const auto start = std::chrono::steady_clock::now();
     logger_->Log(LogLevel::Debug, L"Run -> send_finished == false, waiting");
     // A successful write to a version-1 peer does not wake this thread (see
-    // SendFinished); the step never exceeds the acknowledgement timeout, so
+    // OnWritten); the step never exceeds the acknowledgement timeout, so
     // the acknowledgement wait below still ends on time when no XMLACK comes.
     const auto step = std::min<std::chrono::steady_clock::duration>(kWriteWaitStep, limit);
     while (!send_finished_ && socket_->IsOpen() &&
@@ -104,21 +104,21 @@ void XmlDataSendCommand::Run() {
   logger_->Log(LogLevel::Debug, L"Run -> finished successfully, error code = %d", error_code_);
 }
 
-void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
+void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
                                       std::size_t bytesTransferred) {
   std::wstring failure;
   try {
     logger_->Log(LogLevel::Debug,
-                 L"Inside start of SendFinished on XmlDataSendCommand -> send_finished = false");
+                 L"Inside start of OnWritten on XmlDataSendCommand -> send_finished = false");
     failure = DescribeWriteFailure(L"Failed to send the XML data message.", error, bytesTransferred);
     if (!failure.empty()) {
-      logger_->Log(LogLevel::Error, L"SendFinished -> error: %ls", failure.c_str());
+      logger_->Log(LogLevel::Error, L"OnWritten -> error: %ls", failure.c_str());
     }
     logger_->Log(LogLevel::Debug,
-                 L"Just before notify all within SendFinished on XmlDataSendCommand -> "
+                 L"Just before notify all within OnWritten on XmlDataSendCommand -> "
                  L"send_finished = true");
   } catch (const std::exception&) {
-    logger_->Log(LogLevel::Error, L"XmlDataSendCommand: Exception caught in SendFinished");
+    logger_->Log(LogLevel::Error, L"XmlDataSendCommand: Exception caught in OnWritten");
   }
   bool wake = true;
   {
@@ -136,7 +136,7 @@ void XmlDataSendCommand::SendFinished(const boost::system::error_code& error,
     wake = !failure.empty() || !Wire::UsesAcknowledgements(peer_version_) || ack_received_;
   }
   if (wake) condition_.notify_all();
-  logger_->Log(LogLevel::Debug, L"Just after notify all within SendFinished on XmlDataSendCommand");
+  logger_->Log(LogLevel::Debug, L"Just after notify all within OnWritten on XmlDataSendCommand");
 }
 
 void XmlDataSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {

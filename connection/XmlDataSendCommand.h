@@ -21,7 +21,7 @@ class XmlDataMessage;
 /// write must complete within the acknowledgement timeout and, for a
 /// version-1 peer, the XMLACK carrying the message's id must follow within it.
 ///
-/// Run is called once, on the sending (client) thread. SendFinished runs on
+/// Run is called once, on the sending (client) thread. OnWritten runs on
 /// the I/O thread, OnAckReceived on the connection's read path; both may run
 /// before, during or after Run's waits, and after Run has given up (the
 /// pending write holds the command).
@@ -37,7 +37,7 @@ class XmlDataSendCommand : public SendCommand,
   /// current error (normally code 0, empty text) when the write did not
   /// complete in time.
   void Run() override;
-  void SendFinished(const boost::system::error_code& error, std::size_t bytesTransferred);
+  void OnWritten(const boost::system::error_code& error, std::size_t bytesTransferred);
   /// Notes the acknowledgement when its id matches the message's exactly.
   void OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack);
 

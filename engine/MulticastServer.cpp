@@ -50,7 +50,7 @@ MulticastServer::~MulticastServer() = default;
 
 void MulticastServer::Start() {
   BuildHailMessage();
-  HandleTimeout({});
+  OnHailTimer({});
 }
 
 void MulticastServer::BuildHailMessage() {
@@ -71,41 +71,41 @@ void MulticastServer::BuildHailMessage() {
   hail_text_ = hail.ToString();
 }
 
-void MulticastServer::HandleTimeout(const boost::system::error_code& error) {
+void MulticastServer::OnHailTimer(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted || stopped_) return;
   if (error) {
     hailing_ = false;
-    logger_->Log(LogLevel::Error, L"MulticastServer::HandleTimeout failed with %ls",
+    logger_->Log(LogLevel::Error, L"MulticastServer::OnHailTimer failed with %ls",
                  FromUtf8(DescribeError(error)).c_str());
-    HandleSendTo({});
+    OnHailSent({});
     return;
   }
   hailing_ = true;
   if (logger_->IsEnabled(LogLevel::Info)) {
     logger_->Log(LogLevel::Info,
-                 L"MulticastServer::HandleTimeout: Sending hailing message to %ls port %d [%ls]",
+                 L"MulticastServer::OnHailTimer: Sending hailing message to %ls port %d [%ls]",
                  group_address_.c_str(), group_port_, FromUtf16(hail_text_).c_str());
   }
   // The frame's UTF-16 code units are the datagram, two bytes per character.
   socket_.async_send_to(
       boost::asio::buffer(hail_text_.data(), hail_text_.size() * sizeof(char16_t)), endpoint_,
       [self = shared_from_this()](const boost::system::error_code& sendError, std::size_t) {
-        self->HandleSendTo(sendError);
+        self->OnHailSent(sendError);
       });
-  logger_->Log(LogLevel::Debug, L"HandleTimeout: async_send_to complete");
+  logger_->Log(LogLevel::Debug, L"OnHailTimer: async_send_to complete");
 }
 
-void MulticastServer::HandleSendTo(const boost::system::error_code& error) {
+void MulticastServer::OnHailSent(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted || stopped_) return;
   if (error) {
     hailing_ = false;
-    logger_->Log(LogLevel::Error, L"MulticastServer::HandleSendTo failed with %ls)",
+    logger_->Log(LogLevel::Error, L"MulticastServer::OnHailSent failed with %ls)",
                  FromUtf8(DescribeError(error)).c_str());
   }
-  logger_->Log(LogLevel::Info, L"HandleSendTo: Next send in %d milleseconds.", interval_);
+  logger_->Log(LogLevel::Info, L"OnHailSent: Next send in %d milleseconds.", interval_);
   timer_.expires_after(std::chrono::milliseconds(interval_));
   timer_.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
-    self->HandleTimeout(waitError);
+    self->OnHailTimer(waitError);
   });
 }
 

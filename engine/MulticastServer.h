@@ -44,8 +44,8 @@ class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
 
  private:
   void BuildHailMessage();
-  void HandleTimeout(const boost::system::error_code& error);
-  void HandleSendTo(const boost::system::error_code& error);
+  void OnHailTimer(const boost::system::error_code& error);
+  void OnHailSent(const boost::system::error_code& error);
 
   const std::shared_ptr<boost::asio::io_context> io_context_;
   const std::wstring group_address_;

@@ -4,14 +4,14 @@
 // obtains the engine with GetConnector and calls its operations through the
 // addresses returned by the get_<Method>_method exports (see QuellorMethods).
 // The exception types are defined inline so that such a host can catch
-// QuellorException by reference without linking to the library.
+// QuellorException by reference without linking to the library. The header
+// stands alone: it needs nothing but the standard library.
 
 #include <exception>
 #include <list>
 #include <memory>
 #include <string>
-
-#include "platform/Utf8Encoder.h"
+#include <type_traits>
 
 #if defined(__GNUC__)
 #define QUELLOR_API __attribute__((visibility("default")))
@@ -22,12 +22,43 @@
 namespace Corvane {
 namespace Client {
 
+namespace Utf8 {
+
+/// Encodes wide text (UTF-32 code points on POSIX) as UTF-8. Values that are
+/// not Unicode scalar values (surrogates, above U+10FFFF) become U+FFFD.
+inline std::string Encode(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto cp = static_cast<unsigned long>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace Utf8
+
 /// An exception with a wide message. what() gives the message as UTF-8,
 /// converted once at construction.
 class QUELLOR_API wexception : public std::exception {
  public:
   explicit wexception(const std::wstring& message)
-      : message_(message), narrow_(Platform::EncodeUtf8(message)) {}
+      : message_(message), narrow_(Utf8::Encode(message)) {}
 
   /// The wide message passed to the constructor.
   const std::wstring& GetMessage() const noexcept { return message_; }

@@ -2,7 +2,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "connection/Connection.h"
 #include "errors/DescribeError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -14,10 +13,9 @@ using Logging::LogLevel;
 using boost::asio::ip::tcp;
 
 SocketServer::SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
-                           ConnectionFactory create, ConnectionHandler handle)
+                           StreamHandler handle)
     : io_context_(std::move(ioContext)),
       port_(port),
-      create_(std::move(create)),
       handle_(std::move(handle)),
       retry_timer_(*io_context_),
       logger_(Logging::CreateLogger(L"Corvane::Client::SocketServer")) {}
@@ -40,18 +38,15 @@ void SocketServer::Listen() {
 }
 
 void SocketServer::StartAccept() {
-  const std::shared_ptr<Connection> connection = create_();
   // The handler keeps the acceptor too: Stop releases it while the accept is
   // still pending.
-  acceptor_->async_accept(connection->GetStream(),
-                          [self = shared_from_this(), connection,
-                           acceptor = acceptor_](const boost::system::error_code& error) {
-                            self->HandleAccept(connection, error);
-                          });
+  acceptor_->async_accept([self = shared_from_this(), acceptor = acceptor_](
+                              const boost::system::error_code& error, tcp::socket stream) {
+    self->OnAccept(error, std::move(stream));
+  });
 }
 
-void SocketServer::HandleAccept(const std::shared_ptr<Connection>& connection,
-                                const boost::system::error_code& error) {
+void SocketServer::OnAccept(const boost::system::error_code& error, tcp::socket stream) {
   if (error == boost::asio::error::operation_aborted || stopped_) return;
   if (error) {
     logger_->Log(LogLevel::Error, L"An attempted socket connection failed with error %ls",
@@ -66,8 +61,8 @@ void SocketServer::HandleAccept(const std::shared_ptr<Connection>& connection,
   }
   // Frames are small and answered at once: never hold one back for Nagle.
   boost::system::error_code ignored;
-  connection->GetStream().set_option(tcp::no_delay(true), ignored);
-  handle_(connection);
+  stream.set_option(tcp::no_delay(true), ignored);
+  handle_(std::move(stream));
   StartAccept();
 }
 

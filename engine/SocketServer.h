@@ -13,26 +13,22 @@ class Logger;
 }
 namespace Client {
 
-class Connection;
-
 /// Accepts TCP connections on one port (all IPv4 interfaces) and hands each
-/// accepted connection, not yet started, to the engine.
+/// accepted stream to the engine.
 ///
 /// Owned through a shared pointer; pending accepts hold it. Handlers run on
 /// the I/O thread; Stop may be called from any thread.
 class SocketServer : public std::enable_shared_from_this<SocketServer> {
  public:
-  /// Makes the connection the next socket is accepted into.
-  using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
-  /// Receives each accepted connection.
-  using ConnectionHandler = std::function<void(const std::shared_ptr<Connection>&)>;
+  /// Receives each accepted stream, on the I/O thread.
+  using StreamHandler = std::function<void(boost::asio::ip::tcp::socket stream)>;
 
   /// Pause before accepting again after an accept error, so that a lasting
   /// error (no descriptors left) does not turn into a busy loop.
   static constexpr std::chrono::milliseconds kRetryDelay{100};
 
   SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
-               ConnectionFactory create, ConnectionHandler handle);
+               StreamHandler handle);
   ~SocketServer();
   SocketServer(const SocketServer&) = delete;
   SocketServer& operator=(const SocketServer&) = delete;
@@ -47,14 +43,12 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
  private:
   void Listen();
   void StartAccept();
-  void HandleAccept(const std::shared_ptr<Connection>& connection,
-                    const boost::system::error_code& error);
+  void OnAccept(const boost::system::error_code& error, boost::asio::ip::tcp::socket stream);
   void CloseAcceptor();
 
   const std::shared_ptr<boost::asio::io_context> io_context_;
   const int port_;
-  const ConnectionFactory create_;
-  const ConnectionHandler handle_;
+  const StreamHandler handle_;
   std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor_;  // I/O thread only after Start
   boost::asio::steady_timer retry_timer_;
   std::shared_ptr<Logging::Logger> logger_;

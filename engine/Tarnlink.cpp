@@ -5,15 +5,17 @@
 
 #include <boost/asio/post.hpp>
 
+#include "connection/BoostSocket.h"
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
+#include "connection/ConnectionErrors.h"
 #include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
 #include "engine/SocketServer.h"
 #include "errors/DescribeError.h"
 #include "errors/ExceptionText.h"
-#include "filestore/ProcessFileFactory.h"
+#include "filestore/FileFactoryImpl.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
 #include "platform/MessageTable.h"
@@ -47,18 +49,22 @@ namespace {
 // that lives in a static is made here, before the engine is complete.
 void MakeSharedStatics() {
   DescribeError(boost::system::error_code());  // its table and the error categories
-  File::ProcessFileFactory();
   Platform::MessageTable::Engine();
 }
 
 }  // namespace
 
 Tarnlink::Tarnlink(std::wstring moduleDirectory)
+    : Tarnlink(moduleDirectory, std::make_shared<File::FileFactoryImpl>(
+                                    File::TempDirectoryPath(moduleDirectory))) {}
+
+Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory)
     : module_directory_(std::move(moduleDirectory)),
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
-      file_threads_(std::make_shared<FileProcessingThreads>()) {
+      file_threads_(std::make_shared<FileProcessingThreads>()),
+      file_factory_(std::move(fileFactory)) {
   MakeSharedStatics();
   settings_.FileDirectory = module_directory_ + L"/files";
 }
@@ -188,17 +194,18 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
       throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
     }
   }
-  for (const bool fileKind : {false, true}) {
+  for (const ConnectionKind kind : {ConnectionKind::kStandard, ConnectionKind::kFile}) {
+    const bool fileKind = kind == ConnectionKind::kFile;
     logger_->Log(LogLevel::Debug, fileKind ? L"Tarnlink::RunServiceThread starting file_server"
                                            : L"Tarnlink::RunServiceThread starting socket_server");
-    const ServiceRun* runPointer = run.get();
     run->RunUnlessShutDown([&] {
       auto server = std::make_shared<SocketServer>(
           io, fileKind ? settings.FilePort : settings.ServerPort,
-          [this, runPointer, fileKind] { return CreateConnection(*runPointer, fileKind); },
-          [this, weakRun = std::weak_ptr<ServiceRun>(run)](
-              const std::shared_ptr<Connection>& connection) {
-            if (const auto currentRun = weakRun.lock()) HandleNewConnection(currentRun, connection);
+          [this, kind, weakRun = std::weak_ptr<ServiceRun>(run)](boost::asio::ip::tcp::socket stream) {
+            const auto currentRun = weakRun.lock();
+            if (!currentRun) return;
+            OnAccepted(currentRun, kind,
+                       std::make_shared<BoostSocket>(currentRun->GetIoContext(), std::move(stream)));
           });
       server->Start();
       run->OnShutdown([server] { server->Stop(); });
@@ -206,31 +213,22 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
   }
 }
 
-std::shared_ptr<Connection> Tarnlink::CreateConnection(const ServiceRun& run, bool fileKind) {
-  const EngineSettings& settings = run.GetSettings();
-  ConnectionSettings connection;
-  connection.engineApplicationId = settings.ApplicationId;
-  connection.engineApplicationName = settings.ApplicationName;
-  connection.language = language_;
-  connection.ackTimeout = settings.AckTimeout;
-  connection.healthCheckInterval = settings.HealthCheckInterval;
-  connection.filePort = settings.FilePort;
-  connection.fileDirectory = settings.FileDirectory;
-  return std::make_shared<Connection>(run.GetIoContext(), listener_, this, std::move(connection),
-                                      fileKind ? ConnectionKind::kFile : ConnectionKind::kStandard,
-                                      file_threads_);
-}
-
-void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
-                                   const std::shared_ptr<Connection>& connection) {
-  {
-    std::lock_guard<std::mutex> lock(applications_mutex_);
-    if (run->IsShutDown()) {
-      connection->Stop(false);  // accepted as the engine stopped
-      return;
-    }
-    handshaking_.push_back(connection);
-  }
+void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
+                          std::shared_ptr<Socket> socket) {
+  const EngineSettings& settings = run->GetSettings();
+  ConnectionSettings connectionSettings;
+  connectionSettings.engineApplicationId = settings.ApplicationId;
+  connectionSettings.engineApplicationName = settings.ApplicationName;
+  connectionSettings.language = language_;
+  connectionSettings.ackTimeout = settings.AckTimeout;
+  connectionSettings.healthCheckInterval = settings.HealthCheckInterval;
+  connectionSettings.filePort = settings.FilePort;
+  connectionSettings.fileDirectory = settings.FileDirectory;
+  connectionSettings.fileFactory = file_factory_;
+  auto connection = std::make_shared<Connection>(
+      std::move(socket), listener_, this,
+      std::move(connectionSettings), kind, file_threads_);
+  if (!connections_.AddHandshaking(connection, *run)) return;
   // The handshake runs asynchronously; a slow peer holds up nobody else. The
   // handler holds the run only weakly: a run never keeps itself alive.
   connection->Start([this, weakRun = std::weak_ptr<ServiceRun>(run)](
@@ -242,77 +240,34 @@ void Tarnlink::HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
 
 void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                                const std::exception_ptr& failure) {
-  if (failure) {
-    {
-      std::lock_guard<std::mutex> lock(applications_mutex_);
-      handshaking_.remove(connection);
-    }
-    if (run.IsShutDown()) return;  // cut short by the engine's own Stop
-    std::wstring reason;
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      reason = ExceptionText(e);
-    }
-    const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
-    listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
-    logger_->Log(LogLevel::Error, L"%ls", text.c_str());
-    return;  // released here: its destructor says DISCONNECT and closes
-  }
-  // One step under the lock, from the handshaking list into its own list,
-  // so that a Stop's StopConnections finds the connection in one of them;
-  // a Stop shuts the run down before that, so a later step sees it.
-  std::lock_guard<std::mutex> lock(applications_mutex_);
-  handshaking_.remove(connection);
-  if (run.IsShutDown()) {
-    connection->Stop(true);  // the engine stopped during the handshake
-  } else if (connection->IsFileConnection()) {
-    file_connections_.push_back(connection);
-  } else {
-    RemoveApplicationByClientId(connection->GetId());
-    AddApplication(connection);
-  }
-}
-
-void Tarnlink::AddApplication(const std::shared_ptr<Connection>& connection) {
-  applications_.push_back(connection);
-  logger_->Log(LogLevel::Info, L"Application %ls has connected.", connection->GetName().c_str());
-}
-
-void Tarnlink::RemoveApplicationByClientId(const std::wstring& id) {
-  for (auto it = applications_.begin(); it != applications_.end(); ++it) {
-    if ((*it)->GetId() != id) continue;
-    try {
-      // On the service thread Stop does not wait: the DISCONNECT goes out and
-      // the stream closes behind it.
-      (*it)->Stop(true);
-    } catch (const std::exception& e) {
-      logger_->Log(LogLevel::Debug,
-                   L"RemoveApplicationByClientId::An attempt to stop a connection already in the "
-                   L"list failed.  Error is \"%ls\"",
-                   ExceptionText(e).c_str());
-      return;
-    }
-    applications_.erase(it);
+  if (!failure) {
+    connections_.OnHandshakeDone(connection, run);
     return;
   }
+  connections_.OnHandshakeFailed(connection);
+  if (run.IsShutDown()) return;  // cut short by the engine's own Stop
+  std::wstring reason;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    reason = ExceptionText(e);
+  }
+  const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
+  logger_->Log(LogLevel::Error, L"%ls", text.c_str());
+  // Released here: its destructor says DISCONNECT and closes.
 }
 
 void Tarnlink::ConnectionClosed(std::shared_ptr<Connection> connection) {
-  auto io = connection->GetIoContext();
-  boost::asio::post(*io, [this, connection = std::move(connection)] { RemoveApplication(connection); });
+  auto executor = connection->GetSocket()->GetExecutor();
+  boost::asio::post(executor, [this, connection = std::move(connection)] { RemoveApplication(connection); });
 }
 
 void Tarnlink::RemoveApplication(const std::shared_ptr<Connection>& connection) {
-  std::lock_guard<std::mutex> lock(applications_mutex_);
-  auto& list = connection->IsFileConnection() ? file_connections_ : applications_;
-  const auto it = std::find(list.begin(), list.end(), connection);
-  if (it == list.end()) {
-    logger_->Log(LogLevel::Error, L"RemoveApplication: Connection not found in connection list");
-    return;
+  if (!connections_.Remove(connection)) {
+    // Ended by the engine itself, which had already let it go.
+    logger_->Log(LogLevel::Debug, L"RemoveApplication: Connection not found in connection list");
   }
-  logger_->Log(LogLevel::Info, L"Application %ls has disconnected.", connection->GetName().c_str());
-  list.erase(it);
 }
 
 void Tarnlink::ReportServiceFailure(const std::string& text) {
@@ -338,11 +293,11 @@ void Tarnlink::StopRun(const ServiceRun* which) {
 
   // Acceptors and hailing first: no connection arrives while the others stop.
   run->Shutdown();
-  StopConnections();
+  connections_.EndAll();
   logger_->Log(LogLevel::Info, L"Stop - Waiting for service_thread shutdown");
   if (!run->IsServiceThread()) run->WaitForExit(kServiceThreadWait);
   logger_->Log(LogLevel::Debug, L"Stop - Cleaning up");
-  ClearConnections();
+  connections_.Clear();
   {
     std::lock_guard<std::mutex> lock(run_mutex_);
     current_run_.reset();
@@ -364,28 +319,6 @@ void Tarnlink::ReapFinishedRuns() {
   }
 }
 
-void Tarnlink::StopConnections() {
-  // Every DISCONNECT is queued and each stream closes behind its own, at the
-  // latest after the acknowledgement timeout; Stop's bounded wait for the
-  // service thread covers them all, so no single peer (one that stopped
-  // reading, say) holds up Stop. Done outside the lock all the same.
-  std::vector<std::shared_ptr<Connection>> connections;
-  {
-    std::lock_guard<std::mutex> lock(applications_mutex_);
-    connections.insert(connections.end(), applications_.begin(), applications_.end());
-    connections.insert(connections.end(), file_connections_.begin(), file_connections_.end());
-    connections.insert(connections.end(), handshaking_.begin(), handshaking_.end());
-  }
-  for (const auto& connection : connections) connection->StopWithoutWaiting(true);
-}
-
-void Tarnlink::ClearConnections() {
-  std::lock_guard<std::mutex> lock(applications_mutex_);
-  applications_.clear();
-  file_connections_.clear();
-  handshaking_.clear();
-}
-
 bool Tarnlink::IsStarted() { return started_; }
 
 void Tarnlink::SetListener(QuellorListener* listener) { listener_->Set(listener); }
@@ -399,11 +332,7 @@ bool Tarnlink::IsHailing() {
 
 void Tarnlink::SendData(const std::wstring& xml) {
   std::lock_guard<std::mutex> fanOut(send_mutex_);
-  std::vector<std::shared_ptr<Connection>> applications;
-  {
-    std::lock_guard<std::mutex> lock(applications_mutex_);
-    applications.assign(applications_.begin(), applications_.end());
-  }
+  const std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
   if (applications.empty()) {
     throw QuellorException(L"No applications currently connected", kNoApplications);
   }
@@ -418,11 +347,13 @@ void Tarnlink::SendData(const std::wstring& xml) {
     if (connection->SendData(xml)) {
       delivered = true;
     } else {
-      connection->Stop(true);
       failed.push_back(connection);
     }
   }
-  for (const auto& connection : failed) RemoveApplication(connection);
+  for (const auto& connection : failed) {
+    connections_.Remove(connection);
+    connection->End(Farewell::kDisconnect);
+  }
   if (!delivered) {
     logger_->Log(LogLevel::Error, L"Send message failed.");
     throw QuellorException(L"Failed to send message", kSendFailed);
@@ -430,10 +361,8 @@ void Tarnlink::SendData(const std::wstring& xml) {
 }
 
 std::shared_ptr<ClientApplicationList> Tarnlink::GetApplications() {
-  auto list = std::make_shared<ClientApplicationList>();
-  std::lock_guard<std::mutex> lock(applications_mutex_);
-  list->assign(applications_.begin(), applications_.end());
-  return list;
+  const auto applications = connections_.GetApplications();
+  return std::make_shared<ClientApplicationList>(applications.begin(), applications.end());
 }
 
 }  // namespace Client

@@ -7,11 +7,16 @@
 #include <vector>
 
 #include "connection/ConnectionListener.h"
+#include "connection/ConnectionSettings.h"
+#include "connection/ListenerSlot.h"
+#include "engine/ConnectionRegistry.h"
 #include "engine/EngineSettings.h"
-#include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
 
 namespace Corvane {
+namespace File {
+class FileFactory;
+}
 namespace Logging {
 class Logger;
 }
@@ -19,11 +24,13 @@ namespace Client {
 
 class Connection;
 class FileProcessingThreads;
+class Socket;
 class ServiceRun;
 class XmlValidator;
 
 /// The engine behind the Quellor interface: its settings, lifecycle and
-/// service thread, and the lists of connected applications.
+/// service runs, and the fan-out of SendData to the registered applications
+/// (kept by its ConnectionRegistry).
 ///
 /// Host threads call the Quellor operations; one service thread per run
 /// executes every asynchronous handler (accepts, hailing, connection reads and
@@ -36,6 +43,10 @@ class Tarnlink : public Quellor, public ConnectionListener {
   /// `moduleDirectory` is where the temporary directory and the default file
   /// directory live: the engine library's own directory in production.
   explicit Tarnlink(std::wstring moduleDirectory);
+  /// Received files wait in temporary files from `fileFactory` until they
+  /// are checked (by default, in the temporary directory under
+  /// `moduleDirectory`).
+  Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory);
   Tarnlink();
   /// Stops the engine and waits until no service thread and no file
   /// processing thread is left inside it.
@@ -70,22 +81,16 @@ class Tarnlink : public Quellor, public ConnectionListener {
  private:
   void RunServiceThread(const std::shared_ptr<ServiceRun>& run);
   void StartServers(const std::shared_ptr<ServiceRun>& run);
-  std::shared_ptr<Connection> CreateConnection(const ServiceRun& run, bool fileKind);
-  void HandleNewConnection(const std::shared_ptr<ServiceRun>& run,
-                           const std::shared_ptr<Connection>& connection);
+  void OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
+                  std::shared_ptr<Socket> socket);
   void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                        const std::exception_ptr& failure);
-  // Both require applications_mutex_.
-  void AddApplication(const std::shared_ptr<Connection>& connection);
-  void RemoveApplicationByClientId(const std::wstring& id);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);
   void ReportServiceFailure(const std::string& text);
   /// Stops `run` when it is still the current one, or the current run when
   /// `run` is null.
   void StopRun(const ServiceRun* run);
   void ClearTempDirectory();
-  void StopConnections();
-  void ClearConnections();
   /// Joins and drops retired runs whose threads have ended. Requires run_mutex_.
   void ReapFinishedRuns();
 
@@ -107,15 +112,13 @@ class Tarnlink : public Quellor, public ConnectionListener {
   // The threads that process received files; handed to every connection and
   // joined by the destructor, since they run this library's code.
   const std::shared_ptr<FileProcessingThreads> file_threads_;
+  const std::shared_ptr<File::FileFactory> file_factory_;
 
-  // Serialises SendData fan-outs. The application lists are only copied under
-  // applications_mutex_, never held across a send, so registrations and
-  // removals on the service thread go on while a fan-out waits.
+  // Serialises SendData fan-outs. The registry's lists are only copied, never
+  // locked across a send, so registrations and removals on the service
+  // thread go on while a fan-out waits.
   std::mutex send_mutex_;
-  std::mutex applications_mutex_;  // guards the three lists below
-  std::list<std::shared_ptr<Connection>> applications_;
-  std::list<std::shared_ptr<Connection>> file_connections_;
-  std::list<std::shared_ptr<Connection>> handshaking_;  // accepted, handshake not done
+  ConnectionRegistry connections_;
 };
 
 }  // namespace Client

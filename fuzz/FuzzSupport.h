@@ -1,56 +1,19 @@
 #pragma once
-// What both fuzz targets share: the input as characters, the checks of their
-// outcomes, and a private file store.
-//
-// A BINDATA being read writes its data into a temporary file and logs what
-// it refuses. The fuzz targets keep those files in a directory of their own
-// run, under the system's temporary directory, removed when the run ends,
-// and drop the log events instead of sending them to the system log.
-
-#include <stdlib.h>
+// What both fuzz targets share: the input as characters and the checks of
+// their outcomes. The targets link the message codec alone, which touches
+// neither files nor the log.
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <string>
-#include <system_error>
 
 #include "engine/Quellor.h"
-#include "filestore/FileFactoryImpl.h"
-#include "filestore/ProcessFileFactory.h"
-#include "platform/EventSink.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/HailMessage.h"
 #include "protocol/IntegrationMessage.h"
 #include "protocol/MessageFactory.h"
 
 namespace CorvaneFuzz {
-
-inline std::string& FileStoreDirectory() {
-  static std::string directory;
-  return directory;
-}
-
-class DroppingEventSink : public Corvane::Platform::EventSink {
- public:
-  void Report(const std::wstring&, Corvane::Platform::EventType, std::uint32_t,
-              const std::vector<std::wstring>&) override {}
-};
-
-inline void UsePrivateFileStore() {
-  Corvane::Platform::InstallEventSink(std::make_shared<DroppingEventSink>());
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "corvane-fuzz-XXXXXX").string();
-  if (!::mkdtemp(&pattern[0])) std::abort();
-  FileStoreDirectory() = pattern;
-  Corvane::File::SetProcessFileFactory(
-      std::make_shared<Corvane::File::FileFactoryImpl>(pattern + "/temp"));
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(FileStoreDirectory(), ignored);
-  });
-}
 
 /// The input's bytes paired into little-endian characters; an odd last byte
 /// is dropped.

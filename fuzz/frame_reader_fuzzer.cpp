@@ -21,11 +21,6 @@ using CorvaneFuzz::CheckCode;
 using CorvaneFuzz::CheckRoundTrip;
 using CorvaneFuzz::ToCharacters;
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  CorvaneFuzz::UsePrivateFileStore();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::u16string input = ToCharacters(data, size);
   constexpr std::size_t kHeaderLength = 20;

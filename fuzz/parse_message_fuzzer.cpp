@@ -18,11 +18,6 @@ using CorvaneFuzz::CheckCode;
 using CorvaneFuzz::CheckRoundTrip;
 using CorvaneFuzz::ToCharacters;
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  CorvaneFuzz::UsePrivateFileStore();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::shared_ptr<IntegrationMessage> message;
   try {

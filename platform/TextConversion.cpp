@@ -2,7 +2,8 @@
 
 #include <type_traits>
 
-#include "platform/Utf8Encoder.h"
+// The encoder is the one the host header carries, so that it stands alone.
+#include "engine/Quellor.h"
 
 namespace Corvane {
 namespace Platform {
@@ -15,7 +16,7 @@ bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
 }  // namespace
 
-std::string ToUtf8(const std::wstring& text) { return EncodeUtf8(text); }
+std::string ToUtf8(const std::wstring& text) { return Client::Utf8::Encode(text); }
 
 std::wstring FromUtf8(const std::string& text) {
   std::wstring out;

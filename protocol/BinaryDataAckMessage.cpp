@@ -52,9 +52,7 @@ int BinaryDataAckMessage::GetProtocolVersion() const { return 2; }
 
 bool BinaryDataAckMessage::SupportsProtocolVersion(int version) const { return version == 2; }
 
-bool BinaryDataAckMessage::Process(const std::shared_ptr<Connection>& /*connection*/) {
-  return true;
-}
+MessageType BinaryDataAckMessage::GetType() const { return MessageType::kBinaryDataAck; }
 
 }  // namespace Client
 }  // namespace Corvane

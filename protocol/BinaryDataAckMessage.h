@@ -32,8 +32,7 @@ class BinaryDataAckMessage : public IntegrationMessage {
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Does nothing; returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   /// 1 when the error text is empty, else 0.
   int GetSuccessFlag() const { return error_text_.empty() ? 1 : 0; }

@@ -1,24 +1,10 @@
 #include "protocol/BinaryDataMessage.h"
 
-#include "protocol/ChecksumText.h"
-
 #include <algorithm>
-#include <exception>
-#include <utility>
 
-#include "connection/BinaryDataAckSendCommand.h"
-#include "connection/Connection.h"
-#include "connection/FileProcessingThreads.h"
-#include "engine/EngineErrors.h"
-#include "engine/ListenerSlot.h"
 #include "engine/Quellor.h"
-#include "errors/ExceptionText.h"
-#include "filestore/File.h"
-#include "filestore/FileFactory.h"
-#include "filestore/FileName.h"
-#include "filestore/ProcessFileFactory.h"
-#include "logging/Logger.h"
 #include "platform/TextConversion.h"
+#include "protocol/BinaryDataSink.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
 
@@ -30,24 +16,9 @@ namespace Client {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "BINDATA data is taken from the characters' memory as it stands");
 
-using Logging::LogLevel;
 using Platform::FromUtf16;
-using Platform::FromUtf8;
 
-namespace {
-
-const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
-
-}  // namespace
-
-BinaryDataMessage::BinaryDataMessage()
-    : remaining_length_(Wire::kBinaryDataFixedLength),
-      file_(File::ProcessFileFactory()->NewFile()),
-      logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {}
-
-BinaryDataMessage::~BinaryDataMessage() {
-  if (!handed_over_) RemoveFile();
-}
+BinaryDataMessage::BinaryDataMessage() : remaining_length_(Wire::kBinaryDataFixedLength) {}
 
 int BinaryDataMessage::GetRemainingLength() const { return remaining_length_; }
 
@@ -80,8 +51,6 @@ void BinaryDataMessage::RequireRemainingLength(const std::u16string& chunk) cons
 }
 
 void BinaryDataMessage::ParseFixedPart(const std::u16string& chunk) {
-  digest_.Restart();
-  logger_->Log(LogLevel::Debug, L"Parsing body");
   RequireRemainingLength(chunk);
 
   const std::u16string nameField =
@@ -112,103 +81,35 @@ void BinaryDataMessage::ParseFixedPart(const std::u16string& chunk) {
 }
 
 void BinaryDataMessage::ParseFileName(const std::u16string& chunk) {
-  logger_->Log(LogLevel::Debug, L"Parsing file name");
   RequireRemainingLength(chunk);
   file_name_ = Wire::Trim(chunk);
-  const std::wstring refused = File::CheckFileName(FromUtf16(file_name_));
-  if (!refused.empty()) {
-    Fail(refused, /*onThisSide=*/false);
-  } else {
-    OpenFile();
-  }
   remaining_length_ = std::min(remaining_data_, Wire::kBinaryDataChunkLength);
-  if (remaining_data_ == 0) {
-    FinishData();  // an empty file: the checksum follows at once
-  } else {
-    parse_state_ = kData;
-  }
-}
-
-void BinaryDataMessage::OpenFile() {
-  const std::wstring id = FromUtf16(message_id_);
-  logger_->Log(LogLevel::Debug, L"Opening file for id %ls", id.c_str());
-  try {
-    file_->Open(File::TemporaryFileName(id));
-  } catch (const std::exception& e) {
-    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + ExceptionText(e),
-         /*onThisSide=*/true);
-  }
+  parse_state_ = kData;
+  if (sink_) sink_->OnFileName(*this);
+  if (remaining_data_ == 0) FinishData();  // an empty file: the checksum follows at once
 }
 
 void BinaryDataMessage::ParseData(const std::u16string& chunk) {
   RequireRemainingLength(chunk);
   remaining_data_ -= static_cast<int>(chunk.size());
   remaining_length_ = std::min(remaining_data_, Wire::kBinaryDataChunkLength);
-  if (logger_->IsEnabled(LogLevel::Debug)) {
-    logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d", remaining_data_,
-                 remaining_length_);
-  }
   std::size_t bytes = chunk.size() * sizeof(char16_t);
   if (remaining_length_ == 0 && odd_length_) --bytes;  // the padding byte
-  const char* data = reinterpret_cast<const char*>(chunk.data());
-  digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), bytes);
-  // Once the name is refused or a write has failed, the rest of the data is
-  // read only to keep the stream in step.
-  if (failure_.empty()) {
-    try {
-      file_->Append(data, bytes);
-    } catch (const std::exception& e) {
-      FailWrite(ExceptionText(e));
-    }
-  }
+  if (sink_) sink_->OnFileData(*this, reinterpret_cast<const char*>(chunk.data()), bytes);
   if (remaining_length_ == 0) FinishData();
 }
 
 void BinaryDataMessage::FinishData() {
-  if (logger_->IsEnabled(LogLevel::Debug)) {
-    logger_->Log(LogLevel::Debug, L"Closing file %ls", file_->GetPath().c_str());
-  }
   parse_state_ = kChecksum;
-  file_->Close();
-  // The last buffered bytes are written by Close, which keeps a failure
-  // instead of throwing it.
-  if (failure_.empty()) {
-    const std::wstring lost = file_->GetWriteFailure();
-    if (!lost.empty()) FailWrite(lost);
-  }
-  calculated_checksum_ = FinishChecksumText(digest_);
   remaining_length_ = Wire::kBinaryDataChecksumLength;
+  if (sink_) sink_->OnFileEnd(*this);
 }
 
 void BinaryDataMessage::ParseChecksum(const std::u16string& chunk) {
-  logger_->Log(LogLevel::Debug, L"Parsing checksum");
   RequireRemainingLength(chunk);
   expected_checksum_ = chunk.substr(0, Wire::kBinaryDataChecksumLength);
   remaining_length_ = 0;
   parse_state_ = kComplete;
-}
-
-void BinaryDataMessage::FailWrite(const std::wstring& reason) {
-  Fail(L"Error appending data to file \"" + file_->GetPath() + L"\".  Error: " + reason,
-       /*onThisSide=*/true);
-}
-
-void BinaryDataMessage::Fail(std::wstring text, bool onThisSide) {
-  if (!failure_.empty()) return;
-  failure_ = std::move(text);
-  failure_on_this_side_ = onThisSide;
-  logger_->Log(LogLevel::Error, L"%ls", failure_.c_str());
-  // A partial file is of no use to anyone, and a full disk wants its space.
-  RemoveFile();
-}
-
-void BinaryDataMessage::RemoveFile() const {
-  try {
-    file_->Remove();
-  } catch (const std::exception& e) {
-    logger_->Log(LogLevel::Error, L"An error occured deleting %ls: %ls", file_->GetPath().c_str(),
-                 ExceptionText(e).c_str());
-  }
 }
 
 std::u16string BinaryDataMessage::ToString() const {
@@ -221,81 +122,7 @@ int BinaryDataMessage::GetProtocolVersion() const { return 2; }
 
 bool BinaryDataMessage::SupportsProtocolVersion(int version) const { return version == 2; }
 
-bool BinaryDataMessage::Process(const std::shared_ptr<Connection>& connection) {
-  handed_over_ = true;
-  if (failure_on_this_side_) {
-    // The disk failed, not the sender: the host hears of it as of any frame
-    // that could not be read.
-    const std::wstring text = L"Error on socket read.  Error message = \"" + failure_ + L"\"";
-    if (const auto& listener = connection->GetListener()) {
-      listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
-    }
-  }
-  auto self = shared_from_this();
-  try {
-    const bool started = connection->GetFileProcessingThreads()->Launch(
-        [self, connection] { self->ProcessData(connection); });
-    if (!started) {
-      // The engine is going away; nobody is left to answer.
-      logger_->Log(LogLevel::Debug,
-                   L"BinaryDataMessage::Process -> shutting down, so deleting temporary file");
-      RemoveFile();
-    }
-  } catch (const std::exception& e) {
-    const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
-    logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
-    RemoveFile();
-    Answer(connection, text);
-  }
-  return true;
-}
-
-void BinaryDataMessage::ProcessData(const std::shared_ptr<Connection>& connection) const {
-  if (connection->IsClosed()) {
-    logger_->Log(LogLevel::Debug,
-                 L"BinaryDataMessage::ProcessData -> no connection, so deleting temporary file");
-    RemoveFile();
-    return;
-  }
-  std::wstring errorText;
-  if (!failure_.empty()) {
-    errorText = failure_;  // already logged; nothing is left on disk
-    RemoveFile();
-  } else {
-    const std::wstring directory = connection->GetFileDirectory();
-    const std::wstring name = FromUtf16(file_name_);
-    try {
-      if (calculated_checksum_ == expected_checksum_) {
-        if (logger_->IsEnabled(LogLevel::Debug)) {
-          logger_->Log(LogLevel::Debug, L"Moving file %ls to %ls %ls", file_->GetPath().c_str(),
-                       directory.c_str(), name.c_str());
-        }
-        file_->MoveTo(directory, name);
-        logger_->Log(LogLevel::Debug, L"Finished moving file");
-      } else {
-        logger_->Log(LogLevel::Error,
-                     L"Incorrect Checksum for file %ls : calculated=[%ls] : expected=[%ls]",
-                     file_->GetPath().c_str(), FromUtf16(calculated_checksum_).c_str(),
-                     FromUtf16(expected_checksum_).c_str());
-        file_->Remove();
-        errorText = kIncorrectChecksum;
-      }
-    } catch (const std::exception& e) {
-      errorText = ExceptionText(e);
-      logger_->Log(LogLevel::Error, L"Error occured moving file %ls to %ls/%ls.  Error message: %ls",
-                   file_->GetPath().c_str(), directory.c_str(), name.c_str(), errorText.c_str());
-    }
-  }
-  Answer(connection, errorText);
-}
-
-void BinaryDataMessage::Answer(const std::shared_ptr<Connection>& connection,
-                               const std::wstring& errorText) const {
-  std::make_shared<BinaryDataAckSendCommand>(connection->GetSocket(), shared_from_this(), errorText,
-                                             file_, connection->GetListener(),
-                                             connection->GetName())
-      ->Run();
-}
+MessageType BinaryDataMessage::GetType() const { return MessageType::kBinaryData; }
 
 }  // namespace Client
 }  // namespace Corvane

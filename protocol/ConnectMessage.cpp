@@ -58,7 +58,7 @@ int ConnectMessage::GetProtocolVersion() const { return 1; }
 
 bool ConnectMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-bool ConnectMessage::Process(const std::shared_ptr<Connection>& /*connection*/) { return true; }
+MessageType ConnectMessage::GetType() const { return MessageType::kConnect; }
 
 std::u16string ConnectMessage::GetApplicationId() const { return application_id_; }
 

@@ -30,8 +30,7 @@ class ConnectMessage : public IntegrationMessage {
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Does nothing (a CONNECT after the handshake is ignored); returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   std::u16string GetApplicationId() const;
   std::u16string GetApplicationName() const;

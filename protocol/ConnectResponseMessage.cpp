@@ -149,9 +149,7 @@ int ConnectResponseMessage::GetProtocolVersion() const { return 1; }
 
 bool ConnectResponseMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-bool ConnectResponseMessage::Process(const std::shared_ptr<Connection>& /*connection*/) {
-  return true;
-}
+MessageType ConnectResponseMessage::GetType() const { return MessageType::kConnectAck; }
 
 std::u16string ConnectResponseMessage::GetClientId() const { return application_id_; }
 

@@ -1,6 +1,5 @@
 #include "protocol/DisconnectMessage.h"
 
-#include "connection/Connection.h"
 
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -24,11 +23,7 @@ int DisconnectMessage::GetProtocolVersion() const { return 1; }
 
 bool DisconnectMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-bool DisconnectMessage::Process(const std::shared_ptr<Connection>& connection) {
-  // The peer has gone: stop without answering, tell the engine, read no more.
-  connection->Close(false);
-  return false;
-}
+MessageType DisconnectMessage::GetType() const { return MessageType::kDisconnect; }
 
 }  // namespace Client
 }  // namespace Corvane

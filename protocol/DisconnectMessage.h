@@ -23,9 +23,7 @@ class DisconnectMessage : public IntegrationMessage {
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Ends the connection without a DISCONNECT back; returns false so that the
-  /// connection reads no more.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 };
 
 }  // namespace Client

@@ -33,7 +33,7 @@ int HailMessage::GetProtocolVersion() const { return 1; }
 
 bool HailMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-bool HailMessage::Process(const std::shared_ptr<Connection>& /*connection*/) { return true; }
+MessageType HailMessage::GetType() const { return MessageType::kHail; }
 
 std::u16string HailMessage::GetAddress() const { return address_; }
 

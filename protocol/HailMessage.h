@@ -28,8 +28,7 @@ class HailMessage : public IntegrationMessage {
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Does nothing; returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   std::u16string GetAddress() const;
   int GetPort() const;

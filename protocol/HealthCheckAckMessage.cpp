@@ -1,7 +1,5 @@
 #include "protocol/HealthCheckAckMessage.h"
 
-#include "connection/Connection.h"
-#include "connection/HealthCheckSendCommand.h"
 
 #include "protocol/FieldCodec.h"
 #include "protocol/HealthCheckMessage.h"
@@ -34,13 +32,7 @@ int HealthCheckAckMessage::GetProtocolVersion() const { return 1; }
 
 bool HealthCheckAckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-// Receive action, run by the connection that read the message.
-bool HealthCheckAckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
-    if (auto command = connection->GetHealthCheckCommand()) command->OnAckReceived(shared_from_this());
-  }
-  return true;
-}
+MessageType HealthCheckAckMessage::GetType() const { return MessageType::kHealthCheckAck; }
 
 }  // namespace Client
 }  // namespace Corvane

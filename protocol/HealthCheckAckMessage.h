@@ -12,8 +12,7 @@ namespace Client {
 
 class HealthCheckMessage;
 
-class HealthCheckAckMessage : public IntegrationMessage,
-                              public std::enable_shared_from_this<HealthCheckAckMessage> {
+class HealthCheckAckMessage : public IntegrationMessage {
  public:
   /// Reading constructor: a fresh id (replaced by Parse), remaining length 41.
   HealthCheckAckMessage();
@@ -30,9 +29,7 @@ class HealthCheckAckMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Hands the answer to the connection's health check (version-1 peers);
-  /// returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
  private:
   std::u16string message_id_;

@@ -1,7 +1,5 @@
 #include "protocol/HealthCheckMessage.h"
 
-#include "connection/Connection.h"
-#include "connection/HealthCheckAckSendCommand.h"
 
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -30,13 +28,7 @@ int HealthCheckMessage::GetProtocolVersion() const { return 1; }
 
 bool HealthCheckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-// Receive action, run by the connection that read the message.
-bool HealthCheckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
-    HealthCheckAckSendCommand(connection->GetSocket(), *this).Run();
-  }
-  return true;
-}
+MessageType HealthCheckMessage::GetType() const { return MessageType::kHealthCheck; }
 
 }  // namespace Client
 }  // namespace Corvane

@@ -10,8 +10,7 @@
 namespace Corvane {
 namespace Client {
 
-class HealthCheckMessage : public IntegrationMessage,
-                           public std::enable_shared_from_this<HealthCheckMessage> {
+class HealthCheckMessage : public IntegrationMessage {
  public:
   /// Used for sending and reading: a fresh id, remaining length 36.
   HealthCheckMessage();
@@ -23,8 +22,7 @@ class HealthCheckMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Answers with an HLTHACK (version-1 peers); returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
  private:
   std::u16string message_id_;

@@ -5,19 +5,18 @@
 // (CreateMessage), then, while GetRemainingLength() is above 0, reads exactly
 // that many characters and hands them to Parse. Messages with a variable part
 // take two Parse calls: the fixed part announces the length of the variable
-// part. A message whose remaining length is 0 is complete and is handed to
-// Process on the connection it arrived on.
+// part. A message whose remaining length is 0 is complete.
 //
-// Messages are owned through shared pointers. An object is used by one thread
-// at a time.
+// The classes are a codec and nothing more: what a message means to the
+// engine is decided by whoever reads it. An object is used by one thread at a
+// time.
 
-#include <memory>
 #include <string>
+
+#include "protocol/MessageType.h"
 
 namespace Corvane {
 namespace Client {
-
-class Connection;
 
 class IntegrationMessage {
  public:
@@ -44,9 +43,8 @@ class IntegrationMessage {
   /// True exactly when `version` equals GetProtocolVersion().
   virtual bool SupportsProtocolVersion(int version) const = 0;
 
-  /// The receive action on the connection the message arrived on. Returns true
-  /// when the connection must go on reading, false when reading must stop.
-  virtual bool Process(const std::shared_ptr<Connection>& connection) = 0;
+  /// Which message this is, for a reader that acts on it.
+  virtual MessageType GetType() const = 0;
 
  protected:
   IntegrationMessage() = default;

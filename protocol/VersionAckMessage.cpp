@@ -39,7 +39,7 @@ int VersionAckMessage::GetProtocolVersion() const { return 2; }
 
 bool VersionAckMessage::SupportsProtocolVersion(int version) const { return version == 2; }
 
-bool VersionAckMessage::Process(const std::shared_ptr<Connection>& /*connection*/) { return true; }
+MessageType VersionAckMessage::GetType() const { return MessageType::kVersionAck; }
 
 int VersionAckMessage::GetStatus() const { return status_; }
 

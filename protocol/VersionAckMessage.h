@@ -30,8 +30,7 @@ class VersionAckMessage : public IntegrationMessage {
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Does nothing; returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   int GetStatus() const;
 

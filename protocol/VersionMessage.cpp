@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "connection/Connection.h"
-#include "connection/VersionAckSendCommand.h"
 
 #include "engine/Quellor.h"
 #include "platform/TextConversion.h"
@@ -60,13 +58,7 @@ int VersionMessage::GetVersion() const { return version_; }
 
 int VersionMessage::GetReserved() const { return reserved_; }
 
-// Receive action, run by the connection that read the message.
-bool VersionMessage::Process(const std::shared_ptr<Connection>& connection) {
-  // Versions above the engine's own count as the engine's.
-  connection->SetVersion(std::min(version_, Wire::kEngineProtocolVersion));
-  VersionAckSendCommand(connection->GetSocket(), *this).Run();
-  return true;
-}
+MessageType VersionMessage::GetType() const { return MessageType::kVersion; }
 
 }  // namespace Client
 }  // namespace Corvane

@@ -11,8 +11,7 @@
 namespace Corvane {
 namespace Client {
 
-class VersionMessage : public IntegrationMessage,
-                       public std::enable_shared_from_this<VersionMessage> {
+class VersionMessage : public IntegrationMessage {
  public:
   /// Used for sending and reading: a fresh id, version 2, reserved 0,
   /// remaining length 43.
@@ -29,9 +28,7 @@ class VersionMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Sets the connection's peer version (at most 2) and answers with a
-  /// VERSIONACK; returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   /// The protocol version announced.
   int GetVersion() const;

@@ -1,7 +1,5 @@
 #include "protocol/XmlDataAckMessage.h"
 
-#include "connection/Connection.h"
-#include "connection/XmlDataSendCommand.h"
 
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -34,13 +32,7 @@ int XmlDataAckMessage::GetProtocolVersion() const { return 1; }
 
 bool XmlDataAckMessage::SupportsProtocolVersion(int version) const { return version == 1; }
 
-// Receive action, run by the connection that read the message.
-bool XmlDataAckMessage::Process(const std::shared_ptr<Connection>& connection) {
-  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
-    if (auto command = connection->GetXmlDataSendCommand()) command->OnAckReceived(shared_from_this());
-  }
-  return true;
-}
+MessageType XmlDataAckMessage::GetType() const { return MessageType::kXmlDataAck; }
 
 }  // namespace Client
 }  // namespace Corvane

@@ -12,8 +12,7 @@ namespace Client {
 
 class XmlDataMessage;
 
-class XmlDataAckMessage : public IntegrationMessage,
-                          public std::enable_shared_from_this<XmlDataAckMessage> {
+class XmlDataAckMessage : public IntegrationMessage {
  public:
   /// Reading constructor: a fresh id (replaced by Parse), remaining length 36.
   XmlDataAckMessage();
@@ -28,9 +27,7 @@ class XmlDataAckMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Hands the acknowledgement to the connection's pending XML send (version-1
-  /// peers); returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
  private:
   std::u16string message_id_;

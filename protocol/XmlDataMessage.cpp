@@ -1,7 +1,5 @@
 #include "protocol/XmlDataMessage.h"
 
-#include "connection/Connection.h"
-#include "connection/XmlDataAckSendCommand.h"
 
 #include <utility>
 
@@ -90,17 +88,7 @@ std::u16string XmlDataMessage::GetData() const { return data_; }
 
 int XmlDataMessage::GetDataLength() const { return data_length_; }
 
-// Receive action, run by the connection that read the message.
-bool XmlDataMessage::Process(const std::shared_ptr<Connection>& connection) {
-  auto command = std::make_shared<XmlDataAckSendCommand>(
-      connection->GetSocket(), shared_from_this(), connection->GetListener(), connection->GetName());
-  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
-    command->Run();  // delivers the text once the XMLACK is written
-  } else {
-    command->NotifyListener();
-  }
-  return true;
-}
+MessageType XmlDataMessage::GetType() const { return MessageType::kXmlData; }
 
 }  // namespace Client
 }  // namespace Corvane

@@ -11,8 +11,7 @@
 namespace Corvane {
 namespace Client {
 
-class XmlDataMessage : public IntegrationMessage,
-                       public std::enable_shared_from_this<XmlDataMessage> {
+class XmlDataMessage : public IntegrationMessage {
  public:
   /// Reading constructor: empty id, data length 0, empty data, remaining
   /// length 46.
@@ -31,8 +30,7 @@ class XmlDataMessage : public IntegrationMessage,
   std::u16string GetMessageId() const override;
   int GetProtocolVersion() const override;
   bool SupportsProtocolVersion(int version) const override;
-  /// Acknowledges (version-1 peers) and delivers the XML text; returns true.
-  bool Process(const std::shared_ptr<Connection>& connection) override;
+  MessageType GetType() const override;
 
   /// The XML text.
   std::u16string GetData() const;

@@ -12,7 +12,6 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "engine/EngineErrors.h"
 #include "engine/Quellor.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"

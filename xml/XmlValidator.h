@@ -18,6 +18,9 @@ XERCES_CPP_NAMESPACE_END
 namespace Corvane {
 namespace Client {
 
+/// The code of every validation failure.
+constexpr int kInvalidXml = -200;
+
 /// A validating SAX2 parser with its own initialisation of the Xerces
 /// platform. Validation is always on: a document must name its grammar
 /// (a DOCTYPE with a DTD, or a schema), and every validation reads its

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/BinaryDataMessage.h"
 #include "protocol/IntegrationMessage.h"
 #include "protocol/MessageFactory.h"
 
@@ -15,10 +16,15 @@ namespace Testing {
 /// Reads `frame` the way a connection does: the 20-character header, then
 /// each chunk the message asks for, until it is complete. `message` gets the
 /// message; returns the length of every read after the header. The whole
-/// frame must be consumed.
+/// frame must be consumed. A BINDATA hands its file to `sink` when one is
+/// given.
 inline std::vector<int> ReadChunks(const std::u16string& frame,
-                                   std::shared_ptr<Client::IntegrationMessage>& message) {
+                                   std::shared_ptr<Client::IntegrationMessage>& message,
+                                   Client::BinaryDataSink* sink = nullptr) {
   message = Client::CreateMessage(frame.substr(0, 20));
+  if (sink && message->GetType() == Client::MessageType::kBinaryData) {
+    static_cast<Client::BinaryDataMessage&>(*message).SetSink(sink);
+  }
   std::vector<int> chunks;
   std::size_t position = 20;
   for (int n = message->GetRemainingLength(); n > 0; n = message->GetRemainingLength()) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
 #include <gtest/gtest.h>
 
 #include "connection/Socket.h"
@@ -23,14 +24,6 @@ class HeldWriteSocket : public Client::Socket {
   /// run on the I/O thread.
   explicit HeldWriteSocket(bool ioThread = false) : io_thread_(ioThread) {}
 
-  int Read(std::u16string&, int, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
-  int Write(const std::u16string&, boost::system::error_code& error) override {
-    error = boost::asio::error::operation_not_supported;
-    return 0;
-  }
   void AsyncRead(std::u16string&, Client::IoHandler) override {}
   void AsyncWrite(std::u16string text, Client::IoHandler handler) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -40,6 +33,8 @@ class HeldWriteSocket : public Client::Socket {
   }
   bool IsOpen() const override { return open_; }
   void Close() override {}
+  void CloseAfterWrites(std::chrono::milliseconds) override {}
+  boost::asio::any_io_executor GetExecutor() const override { return io_.get_executor(); }
   bool IsIoThread() const override { return io_thread_; }
 
   /// What IsOpen answers from now on, as when the connection has closed the
@@ -73,6 +68,7 @@ class HeldWriteSocket : public Client::Socket {
   }
 
  private:
+  mutable boost::asio::io_context io_;  // never run: only lends its executor
   const bool io_thread_;
   std::atomic<bool> open_{true};
   std::mutex mutex_;

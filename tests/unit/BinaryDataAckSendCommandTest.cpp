@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "support/LoggingTestSupport.h"
-#include "engine/ListenerSlot.h"
+#include "connection/ListenerSlot.h"
 #include "filestore/FileImpl.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/MessageFactory.h"

@@ -7,9 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "support/LoggingTestSupport.h"
+#include "connection/BoostSocket.h"
 #include "connection/ConnectionListener.h"
 #include "connection/FileProcessingThreads.h"
-#include "engine/ListenerSlot.h"
+#include "connection/ListenerSlot.h"
 #include "logging/LoggerConfiguration.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
@@ -77,7 +78,7 @@ class ConnectionTest : public ::testing::Test {
   }
 
   ~ConnectionTest() override {
-    for (auto& connection : connections_) connection->Stop(false);
+    for (auto& connection : connections_) connection->End(Farewell::kNone);
     connections_.clear();
     boost::asio::post(*io_, [this] { acceptor_.close(); });
     guard_.reset();
@@ -91,14 +92,15 @@ class ConnectionTest : public ::testing::Test {
   std::shared_ptr<Connection> Accept(std::future<std::wstring>& handshake,
                                      ConnectionOptions options = {}) {
     ConnectionSettings settings{L"engine-id", L"Engine", L"en", options.ackTimeout,
-                                options.healthCheckInterval, 45501, L"/tmp"};
+                                options.healthCheckInterval, 45501, L"/tmp", nullptr};
+    auto stream = std::make_shared<tcp::socket>(*io_);
     auto connection = std::make_shared<Connection>(
-        io_, listener_slot_, &closed_, std::move(settings),
+        std::make_shared<BoostSocket>(stream), listener_slot_, &closed_, std::move(settings),
         options.file ? ConnectionKind::kFile : ConnectionKind::kStandard, file_threads_);
     auto promise = std::make_shared<std::promise<std::wstring>>();
     handshake = promise->get_future();
-    boost::asio::post(*io_, [this, connection, promise] {
-      acceptor_.async_accept(connection->GetStream(), [connection, promise](
+    boost::asio::post(*io_, [this, stream, connection, promise] {
+      acceptor_.async_accept(*stream, [connection, promise](
                                                           const boost::system::error_code& error) {
         if (error) return promise->set_value(L"accept failed");
         connection->Start([promise](const std::shared_ptr<Connection>&,
@@ -308,7 +310,7 @@ TEST_F(ConnectionTest, DisconnectFromPeerClosesWithoutAnswer) {
   EXPECT_TRUE(peer->WaitForClose());
   EXPECT_EQ(peer->Count<DisconnectMessage>(), 0);
   EXPECT_TRUE(connection->IsClosed());
-  connection->Close();  // already stopped: not reported again
+  connection->End(Farewell::kDisconnect);  // already ended: not reported again
   EXPECT_EQ(closed_.Count(), 1);
 }
 
@@ -320,23 +322,23 @@ TEST_F(ConnectionTest, PeerClosingTellsTheEngineOnce) {
   EXPECT_EQ(closed_.Count(), 1);
 }
 
-TEST_F(ConnectionTest, TwoStopsSendOneDisconnect) {
+TEST_F(ConnectionTest, TwoEndsSendOneDisconnectAndReportOnce) {
   std::unique_ptr<TestPeer> peer;
   auto connection = Connected(peer);
-  connection->Stop(true);
-  connection->Stop(true);
+  connection->End(Farewell::kDisconnect);
+  connection->End(Farewell::kDisconnect);
   EXPECT_TRUE(peer->WaitForClose());
   EXPECT_EQ(peer->Count<DisconnectMessage>(), 1);
-  EXPECT_EQ(closed_.Count(), 0);  // Stop alone does not report
+  EXPECT_EQ(closed_.Count(), 1);
 }
 
-TEST_F(ConnectionTest, StopOnTheIoThreadWritesDisconnectWithoutWaiting) {
+TEST_F(ConnectionTest, EndOnTheIoThreadWritesDisconnectWithoutWaiting) {
   std::unique_ptr<TestPeer> peer;
   auto connection = Connected(peer, {/*ackTimeout=*/5000});
   std::promise<std::chrono::steady_clock::duration> took;
   boost::asio::post(*io_, [&] {
     const auto start = std::chrono::steady_clock::now();
-    connection->Stop(true);
+    connection->End(Farewell::kDisconnect);
     took.set_value(std::chrono::steady_clock::now() - start);
   });
   EXPECT_LT(took.get_future().get(), 1s);
@@ -419,7 +421,7 @@ TEST_F(ConnectionTest, ConcurrentSendsTakeTurns) {
 TEST_F(ConnectionTest, SendOnAClosedConnectionFails) {
   std::unique_ptr<TestPeer> peer;
   auto connection = Connected(peer, {/*ackTimeout=*/5000});
-  connection->Stop(false);
+  connection->End(Farewell::kNone);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(connection->SendData(L"<x/>"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

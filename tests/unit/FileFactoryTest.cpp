@@ -7,7 +7,6 @@
 #include <string>
 
 #include "filestore/FileImpl.h"
-#include "filestore/ProcessFileFactory.h"
 #include "filestore/TempDirectory.h"
 #include "platform/ModuleDirectory.h"
 #include "support/TempDir.h"
@@ -92,28 +91,6 @@ TEST_F(FileFactoryImplTest, NewFileOfAnotherKindTakesItsPathAndParentDirectory) 
   EXPECT_TRUE(fs::exists(elsewhere / "b.bin"));
 }
 
-TEST(ProcessFileFactoryTest, IsOneFactoryForTheEngineTempDirectory) {
-  auto factory = ProcessFileFactory();
-  ASSERT_TRUE(factory);
-  EXPECT_EQ(factory, ProcessFileFactory());
-  auto impl = std::dynamic_pointer_cast<FileFactoryImpl>(factory);
-  ASSERT_TRUE(impl);
-  EXPECT_EQ(TempDirectoryPath(Platform::EngineModuleDirectory()), impl->GetTempDirectory());
-}
-
-TEST(ProcessFileFactoryTest, CanBeReplacedAndRestored) {
-  auto replacement = std::make_shared<FileFactoryImpl>("/nonexistent/temp");
-  auto previous = SetProcessFileFactory(replacement);
-  EXPECT_EQ(replacement, ProcessFileFactory());
-
-  EXPECT_EQ(replacement, SetProcessFileFactory(previous));
-  auto restored = ProcessFileFactory();
-  ASSERT_TRUE(restored);
-  EXPECT_NE(replacement, restored);
-  if (previous) {
-    EXPECT_EQ(previous, restored);
-  }
-}
 
 }  // namespace
 }  // namespace File

@@ -11,7 +11,6 @@
 #include "engine/Tarnlink.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/FileImpl.h"
-#include "filestore/ProcessFileFactory.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "support/FreePort.h"
 #include "support/TempDir.h"
@@ -63,9 +62,8 @@ TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
   Testing::TempDir module;
   const fs::path files = module.Path() / "files";
   auto gate = std::make_shared<Gate>();
-  File::SetProcessFileFactory(
-      std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
-  auto engine = std::make_unique<Tarnlink>(module.WidePath());
+  auto engine = std::make_unique<Tarnlink>(
+      module.WidePath(), std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
   const int filePort = Testing::FreeTcpPort();
   engine->Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
                 1000, 60000, filePort, files.wstring());
@@ -80,7 +78,6 @@ TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
   EXPECT_EQ(destroyed.wait_for(10s), std::future_status::ready);
   // The processing had passed its check of the connection: it moved the file.
   EXPECT_EQ(Testing::ReadFile(files / "a.txt"), "abc");
-  File::SetProcessFileFactory(nullptr);
 }
 
 }  // namespace

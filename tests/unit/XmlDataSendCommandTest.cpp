@@ -10,8 +10,8 @@
 
 #include "support/LoggingTestSupport.h"
 #include "connection/XmlDataAckSendCommand.h"
-#include "engine/EngineErrors.h"
-#include "engine/ListenerSlot.h"
+#include "connection/ConnectionErrors.h"
+#include "connection/ListenerSlot.h"
 #include "engine/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"

@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "support/LoggingTestSupport.h"
-#include "engine/EngineErrors.h"
 #include "engine/Quellor.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"

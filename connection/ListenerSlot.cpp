@@ -1,4 +1,4 @@
-#include "engine/ListenerSlot.h"
+#include "connection/ListenerSlot.h"
 
 #include <mutex>
 

@@ -1,0 +1,196 @@
+#include "connection/FileReception.h"
+
+#include <exception>
+#include <utility>
+
+#include "connection/BinaryDataAckSendCommand.h"
+#include "connection/Connection.h"
+#include "connection/ConnectionErrors.h"
+#include "connection/FileProcessingThreads.h"
+#include "connection/ListenerSlot.h"
+#include "engine/Quellor.h"
+#include "errors/ExceptionText.h"
+#include "filestore/File.h"
+#include "filestore/FileFactory.h"
+#include "filestore/FileName.h"
+#include "logging/Logger.h"
+#include "platform/TextConversion.h"
+#include "protocol/BinaryDataMessage.h"
+#include "protocol/ChecksumText.h"
+
+namespace Corvane {
+namespace Client {
+
+using Logging::LogLevel;
+using Platform::FromUtf16;
+
+namespace {
+
+const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
+
+}  // namespace
+
+FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files)
+    : file_(files->NewFile()), logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
+  // Made as the header has been read: the body comes next.
+  logger_->Log(LogLevel::Debug, L"Parsing body");
+}
+
+FileReception::~FileReception() {
+  if (!handed_over_) RemoveFile();
+}
+
+void FileReception::OnFileName(const BinaryDataMessage& message) {
+  logger_->Log(LogLevel::Debug, L"Parsing file name");
+  const std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
+  if (!refused.empty()) {
+    Fail(refused, /*onThisSide=*/false);
+  } else {
+    OpenFile(message.GetMessageId());
+  }
+}
+
+void FileReception::OpenFile(const std::u16string& messageId) {
+  const std::wstring id = FromUtf16(messageId);
+  logger_->Log(LogLevel::Debug, L"Opening file for id %ls", id.c_str());
+  try {
+    file_->Open(File::TemporaryFileName(id));
+  } catch (const std::exception& e) {
+    Fail(L"Error opening file \"" + file_->GetPath() + L"\".  Error: " + ExceptionText(e),
+         /*onThisSide=*/true);
+  }
+}
+
+void FileReception::OnFileData(const BinaryDataMessage& message, const char* data,
+                               std::size_t size) {
+  if (logger_->IsEnabled(LogLevel::Debug)) {
+    logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d",
+                 message.GetRemainingData(), message.GetRemainingLength());
+  }
+  digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), size);
+  // Once the name is refused or a write has failed, the rest of the data is
+  // read only to keep the stream in step.
+  if (!failure_.empty()) return;
+  try {
+    file_->Append(data, size);
+  } catch (const std::exception& e) {
+    FailWrite(ExceptionText(e));
+  }
+}
+
+void FileReception::OnFileEnd(const BinaryDataMessage& /*message*/) {
+  if (logger_->IsEnabled(LogLevel::Debug)) {
+    logger_->Log(LogLevel::Debug, L"Closing file %ls", file_->GetPath().c_str());
+  }
+  file_->Close();
+  // The last buffered bytes are written by Close, which keeps a failure
+  // instead of throwing it.
+  if (failure_.empty()) {
+    const std::wstring lost = file_->GetWriteFailure();
+    if (!lost.empty()) FailWrite(lost);
+  }
+  calculated_checksum_ = FinishChecksumText(digest_);
+  logger_->Log(LogLevel::Debug, L"Parsing checksum");
+}
+
+void FileReception::FailWrite(const std::wstring& reason) {
+  Fail(L"Error appending data to file \"" + file_->GetPath() + L"\".  Error: " + reason,
+       /*onThisSide=*/true);
+}
+
+void FileReception::Fail(std::wstring text, bool onThisSide) {
+  if (!failure_.empty()) return;
+  failure_ = std::move(text);
+  failure_on_this_side_ = onThisSide;
+  logger_->Log(LogLevel::Error, L"%ls", failure_.c_str());
+  // A partial file is of no use to anyone, and a full disk wants its space.
+  RemoveFile();
+}
+
+void FileReception::RemoveFile() const {
+  try {
+    file_->Remove();
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Error, L"An error occured deleting %ls: %ls", file_->GetPath().c_str(),
+                 ExceptionText(e).c_str());
+  }
+}
+
+void FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
+                            const std::shared_ptr<Connection>& connection) {
+  handed_over_ = true;
+  if (failure_on_this_side_) {
+    // The disk failed, not the sender: the host hears of it as of any frame
+    // that could not be read.
+    const std::wstring text = L"Error on socket read.  Error message = \"" + failure_ + L"\"";
+    if (const auto& listener = connection->GetListener()) {
+      listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
+    }
+  }
+  try {
+    const bool started = connection->GetFileProcessingThreads()->Launch(
+        [self = shared_from_this(), message, connection] { self->Finish(message, connection); });
+    if (!started) {
+      // The engine is going away; nobody is left to answer.
+      logger_->Log(LogLevel::Debug,
+                   L"BinaryDataMessage::Process -> shutting down, so deleting temporary file");
+      RemoveFile();
+    }
+  } catch (const std::exception& e) {
+    const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
+    logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
+    RemoveFile();
+    Answer(message, connection, text);
+  }
+}
+
+void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& message,
+                           const std::shared_ptr<Connection>& connection) const {
+  if (connection->IsClosed()) {
+    logger_->Log(LogLevel::Debug,
+                 L"BinaryDataMessage::ProcessData -> no connection, so deleting temporary file");
+    RemoveFile();
+    return;
+  }
+  std::wstring errorText;
+  if (!failure_.empty()) {
+    errorText = failure_;  // already logged; nothing is left on disk
+    RemoveFile();
+  } else {
+    const std::wstring directory = connection->GetFileDirectory();
+    const std::wstring name = FromUtf16(message->GetFileName());
+    try {
+      if (calculated_checksum_ == message->GetExpectedChecksum()) {
+        if (logger_->IsEnabled(LogLevel::Debug)) {
+          logger_->Log(LogLevel::Debug, L"Moving file %ls to %ls %ls", file_->GetPath().c_str(),
+                       directory.c_str(), name.c_str());
+        }
+        file_->MoveTo(directory, name);
+        logger_->Log(LogLevel::Debug, L"Finished moving file");
+      } else {
+        logger_->Log(LogLevel::Error,
+                     L"Incorrect Checksum for file %ls : calculated=[%ls] : expected=[%ls]",
+                     file_->GetPath().c_str(), FromUtf16(calculated_checksum_).c_str(),
+                     FromUtf16(message->GetExpectedChecksum()).c_str());
+        file_->Remove();
+        errorText = kIncorrectChecksum;
+      }
+    } catch (const std::exception& e) {
+      errorText = ExceptionText(e);
+      logger_->Log(LogLevel::Error, L"Error occured moving file %ls to %ls/%ls.  Error message: %ls",
+                   file_->GetPath().c_str(), directory.c_str(), name.c_str(), errorText.c_str());
+    }
+  }
+  Answer(message, connection, errorText);
+}
+
+void FileReception::Answer(const std::shared_ptr<const BinaryDataMessage>& message,
+                           const std::shared_ptr<Connection>& connection,
+                           const std::wstring& errorText) const {
+  std::make_shared<BinaryDataAckSendCommand>(connection->GetSocket(), message, errorText, file_,
+                                             connection->GetListener(), connection->GetName())
+      ->Run();
+}
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,118 @@
+#pragma once
+// Receives one BINDATA's file on a file connection: writes the bytes into a
+// temporary file while the frame is read, with the running SHA-1; then, once
+// the frame is complete, checks the file on a file processing thread, moves
+// it into the file directory and answers with the BINACK.
+//
+// Failures while reading never fail the frame, so the stream stays in step
+// and the sender still gets its BINACK. From the failure on, the data is
+// still hashed but no longer written:
+//  - a file name that cannot be stored (File::CheckFileName: it would choose
+//    a directory, or is over 255 bytes in UTF-8) is refused: nothing is
+//    written, and the BINACK carries flag 0 and the text "Invalid file name:
+//    \"<name>\"" or "File name is too long: \"<name>\" (<n> bytes; the limit
+//    is 255)".
+//  - a temporary file that cannot be opened or written (including the last
+//    buffered bytes, written when it is closed): the error is logged, the
+//    partial file is removed at once, and the BINACK carries flag 0 and the
+//    text "Error opening file \"<path>\".  Error: <text>" or "Error appending
+//    data to file \"<path>\".  Error: <text>". This failure is the engine's,
+//    so Deliver also reports it to the host's listener: OnError -113 "Error
+//    on socket read.  Error message = \"<that text>\"", as for a frame that
+//    could not be read.
+//
+// The temporary file is named after the message id (File::TemporaryFileName:
+// a peer's id never chooses a directory, and two messages never share a
+// file). A reception dropped before Deliver (a frame that failed, a
+// connection that ended mid-file) removes its temporary file when it goes.
+//
+// Threads: the sink calls run on the connection's read path; Deliver hands
+// the reception to a file processing thread, which then owns it alone.
+
+#include <cryptopp/sha.h>
+
+#include <memory>
+#include <string>
+
+#include "protocol/BinaryDataSink.h"
+
+namespace Corvane {
+namespace File {
+class File;
+class FileFactory;
+}  // namespace File
+namespace Logging {
+class Logger;
+}
+namespace Client {
+
+class Connection;
+
+class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
+ public:
+  /// The temporary file comes from `files`.
+  explicit FileReception(const std::shared_ptr<File::FileFactory>& files);
+  /// Removes the temporary file unless Deliver has handed it on.
+  ~FileReception() override;
+  FileReception(const FileReception&) = delete;
+  FileReception& operator=(const FileReception&) = delete;
+
+  void OnFileName(const BinaryDataMessage& message) override;
+  void OnFileData(const BinaryDataMessage& message, const char* data, std::size_t size) override;
+  void OnFileEnd(const BinaryDataMessage& message) override;
+
+  /// Reports a failed temporary file to the host (see above), then starts
+  /// Finish on a thread of the connection's file processing threads and
+  /// returns at once. Should no thread start, the sender is answered with
+  /// flag 0 from here (or not at all when the engine is being destroyed) and
+  /// the temporary file is removed. `message` is complete.
+  void Deliver(std::shared_ptr<const BinaryDataMessage> message,
+               const std::shared_ptr<Connection>& connection);
+
+  /// Checks the received file and moves it into the connection's file
+  /// directory under its name (replacing a file of that name), then answers
+  /// with a BINACK; the listener hears of the file once the BINACK has been
+  /// written. Outcomes:
+  ///  - connection already closed: the temporary file is removed, no BINACK;
+  ///  - name refused or writing failed while reading: flag 0 with that text,
+  ///    nothing left in the temporary directory;
+  ///  - checksums differ (compared exactly, so upper-case digits never match):
+  ///    the file is removed, flag 0 "Incorrect Checksum";
+  ///  - the move fails: flag 0 with the failure's text, the file stays in the
+  ///    temporary directory until the engine's next Start;
+  ///  - moved: flag 1.
+  /// Blocks on the disk, never on the network; never throws.
+  void Finish(const std::shared_ptr<const BinaryDataMessage>& message,
+              const std::shared_ptr<Connection>& connection) const;
+
+  /// SHA-1 of the bytes received, 40 lower-case hexadecimal digits; empty
+  /// until the data has been read.
+  const std::u16string& GetCalculatedChecksum() const { return calculated_checksum_; }
+  /// Why the file cannot be delivered whatever its checksum (refused name,
+  /// failed write); empty while it can.
+  const std::wstring& GetFailure() const { return failure_; }
+  const std::shared_ptr<File::File>& GetFile() const { return file_; }
+
+ private:
+  void OpenFile(const std::u16string& messageId);
+  // Keeps the first failure, logs it and removes the partial file.
+  // `onThisSide`: the failure is the engine's (its disk), not the sender's.
+  void Fail(std::wstring text, bool onThisSide);
+  // Fail with the text of a write into the temporary file that failed.
+  void FailWrite(const std::wstring& reason);
+  // Removes the temporary file; failures are logged, never thrown.
+  void RemoveFile() const;
+  void Answer(const std::shared_ptr<const BinaryDataMessage>& message,
+              const std::shared_ptr<Connection>& connection, const std::wstring& errorText) const;
+
+  const std::shared_ptr<File::File> file_;
+  CryptoPP::SHA1 digest_;
+  std::u16string calculated_checksum_;
+  std::shared_ptr<Logging::Logger> logger_;
+  std::wstring failure_;
+  bool failure_on_this_side_ = false;  // the host is told of it, not only the sender
+  bool handed_over_ = false;           // set by Deliver: the file is processing's now
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,44 @@
+#pragma once
+// What the engine does with each message a connection reads: the receive
+// actions, kept out of the message classes so that those stay a codec.
+
+#include <memory>
+
+namespace Corvane {
+namespace File {
+class FileFactory;
+}
+namespace Client {
+
+class Connection;
+class FileReception;
+class IntegrationMessage;
+
+/// One per connection, used on its read path (the I/O thread) only.
+class MessageDispatcher {
+ public:
+  /// Received files take their temporary files from `files`.
+  explicit MessageDispatcher(std::shared_ptr<File::FileFactory> files);
+  ~MessageDispatcher();
+  MessageDispatcher(const MessageDispatcher&) = delete;
+  MessageDispatcher& operator=(const MessageDispatcher&) = delete;
+
+  /// A message whose header has just been read, before its body: a BINDATA
+  /// gets a file reception that takes its bytes as they are read.
+  void OnHeader(IntegrationMessage& message);
+  /// The reading of the current message ended without it (a failed frame, a
+  /// stopped connection): what was prepared for it goes.
+  void Reset();
+  /// Runs the receive action of a complete message on the connection that
+  /// read it. Returns true when the connection must go on reading, false when
+  /// it has ended. Messages the engine only ever sends are ignored.
+  bool Dispatch(const std::shared_ptr<IntegrationMessage>& message,
+                const std::shared_ptr<Connection>& connection);
+
+ private:
+  const std::shared_ptr<File::FileFactory> files_;
+  std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
+};
+
+}  // namespace Client
+}  // namespace Corvane

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <list>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace Corvane {
+namespace Logging {
+class Logger;
+}
+namespace Client {
+
+class Connection;
+class ServiceRun;
+
+/// The engine's connections: those accepted whose handshake is still
+/// running, the registered applications (standard connections, one per
+/// application id) and the file connections.
+///
+/// Every step that adds a connection checks, under the registry's lock,
+/// whether the run it belongs to has been shut down, and ends it instead; a
+/// Stop shuts the run down before it calls EndAll, so each connection is
+/// either ended by EndAll or sees the shutdown itself.
+///
+/// Thread-safety: all members may be called from any thread. The lock is held
+/// only while the lists change or are copied; ending a connection never waits.
+class ConnectionRegistry {
+ public:
+  ConnectionRegistry();
+  ~ConnectionRegistry();
+  ConnectionRegistry(const ConnectionRegistry&) = delete;
+  ConnectionRegistry& operator=(const ConnectionRegistry&) = delete;
+
+  /// An accepted connection whose handshake is about to start. Returns false,
+  /// ending it without a farewell, when `run` has been shut down.
+  bool AddHandshaking(const std::shared_ptr<Connection>& connection, const ServiceRun& run);
+  /// The handshake has failed: the connection is forgotten.
+  void OnHandshakeFailed(const std::shared_ptr<Connection>& connection);
+  /// The handshake has succeeded: a file connection joins the file
+  /// connections; a standard one ends and replaces the application of the
+  /// same id, if any. Should `run` have been shut down meanwhile, the
+  /// connection is ended with a DISCONNECT instead.
+  void OnHandshakeDone(const std::shared_ptr<Connection>& connection, const ServiceRun& run);
+  /// Forgets a connection that has ended. Returns false when it was not
+  /// listed (the engine had already let it go).
+  bool Remove(const std::shared_ptr<Connection>& connection);
+
+  /// The registered applications, in the order they registered.
+  std::vector<std::shared_ptr<Connection>> GetApplications() const;
+
+  /// Ends every connection with a DISCONNECT; they stay listed until Clear.
+  void EndAll();
+  /// Forgets every connection.
+  void Clear();
+
+ private:
+  std::shared_ptr<Logging::Logger> logger_;
+  mutable std::mutex mutex_;  // guards the three lists
+  std::list<std::shared_ptr<Connection>> applications_;
+  std::list<std::shared_ptr<Connection>> file_connections_;
+  std::list<std::shared_ptr<Connection>> handshaking_;
+};
+
+}  // namespace Client
+}  // namespace Corvane

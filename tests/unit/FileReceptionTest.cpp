@@ -1,0 +1,403 @@
+#include "connection/FileReception.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+
+#include "support/LoggingTestSupport.h"
+#include "connection/BoostSocket.h"
+#include "connection/Connection.h"
+#include "connection/FileProcessingThreads.h"
+#include "connection/ListenerSlot.h"
+#include "filestore/FileFactoryImpl.h"
+#include "filestore/FileImpl.h"
+#include "platform/TextConversion.h"
+#include "protocol/BinaryDataAckMessage.h"
+#include "protocol/BinaryDataMessage.h"
+#include "protocol/MessageFactory.h"
+#include "support/BinaryDataFrame.h"
+#include "support/FileSizeLimit.h"
+#include "support/FrameReader.h"
+#include "support/RecordingListener.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Testing::BinaryDataFrame;
+using Testing::PatternBytes;
+
+const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
+
+// A temporary file that runs out of space after `capacity` bytes.
+class FullDiskFile : public File::FileImpl {
+ public:
+  FullDiskFile(std::string tempDirectory, std::size_t capacity)
+      : FileImpl(std::move(tempDirectory)), capacity_(capacity) {}
+  using FileImpl::Append;
+  void Append(const char* data, std::size_t size) override {
+    if (written_ + size > capacity_) throw wexception(L"No space left on device");
+    written_ += size;
+    FileImpl::Append(data, size);
+  }
+
+ private:
+  std::size_t capacity_;
+  std::size_t written_ = 0;
+};
+
+class FullDiskFactory : public File::FileFactoryImpl {
+ public:
+  FullDiskFactory(std::string tempDirectory, std::size_t capacity)
+      : FileFactoryImpl(std::move(tempDirectory)), capacity_(capacity) {}
+  using FileFactoryImpl::NewFile;
+  std::shared_ptr<File::File> NewFile() override {
+    return std::make_shared<FullDiskFile>(GetTempDirectory(), capacity_);
+  }
+
+ private:
+  std::size_t capacity_;
+};
+
+// A BINDATA read as a file connection reads it: the codec's message, and the
+// reception that took its bytes.
+struct Received {
+  std::shared_ptr<BinaryDataMessage> message;
+  std::shared_ptr<FileReception> reception;
+  const BinaryDataMessage* operator->() const { return message.get(); }
+};
+
+// Receptions whose temporary files go to a directory of the test, with log
+// lines captured in memory.
+class FileReceptionTest : public ::testing::Test {
+ protected:
+  FileReceptionTest() { UseFactory(); }
+
+  // Temporary files in temp_, failing beyond `capacity` bytes when given.
+  void UseFactory(std::size_t capacity = 0) {
+    if (capacity == 0) {
+      factory_ = std::make_shared<File::FileFactoryImpl>(temp_.string());
+    } else {
+      factory_ = std::make_shared<FullDiskFactory>(temp_.string(), capacity);
+    }
+  }
+
+  // Reads `frame` as a connection does, recording the size of every body read.
+  Received Read(const std::u16string& frame, std::vector<int>& reads) {
+    auto reception = std::make_shared<FileReception>(factory_);
+    std::shared_ptr<IntegrationMessage> message;
+    reads = Testing::ReadChunks(frame, message, reception.get());
+    return {std::dynamic_pointer_cast<BinaryDataMessage>(message), reception};
+  }
+  Received Read(const std::u16string& frame) {
+    std::vector<int> reads;
+    return Read(frame, reads);
+  }
+
+  std::vector<fs::path> TempFiles() const {
+    std::vector<fs::path> files;
+    if (fs::exists(temp_)) {
+      for (const auto& entry : fs::directory_iterator(temp_)) files.push_back(entry.path());
+    }
+    return files;
+  }
+
+  Testing::TempDir root_;
+  fs::path temp_ = root_.Path() / "temp";
+  std::shared_ptr<File::FileFactory> factory_;
+  Testing::LogCapture log_;
+};
+
+TEST_F(FileReceptionTest, WorkedExampleIsReadIn20_51_5_2_40) {
+  BinaryDataFrame frame{kId, u"a.txt", "abc", {}};
+  const std::u16string text = frame.ToString();
+  ASSERT_EQ(text.size(), 118u);
+  std::vector<int> reads;
+  auto message = Read(text, reads);
+  EXPECT_EQ(reads, (std::vector<int>{51, 5, 2, 40}));
+  EXPECT_EQ(message->GetMessageId(), kId);
+  EXPECT_EQ(message->GetFileName(), u"a.txt");
+  EXPECT_EQ(message.reception->GetCalculatedChecksum(), u"a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(message->GetExpectedChecksum(), message.reception->GetCalculatedChecksum());
+  EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+  EXPECT_EQ(Testing::ReadFile(Platform::ToUtf8(message.reception->GetFile()->GetPath())), "abc");
+}
+
+TEST_F(FileReceptionTest, DataArrivesInChunksOfAtMost5120Characters) {
+  const struct {
+    std::size_t bytes;
+    std::vector<int> dataReads;
+  } cases[] = {{2 * 5120 + 1, {5120, 1}}, {4 * 5120, {5120, 5120}}, {5121, {2561}}, {1, {1}}};
+  for (const auto& c : cases) {
+    const std::string data = PatternBytes(0, c.bytes);
+    std::vector<int> reads;
+    auto message = Read(BinaryDataFrame{{}, u"f.bin", data, {}}.ToString(), reads);
+    std::vector<int> expected{51, 5};
+    expected.insert(expected.end(), c.dataReads.begin(), c.dataReads.end());
+    expected.push_back(40);
+    EXPECT_EQ(reads, expected) << c.bytes;
+    // The padding byte of an odd length is dropped.
+    EXPECT_EQ(Testing::ReadFile(Platform::ToUtf8(message.reception->GetFile()->GetPath())), data) << c.bytes;
+    EXPECT_EQ(message.reception->GetCalculatedChecksum(), message->GetExpectedChecksum()) << c.bytes;
+  }
+}
+
+TEST_F(FileReceptionTest, EmptyFileGoesFromNameToChecksum) {
+  std::vector<int> reads;
+  auto message = Read(BinaryDataFrame{{}, u"empty", "", {}}.ToString(), reads);
+  EXPECT_EQ(reads, (std::vector<int>{51, 5, 40}));
+  EXPECT_EQ(message.reception->GetCalculatedChecksum(), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_TRUE(fs::exists(Platform::ToUtf8(message.reception->GetFile()->GetPath())));
+}
+
+TEST_F(FileReceptionTest, NameIsTrimmedAndChecksumComparedExactly) {
+  BinaryDataFrame frame{{}, u" \ta.txt  ", "abc", u"A9993E364706816ABA3E25717850C26C9CD0D89D"};
+  auto message = Read(frame.ToString());
+  EXPECT_EQ(message->GetFileNameLength(), 9);
+  EXPECT_EQ(message->GetFileName(), u"a.txt");
+  EXPECT_NE(message->GetExpectedChecksum(), message.reception->GetCalculatedChecksum());
+}
+
+// --- Lengths and names from the peer ---------------------------------------------
+
+// A name the file system cannot hold (over 255 bytes in UTF-8, whatever its
+// length in characters) is read whole and its data read and hashed, so the
+// stream stays in step; the file is refused and nothing is written. The limit
+// applies to the name as stored, after trimming.
+TEST_F(FileReceptionTest, NamesTooLongToStoreAreReadInStepAndRefused) {
+  const std::string data = PatternBytes(0, 5121);
+  const struct {
+    std::u16string name;
+    std::wstring text;
+  } refused[] = {
+      {std::u16string(300, u'a'), L"File name is too long: \"" + std::wstring(100, L'a') +
+                                      L"...\" (300 bytes; the limit is 255)"},
+      {std::u16string(200, u'\u00e9'), L"File name is too long: \"" +
+                                           std::wstring(100, L'\u00e9') +
+                                           L"...\" (400 bytes; the limit is 255)"},
+  };
+  for (const auto& c : refused) {
+    std::vector<int> reads;
+    auto message = Read(BinaryDataFrame{{}, c.name, data, {}}.ToString(), reads);
+    EXPECT_EQ(reads, (std::vector<int>{51, static_cast<int>(c.name.size()), 2561, 40}));
+    EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+    EXPECT_EQ(message.reception->GetFailure(), c.text);
+    EXPECT_EQ(message.reception->GetCalculatedChecksum(), Testing::Sha1Hex(data));
+    EXPECT_TRUE(message.reception->GetFile()->GetPath().empty());
+  }
+  EXPECT_EQ(fs::directory_iterator(root_.Path()), fs::directory_iterator());  // nothing at all
+
+  const std::u16string longest(255, u'b');
+  auto padded = Read(BinaryDataFrame{{}, u"  " + longest + u"\t ", "abc", {}}.ToString());
+  EXPECT_EQ(padded.reception->GetFailure(), L"");
+  EXPECT_EQ(padded->GetFileName(), longest);
+  EXPECT_EQ(TempFiles().size(), 1u);
+
+  // The field's largest value is a name the reader still reads whole.
+  std::u16string frame = BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString();
+  frame.replace(56, 5, u"99999");
+  auto message = CreateMessage(frame.substr(0, 20));
+  message->Parse(frame.substr(20, 51));
+  EXPECT_EQ(message->GetRemainingLength(), 99999);
+}
+
+TEST_F(FileReceptionTest, NamesThatChooseADirectoryAreRefusedAndNothingIsWritten) {
+  for (const std::u16string& name : std::vector<std::u16string>{
+           u"../x", u"/tmp/x", u"a\\b", u"..", u" . ", u"   ", std::u16string(u"a\0b", 3)}) {
+    auto message = Read(BinaryDataFrame{{}, name, "data", {}}.ToString());
+    EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+    EXPECT_EQ(message.reception->GetFailure().rfind(L"Invalid file name: \"", 0), 0u)
+        << Platform::ToUtf8(message.reception->GetFailure());
+    EXPECT_TRUE(message.reception->GetFile()->GetPath().empty());
+  }
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_EQ(fs::directory_iterator(root_.Path()), fs::directory_iterator());  // nothing at all
+}
+
+TEST_F(FileReceptionTest, PeerChosenIdNeverNamesTheTemporaryFileOutsideItsDirectory) {
+  auto message = Read(BinaryDataFrame{u"../../../../escape", u"a.txt", "abc", {}}.ToString());
+  const fs::path path = Platform::ToUtf8(message.reception->GetFile()->GetPath());
+  EXPECT_EQ(path.parent_path(), temp_);
+  EXPECT_EQ(path.filename().string().find('/'), std::string::npos);
+  EXPECT_EQ(TempFiles().size(), 1u);
+}
+
+// --- Write failures ---------------------------------------------------------------
+
+TEST_F(FileReceptionTest, FailedWriteRemovesThePartialFileAndReadsOn) {
+  UseFactory(/*capacity=*/10240);
+  std::vector<int> reads;
+  auto message = Read(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, 30000), {}}.ToString(), reads);
+  EXPECT_EQ(reads.size(), 2u + 3u + 1u);  // every chunk was still read
+  EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+  const std::wstring path = message.reception->GetFile()->GetPath();
+  EXPECT_EQ(message.reception->GetFailure(),
+            L"Error appending data to file \"" + path + L"\".  Error: No space left on device");
+  EXPECT_TRUE(log_.Count(L"Error appending data to file"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// The last bytes of a file stay in the write buffer until it is closed; a
+// write that fails there fails the file as a failed append does.
+TEST_F(FileReceptionTest, BytesLostWhenTheFileIsClosedFailTheFile) {
+  Testing::FileSizeLimit limit;
+  if (!limit.Set(64 * 1024)) GTEST_SKIP() << "cannot lower the file size limit";
+  auto message = Read(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, 128 * 1024), {}}.ToString());
+  limit.Restore();
+  EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+  EXPECT_EQ(message.reception->GetFailure(), L"Error appending data to file \"" +
+                                       message.reception->GetFile()->GetPath() +
+                                       L"\".  Error: File too large");
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(FileReceptionTest, TemporaryFileThatCannotBeOpenedIsReported) {
+  root_.WriteFile("blocker", "a file where the temporary directory should be");
+  factory_ = std::make_shared<File::FileFactoryImpl>((root_.Path() / "blocker" / "temp").string());
+  auto message = Read(BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString());
+  EXPECT_EQ(message.reception->GetFailure().rfind(L"Error opening file \"" +
+                                            Platform::FromUtf8((root_.Path() / "blocker").string()),
+                                        0),
+            0u)
+      << Platform::ToUtf8(message.reception->GetFailure());
+}
+
+TEST_F(FileReceptionTest, DroppedReceptionRemovesItsTemporaryFile) {
+  const std::u16string frame = BinaryDataFrame{{}, u"a.bin", PatternBytes(0, 20000), {}}.ToString();
+  {
+    auto reception = std::make_shared<FileReception>(factory_);
+    auto message = std::static_pointer_cast<BinaryDataMessage>(CreateMessage(frame.substr(0, 20)));
+    message->SetSink(reception.get());
+    message->Parse(frame.substr(20, 51));
+    message->Parse(frame.substr(71, 5));
+    message->Parse(frame.substr(76, 5120));
+    EXPECT_EQ(TempFiles().size(), 1u);
+  }
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// When the connection is gone before the file is processed, the file goes and
+// nothing is answered.
+TEST_F(FileReceptionTest, FinishOnAClosedConnectionRemovesTheFile) {
+  auto message = Read(BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString());
+  boost::asio::io_context io(1);
+  ConnectionSettings settings{L"id", L"name", L"en", 300, 60000, 45501,
+                              Platform::FromUtf8((root_.Path() / "files").string()), factory_};
+  auto connection = std::make_shared<Connection>(
+      std::make_shared<BoostSocket>(std::make_shared<boost::asio::ip::tcp::socket>(io)),
+      std::make_shared<ListenerSlot>(), nullptr, std::move(settings), ConnectionKind::kFile,
+      std::make_shared<FileProcessingThreads>());
+  ASSERT_TRUE(connection->IsClosed());
+  ASSERT_EQ(TempFiles().size(), 1u);
+  message.reception->Finish(message.message, connection);
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_FALSE(fs::exists(root_.Path() / "files"));
+}
+
+// --- The message kinds --------------------------------------------------------------
+
+// --- On a file connection -------------------------------------------------------------
+
+// A file connection over loopback, with its own I/O thread, and a vendor
+// application that has shaken hands on it.
+class FileReceptionOnConnectionTest : public FileReceptionTest {
+ protected:
+  // Hands out the fixture's current factory, so a test may change it after
+  // the connection was made.
+  class CurrentFactory : public File::FileFactory {
+   public:
+    explicit CurrentFactory(const std::shared_ptr<File::FileFactory>& current) : current_(current) {}
+    std::shared_ptr<File::File> NewFile() override { return current_->NewFile(); }
+    std::shared_ptr<File::File> NewFile(const File::File& other) override {
+      return current_->NewFile(other);
+    }
+
+   private:
+    const std::shared_ptr<File::FileFactory>& current_;
+  };
+
+  FileReceptionOnConnectionTest()
+      : io_(std::make_shared<boost::asio::io_context>(1)),
+        guard_(io_->get_executor()),
+        acceptor_(*io_, {boost::asio::ip::address_v4::loopback(), 0}) {
+    slot_->Set(&listener_);
+    thread_ = std::thread([this] { io_->run(); });
+    ConnectionSettings settings{L"engine", L"Engine", L"en", 1000, 60000, 45501,
+                                Platform::FromUtf8(files_.string()),
+                                std::make_shared<CurrentFactory>(factory_)};
+    auto stream = std::make_shared<boost::asio::ip::tcp::socket>(*io_);
+    connection_ = std::make_shared<Connection>(std::make_shared<BoostSocket>(stream), slot_,
+                                               nullptr, std::move(settings), ConnectionKind::kFile,
+                                               threads_);
+    std::promise<void> started;
+    boost::asio::post(*io_, [&, stream] {
+      acceptor_.async_accept(*stream, [&](const boost::system::error_code&) {
+        connection_->Start([&](const std::shared_ptr<Connection>&, const std::exception_ptr&) {
+          started.set_value();
+        });
+      });
+    });
+    peer_ = std::make_unique<Testing::TestPeer>(acceptor_.local_endpoint().port());
+    EXPECT_TRUE(peer_->HandShake());
+    started.get_future().wait();
+  }
+  ~FileReceptionOnConnectionTest() override {
+    peer_.reset();
+    connection_->End(Farewell::kNone);
+    threads_->JoinAll();
+    connection_.reset();
+    boost::asio::post(*io_, [this] { acceptor_.close(); });
+    guard_.reset();
+    thread_.join();
+  }
+
+  fs::path files_ = root_.Path() / "files";
+  Testing::RecordingListener listener_;
+  std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
+  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<boost::asio::io_context> io_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  std::thread thread_;
+  std::shared_ptr<Connection> connection_;
+  std::unique_ptr<Testing::TestPeer> peer_;
+};
+
+// A full disk answers the sender, tells the host, leaves nothing behind, and
+// the next file on the same stream is read in step.
+TEST_F(FileReceptionOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStaysInStep) {
+  UseFactory(/*capacity=*/10240);
+  const std::u16string id = peer_->SendBinaryData(u"big.bin", PatternBytes(0, 30000));
+  auto refused = peer_->WaitFor<BinaryDataAckMessage>();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->GetMessageId(), id);
+  EXPECT_EQ(refused->GetSuccessFlag(), 0);
+  const std::wstring text = Platform::FromUtf16(refused->GetErrorText());
+  EXPECT_EQ(text.rfind(L"Error appending data to file \"", 0), 0u);
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors(), (std::vector<std::pair<int, std::wstring>>{
+                                    {-113, L"Error on socket read.  Error message = \"" + text + L"\""}}));
+  peer_->SendBinaryData(u"small.txt", "fits");
+  auto accepted = peer_->WaitFor<BinaryDataAckMessage>();
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->GetSuccessFlag(), 1);
+  ASSERT_TRUE(listener_.WaitForFiles(1));
+  EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{Platform::FromUtf8((files_ / "small.txt").string())});
+  EXPECT_EQ(listener_.Errors().size(), 1u);
+  EXPECT_FALSE(fs::exists(files_ / "big.bin"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

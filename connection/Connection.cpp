@@ -176,10 +176,14 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
 
 // --- Read loop ----------------------------------------------------------------
 
-void Connection::ReadHeader() {
-  assert(socket_->IsIoThread());
+void Connection::StopReading() {
   current_message_.reset();
   dispatcher_.Reset();
+}
+
+void Connection::ReadHeader() {
+  assert(socket_->IsIoThread());
+  StopReading();
   if (ended_) return;
   socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
                                          const boost::system::error_code& error,
@@ -196,10 +200,14 @@ void Connection::ReadBody() {
 
 void Connection::OnRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
   assert(socket_->IsIoThread());
-  // An ended connection reads no more, whatever arrives.
-  if (ended_) return;
+  // An ended connection reads no more, whatever arrives, and lets go of a
+  // message half read (a file's reception removes its temporary file).
+  if (ended_ || (error && OnReadError(error))) {
+    StopReading();
+    return;
+  }
   if (error) {
-    if (!OnReadError(error)) ReadHeader();
+    ReadHeader();
     return;
   }
   consecutive_read_errors_ = 0;
@@ -275,6 +283,8 @@ bool Connection::EndOnce(Farewell farewell) {
   if (ended_.exchange(true)) return false;
   logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
   if (auto check = GetHealthCheckCommand()) check->Cancel();
+  // A transaction waiting for its XMLACK would otherwise wait out the timeout.
+  if (auto send = GetXmlDataSendCommand()) send->OnConnectionEnded();
   if (socket_->IsOpen()) {
     if (farewell == Farewell::kDisconnect) {
       std::make_shared<DisconnectSendCommand>(socket_)->Run();

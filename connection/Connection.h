@@ -112,6 +112,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   void ReadHeader();
   void ReadBody();
+  // Drops the message being read, if any.
+  void StopReading();
   void OnRead(const boost::system::error_code& error, std::size_t bytes);
   // True when reading must stop.
   bool OnReadError(const boost::system::error_code& error);

@@ -94,7 +94,8 @@ void XmlDataSendCommand::Run() {
     if (!ack_received_) {
       logger_->Log(LogLevel::Debug, L"Run -> ack_received == false, waiting %d ms", ack_timeout_);
       // Counted from the write's completion, which may lie a little back.
-      condition_.wait_until(lock, finished_at_ + limit, [this] { return ack_received_; });
+      condition_.wait_until(lock, finished_at_ + limit,
+                            [this] { return ack_received_ || connection_ended_; });
     }
     if (!ack_received_) {
       logger_->Log(LogLevel::Error, L"Run -> ack_received still == false, throwing exception");
@@ -137,6 +138,14 @@ void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
   }
   if (wake) condition_.notify_all();
   logger_->Log(LogLevel::Debug, L"Just after notify all within OnWritten on XmlDataSendCommand");
+}
+
+void XmlDataSendCommand::OnConnectionEnded() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    connection_ended_ = true;
+  }
+  condition_.notify_all();
 }
 
 void XmlDataSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {

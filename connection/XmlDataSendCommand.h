@@ -40,6 +40,9 @@ class XmlDataSendCommand : public SendCommand,
   void OnWritten(const boost::system::error_code& error, std::size_t bytesTransferred);
   /// Notes the acknowledgement when its id matches the message's exactly.
   void OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack);
+  /// The connection has ended: no acknowledgement can come any more, so Run
+  /// stops waiting for one (and fails -109). Any thread.
+  void OnConnectionEnded();
 
  private:
   const std::shared_ptr<XmlDataMessage> message_;
@@ -54,6 +57,7 @@ class XmlDataSendCommand : public SendCommand,
   bool send_finished_ = false;
   std::chrono::steady_clock::time_point finished_at_;  // when send_finished_ was set
   bool ack_received_ = false;
+  bool connection_ended_ = false;
 };
 
 }  // namespace Client

@@ -65,7 +65,10 @@ class MemorySocket : public Client::Socket, public std::enable_shared_from_this<
   void AsyncWrite(std::u16string text, Client::IoHandler handler) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return Post(std::move(handler), boost::asio::error::operation_aborted, 0);
-    if (Count()) return Post(std::move(handler), boost::asio::error::connection_reset, 0);
+    if (Count()) {
+      CompleteRead();  // the waiting read learns of the reset too
+      return Post(std::move(handler), boost::asio::error::connection_reset, 0);
+    }
     const std::size_t bytes = text.size() * sizeof(char16_t);
     Post(std::move(handler), {}, bytes);
     boost::asio::post(io_, [self = shared_from_this(), frame = std::move(text)] {

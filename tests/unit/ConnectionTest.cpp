@@ -23,8 +23,10 @@
 #include "protocol/WireFormat.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
+#include "support/CountingConnectionListener.h"
 #include "support/RecordingListener.h"
 #include "support/TestPeer.h"
+#include "support/TestTiming.h"
 
 namespace Corvane {
 namespace Client {
@@ -32,32 +34,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using boost::asio::ip::tcp;
+using Testing::CountingConnectionListener;
 using Testing::RecordingListener;
 using Testing::TestPeer;
 
-class CountingConnectionListener : public ConnectionListener {
- public:
-  void ConnectionClosed(std::shared_ptr<Connection>) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++count_;
-    }
-    changed_.notify_all();
-  }
-  int Count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
-  }
-  bool WaitFor(int count, std::chrono::milliseconds timeout = 5s) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return count_ >= count; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int count_ = 0;
-};
 
 struct ConnectionOptions {
   int ackTimeout = 300;
@@ -91,8 +71,14 @@ class ConnectionTest : public ::testing::Test {
   // `handshake` gets the failure text, or "" when the connection runs.
   std::shared_ptr<Connection> Accept(std::future<std::wstring>& handshake,
                                      ConnectionOptions options = {}) {
-    ConnectionSettings settings{L"engine-id", L"Engine", L"en", options.ackTimeout,
-                                options.healthCheckInterval, 45501, L"/tmp", nullptr};
+    ConnectionSettings settings{L"engine-id",
+                                L"Engine",
+                                L"en",
+                                Testing::Scaled(options.ackTimeout),
+                                Testing::Scaled(options.healthCheckInterval),
+                                45501,
+                                L"/tmp",
+                                nullptr};
     auto stream = std::make_shared<tcp::socket>(*io_);
     auto connection = std::make_shared<Connection>(
         std::make_shared<BoostSocket>(stream), listener_slot_, &closed_, std::move(settings),

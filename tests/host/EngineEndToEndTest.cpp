@@ -24,6 +24,7 @@
 #include "support/RecordingListener.h"
 #include "support/TempDir.h"
 #include "support/TestPeer.h"
+#include "support/TestTiming.h"
 
 namespace Corvane {
 namespace Testing {
@@ -102,7 +103,8 @@ class EngineEndToEndTest : public ::testing::Test {
     group_port_ = FreeUdpPort();
     host_->Get<Methods::Start>("Start")(
         engine_, L"client-app-id", L"Client App", L"239.255.1.2", group_port_, server_port_,
-        options.hailingInterval, options.hailing, options.ackTimeout, options.healthCheckInterval,
+        options.hailingInterval, options.hailing, Scaled(options.ackTimeout),
+        Scaled(options.healthCheckInterval),
         file_port_, (module_.Path() / "files").wstring());
   }
   void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }

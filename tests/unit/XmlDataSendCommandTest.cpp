@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "support/LoggingTestSupport.h"
+#include "support/TestTiming.h"
 #include "connection/XmlDataAckSendCommand.h"
 #include "connection/ConnectionErrors.h"
 #include "connection/ListenerSlot.h"
@@ -43,7 +44,8 @@ class XmlDataSendCommandTest : public ::testing::Test {
 
   // Runs a command on its own thread.
   std::future<Outcome> Start(int ackTimeout, int peerVersion) {
-    command_ = std::make_shared<XmlDataSendCommand>(socket_, message_, ackTimeout, peerVersion);
+    command_ = std::make_shared<XmlDataSendCommand>(socket_, message_, Testing::Scaled(ackTimeout),
+                                                    peerVersion);
     auto command = command_;
     return std::async(std::launch::async, [command] {
       const auto start = std::chrono::steady_clock::now();

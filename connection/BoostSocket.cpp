@@ -35,9 +35,8 @@ BoostSocket::BoostSocket(std::shared_ptr<Stream> stream)
                       : throw std::invalid_argument("BoostSocket needs a stream")),
       closed_(false) {}
 
-BoostSocket::BoostSocket(std::shared_ptr<boost::asio::io_context> ioContext, Stream stream)
-    : io_context_(std::move(ioContext)),
-      stream_(std::make_shared<Stream>(std::move(stream))),
+BoostSocket::BoostSocket(Stream stream)
+    : stream_(std::make_shared<Stream>(std::move(stream))),
       strand_(boost::asio::make_strand(stream_->get_executor())),
       closed_(false) {}
 

@@ -2,10 +2,12 @@
 // Socket over a Boost.Asio TCP stream.
 //
 // Ownership and lifetime: the BoostSocket owns its stream (the engine hands it
-// the stream its acceptor accepted, with the io_context, which it keeps
-// alive), so no use can reach a destroyed stream. A BoostSocket must itself be
-// owned by a std::shared_ptr (create it with std::make_shared): every
-// asynchronous operation keeps it alive until its handler has run.
+// the stream its acceptor accepted), so no use can reach a destroyed stream.
+// A BoostSocket must itself be owned by a std::shared_ptr (create it with
+// std::make_shared): every asynchronous operation keeps it alive until its
+// handler has run. It does not keep its io_context alive: a handler queued
+// there holds the socket, and would hold the io_context in a cycle. Whoever
+// owns the socket keeps the io_context alive (a connection does).
 //
 // Threads: everything that touches the stream (starting reads and writes,
 // their completions, closing) runs on one strand of the stream's executor,
@@ -28,7 +30,6 @@
 #include <string>
 
 #include <boost/asio/any_io_executor.hpp>
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
@@ -45,9 +46,8 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// `stream` must not be null; it may still be unopened (accepted into later).
   /// Its io_context must outlive the socket.
   explicit BoostSocket(std::shared_ptr<Stream> stream);
-  /// An accepted stream on `ioContext`, which the socket keeps alive, so that
-  /// it stays usable however long its owners hold it.
-  BoostSocket(std::shared_ptr<boost::asio::io_context> ioContext, Stream stream);
+  /// An accepted stream. Its io_context must outlive the socket.
+  explicit BoostSocket(Stream stream);
   ~BoostSocket() override;
   BoostSocket(const BoostSocket&) = delete;
   BoostSocket& operator=(const BoostSocket&) = delete;
@@ -122,7 +122,6 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   void CloseWhenWritten(std::chrono::milliseconds timeout);
   void CloseStream();
 
-  const std::shared_ptr<boost::asio::io_context> io_context_;  // may be null; goes after the stream
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
   std::atomic<bool> closed_;

@@ -39,8 +39,10 @@ constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 
 Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
                        ConnectionListener* connectionListener, ConnectionSettings settings,
-                       ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads)
-    : socket_(std::move(socket)),
+                       ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads,
+                       std::shared_ptr<void> ioOwner)
+    : io_owner_(std::move(ioOwner)),
+      socket_(std::move(socket)),
       settings_(std::move(settings)),
       kind_(kind),
       header_buffer_(Wire::kHeaderLength, u'\0'),

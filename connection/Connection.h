@@ -54,10 +54,13 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   /// `socket` is the accepted stream (the engine's is a BoostSocket; tests
   /// hand in sockets of their own). Received files are processed on
-  /// `fileThreads`.
+  /// `fileThreads`. `ioOwner`, when given, is what the socket's executor
+  /// belongs to (the engine's I/O context): the connection keeps it alive as
+  /// long as anyone holds the connection, a host's snapshot included.
   Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
              ConnectionListener* connectionListener, ConnectionSettings settings,
-             ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads);
+             ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads,
+             std::shared_ptr<void> ioOwner = nullptr);
   /// Ends with a DISCONNECT if not ended yet, without telling the connection
   /// listener (nobody holds the connection any more).
   ~Connection() override;
@@ -119,6 +122,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   bool OnReadError(const boost::system::error_code& error);
   void ReportReadError(const std::wstring& text);
 
+  const std::shared_ptr<void> io_owner_;  // declared first: goes last
   const std::shared_ptr<Socket> socket_;
   std::wstring application_address_;
   std::wstring application_id_;

@@ -204,8 +204,7 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
           [this, kind, weakRun = std::weak_ptr<ServiceRun>(run)](boost::asio::ip::tcp::socket stream) {
             const auto currentRun = weakRun.lock();
             if (!currentRun) return;
-            OnAccepted(currentRun, kind,
-                       std::make_shared<BoostSocket>(currentRun->GetIoContext(), std::move(stream)));
+            OnAccepted(currentRun, kind, std::make_shared<BoostSocket>(std::move(stream)));
           });
       server->Start();
       run->OnShutdown([server] { server->Stop(); });
@@ -226,8 +225,8 @@ void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind
   connectionSettings.fileDirectory = settings.FileDirectory;
   connectionSettings.fileFactory = file_factory_;
   auto connection = std::make_shared<Connection>(
-      std::move(socket), listener_, this,
-      std::move(connectionSettings), kind, file_threads_);
+      std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
+      run->GetIoContext());
   if (!connections_.AddHandshaking(connection, *run)) return;
   // The handshake runs asynchronously; a slow peer holds up nobody else. The
   // handler holds the run only weakly: a run never keeps itself alive.

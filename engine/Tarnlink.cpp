@@ -258,8 +258,14 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
 }
 
 void Tarnlink::ConnectionClosed(std::shared_ptr<Connection> connection) {
-  auto executor = connection->GetSocket()->GetExecutor();
-  boost::asio::post(executor, [this, connection = std::move(connection)] { RemoveApplication(connection); });
+  // Held weakly: a connection ended as its run drains may find the service
+  // thread gone, and a handler that never runs must not keep the connection
+  // (and with it the I/O context) alive. A listed connection is held by the
+  // registry anyway.
+  boost::asio::post(connection->GetSocket()->GetExecutor(),
+                    [this, weak = std::weak_ptr<Connection>(connection)] {
+                      if (const auto ended = weak.lock()) RemoveApplication(ended);
+                    });
 }
 
 void Tarnlink::RemoveApplication(const std::shared_ptr<Connection>& connection) {

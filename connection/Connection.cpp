@@ -1,6 +1,8 @@
 #include "connection/Connection.h"
 
+#include <algorithm>
 #include <cassert>
+#include <new>
 
 #include <boost/asio/error.hpp>
 
@@ -34,6 +36,8 @@ namespace {
 // A body buffer grown beyond this for one large message is released after it,
 // so an idle connection keeps no large allocation.
 constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
+// Bodies longer than this are read in pieces of it.
+constexpr std::size_t kBodyPieceLength = 64 * 1024;
 
 }  // namespace
 
@@ -51,7 +55,8 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
       file_threads_(std::move(fileThreads)),
-      handshake_timer_(socket_->GetExecutor()) {}
+      handshake_timer_(socket_->GetExecutor()),
+      frame_timer_(socket_->GetExecutor()) {}
 
 Connection::~Connection() {
   if (socket_->IsOpen()) EndOnce(Farewell::kDisconnect);
@@ -194,14 +199,69 @@ void Connection::ReadHeader() {
 
 void Connection::ReadBody() {
   assert(socket_->IsIoThread());
-  body_buffer_.resize(static_cast<std::size_t>(current_message_->GetRemainingLength()));
-  socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
-                                       const boost::system::error_code& error,
-                                       std::size_t bytes) { self->OnRead(error, bytes); });
+  // The length comes from the peer: the buffer grows as characters arrive,
+  // never by what was announced.
+  body_expected_ = static_cast<std::size_t>(current_message_->GetRemainingLength());
+  body_buffer_.clear();
+  ReadBodyPiece();
+}
+
+void Connection::ReadBodyPiece() {
+  const std::size_t piece = std::min(body_expected_ - body_buffer_.size(), kBodyPieceLength);
+  ArmFrameDeadline();
+  if (body_buffer_.empty() && piece == body_expected_) {
+    body_buffer_.resize(piece);  // a body of one piece is read in place
+    socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
+                                         const boost::system::error_code& error,
+                                         std::size_t bytes) { self->OnRead(error, bytes); });
+    return;
+  }
+  piece_buffer_.resize(piece);
+  socket_->AsyncRead(piece_buffer_, [self = shared_from_this()](
+                                        const boost::system::error_code& error,
+                                        std::size_t bytes) { self->OnBodyPiece(error, bytes); });
+}
+
+void Connection::OnBodyPiece(const boost::system::error_code& error, std::size_t bytes) {
+  assert(socket_->IsIoThread());
+  if (!error && !ended_) {
+    try {
+      body_buffer_ += piece_buffer_;
+    } catch (const std::bad_alloc&) {
+      FailRead(L"Error on socket read.  Out of memory reading a frame");
+      return;
+    }
+    if (body_buffer_.size() < body_expected_) {
+      ReadBodyPiece();
+      return;
+    }
+    if (piece_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(piece_buffer_);
+  }
+  OnRead(error, bytes);
+}
+
+void Connection::ArmFrameDeadline() {
+  // A frame begun must go on arriving: a peer that stops in the middle of one
+  // would otherwise hold its buffer, and the stream, for ever.
+  frame_timer_.expires_after(std::chrono::milliseconds(settings_.ackTimeout));
+  frame_timer_.async_wait([weak = weak_from_this()](const boost::system::error_code& error) {
+    const auto self = weak.lock();
+    if (error || !self) return;
+    self->FailRead(L"Error on socket read.  No data arrived for " +
+                   std::to_wstring(self->settings_.ackTimeout) +
+                   L" ms in the middle of a frame");
+  });
+}
+
+void Connection::FailRead(const std::wstring& text) {
+  if (ended_) return;
+  ReportReadError(text);
+  End(Farewell::kDisconnect);
 }
 
 void Connection::OnRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
   assert(socket_->IsIoThread());
+  frame_timer_.cancel();
   // An ended connection reads no more, whatever arrives, and lets go of a
   // message half read (a file's reception removes its temporary file).
   if (ended_ || (error && OnReadError(error))) {
@@ -213,6 +273,17 @@ void Connection::OnRead(const boost::system::error_code& error, std::size_t /*by
     return;
   }
   consecutive_read_errors_ = 0;
+  try {
+    ReadFrame();
+  } catch (const std::bad_alloc&) {
+    // Whatever the peer announced, running out of memory ends its connection,
+    // never the engine's run.
+    StopReading();
+    FailRead(L"Error on socket read.  Out of memory reading a frame");
+  }
+}
+
+void Connection::ReadFrame() {
   const bool debug = logger_->IsEnabled(LogLevel::Debug);
   try {
     if (current_message_) {

@@ -117,7 +117,17 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   void ReadBody();
   // Drops the message being read, if any.
   void StopReading();
+  void ReadBodyPiece();
+  void OnBodyPiece(const boost::system::error_code& error, std::size_t bytes);
+  // Ends the frame being read, and with it the connection, if no piece of it
+  // arrives within the acknowledgement timeout.
+  void ArmFrameDeadline();
   void OnRead(const boost::system::error_code& error, std::size_t bytes);
+  // Turns what the last read brought into the message being read, and
+  // dispatches it once complete.
+  void ReadFrame();
+  // Reports a read that cannot go on (-113) and ends the connection.
+  void FailRead(const std::wstring& text);
   // True when reading must stop.
   bool OnReadError(const boost::system::error_code& error);
   void ReportReadError(const std::wstring& text);
@@ -133,6 +143,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::mutex end_mutex_;   // held while ending
   std::u16string header_buffer_;
   std::u16string body_buffer_;
+  std::u16string piece_buffer_;  // one piece of a long body
+  std::size_t body_expected_ = 0;
   std::u16string connect_buffer_;
   std::shared_ptr<IntegrationMessage> current_message_;  // I/O thread only
   MessageDispatcher dispatcher_;                         // I/O thread only
@@ -148,6 +160,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   // Handshake state, I/O thread only.
   boost::asio::steady_timer handshake_timer_;
+  boost::asio::steady_timer frame_timer_;  // I/O thread only
   HandshakeHandler handshake_done_;
   bool handshake_timed_out_ = false;
   int consecutive_read_errors_ = 0;

@@ -1,6 +1,12 @@
 #include "connection/ListenerSlot.h"
 
 #include <mutex>
+#include <set>
+#include <string>
+#include <typeinfo>
+
+#include "errors/ExceptionText.h"
+#include "logging/Logger.h"
 
 namespace Corvane {
 namespace Client {
@@ -12,6 +18,23 @@ thread_local int callback_depth = 0;
 ListenerSlot::InCallback::InCallback() { ++callback_depth; }
 ListenerSlot::InCallback::~InCallback() { --callback_depth; }
 bool ListenerSlot::IsInCallback() { return callback_depth > 0; }
+
+void ListenerSlot::ReportThrown(const std::exception* thrown) {
+  // Never destroyed: engine threads may report while the library unloads.
+  static std::mutex mutex;
+  static auto* const reported = new std::set<std::string>;
+  const std::string kind = thrown ? typeid(*thrown).name() : "(not a std::exception)";
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!reported->insert(kind).second) return;
+  }
+  const std::wstring text = thrown ? ExceptionText(*thrown) : std::wstring(L"an unknown exception");
+  Logging::CreateLogger(L"Corvane::Client::ListenerSlot")
+      ->Log(Logging::LogLevel::Error,
+            L"The host's listener threw from a callback (%ls); the engine goes on.  Later "
+            L"exceptions of this kind are not logged.",
+            text.c_str());
+}
 
 void ListenerSlot::Set(QuellorListener* listener) {
   if (IsInCallback()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <shared_mutex>
 
 #include "engine/Quellor.h"
@@ -22,15 +23,26 @@ class ListenerSlot {
   bool IsSet() const;
 
   /// Calls `callback(listener)` when a listener is set; returns whether it did.
+  /// Whatever the host's callback throws stays here: it is logged (once per
+  /// kind of exception) and the engine goes on.
   template <typename Callback>
   bool Notify(Callback&& callback) const {
     std::shared_lock<std::shared_mutex> lock(mutex_);
     QuellorListener* listener = listener_.load();
     if (!listener) return false;
     InCallback guard;
-    callback(*listener);
+    try {
+      callback(*listener);
+    } catch (const std::exception& e) {
+      ReportThrown(&e);
+    } catch (...) {
+      ReportThrown(nullptr);
+    }
     return true;
   }
+
+  /// True while the calling thread runs a listener callback (of any slot).
+  static bool IsInCallback();
 
  private:
   // Marks the calling thread as running a listener callback.
@@ -38,7 +50,9 @@ class ListenerSlot {
     InCallback();
     ~InCallback();
   };
-  static bool IsInCallback();
+  // Logs what a callback threw, once per kind; `thrown` is null for an
+  // exception that is no std::exception.
+  static void ReportThrown(const std::exception* thrown);
 
   mutable std::shared_mutex mutex_;
   std::atomic<QuellorListener*> listener_{nullptr};

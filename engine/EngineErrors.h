@@ -22,6 +22,7 @@ constexpr int kInvalidHailingInterval = -121;
 constexpr int kInvalidGroupAddress = -122;
 constexpr int kInvalidFilePort = -125;
 constexpr int kInvalidFileDirectory = -126;
+constexpr int kCalledOnEngineThread = -130;  // SendData from inside a listener callback
 
 }  // namespace Client
 }  // namespace Corvane

@@ -336,6 +336,15 @@ bool Tarnlink::IsHailing() {
 }
 
 void Tarnlink::SendData(const std::wstring& xml) {
+  // A callback runs on an engine thread, which would have to deliver the
+  // acknowledgements this call waits for: refuse at once instead of failing,
+  // and dropping, every peer.
+  if (ListenerSlot::IsInCallback()) {
+    throw QuellorException(
+        L"SendData was called from inside a listener callback, on one of the engine's threads; "
+        L"call it from a thread of the host",
+        kCalledOnEngineThread);
+  }
   std::lock_guard<std::mutex> fanOut(send_mutex_);
   const std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
   if (applications.empty()) {

@@ -1,6 +1,8 @@
 #include "connection/Connection.h"
 
+#include <fstream>
 #include <future>
+#include <string>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
@@ -16,6 +18,7 @@
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"
+#include "protocol/FieldCodec.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/VersionAckMessage.h"
@@ -275,6 +278,43 @@ TEST_F(ConnectionTest, UnknownTypeIsReportedAndReadingGoesOn) {
             std::make_pair(-113, std::wstring(L"Error on socket read.  Error message = "
                                               L"\"Invalid message type provided\"")));
   EXPECT_TRUE(listener_.WaitForMessages(1));
+}
+
+// Resident memory of this process in KiB.
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// A peer that announces the longest XML allowed and then sends almost nothing
+// costs what it sent, not what it announced, and only until the frame's
+// deadline ends its connection.
+TEST_F(ConnectionTest, AnnouncedLengthReservesNothingAndAStalledFrameEnds) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/300});
+  const long before = ResidentKiB();
+  std::u16string frame = XmlDataMessage(u"<a/>").ToString();
+  frame.replace(56, 10, Wire::FormatNumber(Wire::kMaxXmlDataLength, 10));
+  peer->SendRaw(frame.substr(0, 66) + u"<a");
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_LT(ResidentKiB() - before, 16 * 1024) << "KiB grown for an announced 128 MiB";
+  EXPECT_EQ(listener_.Errors()[0].first, -113);
+  EXPECT_NE(listener_.Errors()[0].second.find(L"in the middle of a frame"), std::wstring::npos);
+  EXPECT_TRUE(closed_.WaitFor(1));
+  EXPECT_TRUE(peer->WaitForClose());
+}
+
+// A long body that does arrive, in pieces, is read whole.
+TEST_F(ConnectionTest, LongXmlArrivesWhole) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  const std::u16string text = u"<a>" + std::u16string(300 * 1024, u'x') + u"</a>";
+  peer->Send(XmlDataMessage(text));
+  ASSERT_TRUE(listener_.WaitForMessages(1));
+  EXPECT_EQ(listener_.Messages()[0], Platform::FromUtf16(text));
 }
 
 TEST_F(ConnectionTest, OversizedXmlIsAParseFailure) {

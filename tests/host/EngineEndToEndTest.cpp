@@ -407,6 +407,32 @@ TEST_F(EngineEndToEndTest, StopClosesThePortsAndStartListensAgain) {
   }
 }
 
+// A peer that stopped reading costs a fan-out one acknowledgement timeout
+// (its write's), not one more for its DISCONNECT, which is queued and never
+// waited for; the same application reconnecting is then served at once.
+TEST_F(EngineEndToEndTest, AStuckPeerCostsOneTimeoutAndItsReconnectIsServed) {
+  const int ackTimeout = 1000;
+  Start({/*hailing=*/false, 100, ackTimeout});
+  peers_.push_back(std::make_unique<TestPeer>(server_port_));
+  TestPeer& stuck = *peers_.back();
+  stuck.SendConnect(u"vendor");
+  ASSERT_EQ(stuck.ReadChars(140).size(), 140u);  // and never reads again
+  ASSERT_TRUE(WaitForApplications({L"vendor"}));
+
+  std::wstring xml = kValidXml;
+  xml.insert(xml.find(L"hello"), std::wstring(12 * 1024 * 1024, L'x'));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Failure([&] { SendData(xml); }).first, -111);
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(Scaled(ackTimeout) * 3 / 2));
+  ASSERT_TRUE(WaitForApplications({}));
+
+  TestPeer& back = Connect(u"vendor");
+  ASSERT_TRUE(WaitForApplications({L"vendor"}));
+  SendData(kValidXml);
+  EXPECT_TRUE(back.WaitFor<Client::XmlDataMessage>());
+}
+
 // A peer that stopped reading, with a large frame stuck on its way to it,
 // does not hold up Stop: its stream closes behind it later.
 TEST_F(EngineEndToEndTest, StopIsNotHeldUpByAPeerThatStoppedReading) {

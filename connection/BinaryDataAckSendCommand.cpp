@@ -6,6 +6,7 @@
 #include "engine/Quellor.h"
 #include "errors/ExceptionText.h"
 #include "filestore/File.h"
+#include "filestore/FileDelivery.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
@@ -22,6 +23,7 @@ BinaryDataAckSendCommand::BinaryDataAckSendCommand(std::shared_ptr<Socket> socke
                                                    std::shared_ptr<const BinaryDataMessage> message,
                                                    std::wstring errorText,
                                                    std::shared_ptr<File::File> file,
+                                                   std::shared_ptr<File::FileDelivery> delivery,
                                                    std::shared_ptr<ListenerSlot> listener,
                                                    std::wstring applicationName)
     : SendCommand(std::move(socket)),
@@ -30,6 +32,7 @@ BinaryDataAckSendCommand::BinaryDataAckSendCommand(std::shared_ptr<Socket> socke
       listener_(std::move(listener)),
       logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataAckSendCommand")),
       file_(std::move(file)),
+      delivery_(std::move(delivery)),
       application_name_(std::move(applicationName)) {}
 
 BinaryDataAckSendCommand::~BinaryDataAckSendCommand() = default;
@@ -59,6 +62,10 @@ void BinaryDataAckSendCommand::OnWritten(const boost::system::error_code& error,
       DescribeWriteFailure(L"Failed to send BINDATA acknowledgement.", error, bytesTransferred);
   if (!failure.empty()) {
     logger_->Log(LogLevel::Error, L"%ls", failure.c_str());
+    if (delivery_) {
+      delivery_->Rollback();  // the file directory as it was before
+      return;
+    }
     try {
       file_->Remove();
     } catch (const std::exception& e) {
@@ -67,6 +74,7 @@ void BinaryDataAckSendCommand::OnWritten(const boost::system::error_code& error,
     }
     return;
   }
+  if (delivery_) delivery_->Commit();
   if (!error_text_.empty()) return;
   const std::wstring path = file_->GetPath();
   listener_->Notify([&](QuellorListener& listener) { listener.OnFileReceived(path); });

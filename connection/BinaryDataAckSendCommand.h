@@ -8,7 +8,8 @@
 namespace Corvane {
 namespace File {
 class File;
-}
+class FileDelivery;
+}  // namespace File
 namespace Logging {
 class Logger;
 }
@@ -20,9 +21,10 @@ class ListenerSlot;
 /// Answers a received BINDATA with a BINACK and, once a successful BINACK has
 /// been written completely, tells the host's listener where the file is.
 ///
-/// When the BINACK cannot be written (or only in part) the received file is
-/// removed, wherever it is by then, and the listener hears nothing: the
-/// sender, left without an answer, sends the file again.
+/// When the BINACK cannot be written (or only in part) the delivery is taken
+/// back (the file directory is as it was before it) or, for a file that was
+/// not delivered, the received file is removed; the listener hears nothing:
+/// the sender, left without an answer, sends the file again.
 ///
 /// Run never throws and never waits; it may be called from any thread. The
 /// pending write holds the command, so it lives until OnWritten has run
@@ -32,12 +34,14 @@ class ListenerSlot;
 class BinaryDataAckSendCommand : public SendCommand,
                                  public std::enable_shared_from_this<BinaryDataAckSendCommand> {
  public:
-  /// `errorText` is empty when the file was received, checked and moved;
-  /// otherwise the failure's text, sent with flag 0.
+  /// `errorText` is empty when the file was received, checked and moved by
+  /// `delivery`; otherwise the failure's text, sent with flag 0, and
+  /// `delivery` is null.
   BinaryDataAckSendCommand(std::shared_ptr<Socket> socket,
                            std::shared_ptr<const BinaryDataMessage> message, std::wstring errorText,
-                           std::shared_ptr<File::File> file, std::shared_ptr<ListenerSlot> listener,
-                           std::wstring applicationName);
+                           std::shared_ptr<File::File> file,
+                           std::shared_ptr<File::FileDelivery> delivery,
+                           std::shared_ptr<ListenerSlot> listener, std::wstring applicationName);
   ~BinaryDataAckSendCommand() override;
 
   void Run() override;
@@ -50,6 +54,7 @@ class BinaryDataAckSendCommand : public SendCommand,
   const std::shared_ptr<ListenerSlot> listener_;
   std::shared_ptr<Logging::Logger> logger_;
   const std::shared_ptr<File::File> file_;
+  const std::shared_ptr<File::FileDelivery> delivery_;
   const std::wstring application_name_;
 };
 

@@ -91,6 +91,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::shared_ptr<Socket> GetSocket() const;
   const std::shared_ptr<ListenerSlot>& GetListener() const { return listener_; }
   const std::wstring& GetFileDirectory() const { return settings_.fileDirectory; }
+  /// Milliseconds.
+  int GetAckTimeout() const { return settings_.ackTimeout; }
   bool IsFileConnection() const { return kind_ == ConnectionKind::kFile; }
   /// Where received files are processed. Never null.
   const std::shared_ptr<FileProcessingThreads>& GetFileProcessingThreads() const {

@@ -11,6 +11,7 @@
 #include "engine/Quellor.h"
 #include "errors/ExceptionText.h"
 #include "filestore/File.h"
+#include "filestore/FileDelivery.h"
 #include "filestore/FileFactory.h"
 #include "filestore/FileName.h"
 #include "logging/Logger.h"
@@ -140,7 +141,7 @@ void FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
     const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
     logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
     RemoveFile();
-    Answer(message, connection, text);
+    Answer(message, connection, text, nullptr);
   }
 }
 
@@ -153,6 +154,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
     return;
   }
   std::wstring errorText;
+  std::shared_ptr<File::FileDelivery> delivery;
   if (!failure_.empty()) {
     errorText = failure_;  // already logged; nothing is left on disk
     RemoveFile();
@@ -165,7 +167,11 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
           logger_->Log(LogLevel::Debug, L"Moving file %ls to %ls %ls", file_->GetPath().c_str(),
                        directory.c_str(), name.c_str());
         }
-        file_->MoveTo(directory, name);
+        // Owns the name until the BINACK's outcome: waits here for another
+        // delivery of the same name to be answered.
+        delivery = std::make_shared<File::FileDelivery>(
+            directory, name, 2 * std::chrono::milliseconds(connection->GetAckTimeout()));
+        delivery->Move(*file_);
         logger_->Log(LogLevel::Debug, L"Finished moving file");
       } else {
         logger_->Log(LogLevel::Error,
@@ -176,19 +182,22 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
         errorText = kIncorrectChecksum;
       }
     } catch (const std::exception& e) {
+      delivery.reset();  // nothing was moved: the name is free again
       errorText = ExceptionText(e);
       logger_->Log(LogLevel::Error, L"Error occured moving file %ls to %ls/%ls.  Error message: %ls",
                    file_->GetPath().c_str(), directory.c_str(), name.c_str(), errorText.c_str());
     }
   }
-  Answer(message, connection, errorText);
+  Answer(message, connection, errorText, std::move(delivery));
 }
 
 void FileReception::Answer(const std::shared_ptr<const BinaryDataMessage>& message,
                            const std::shared_ptr<Connection>& connection,
-                           const std::wstring& errorText) const {
+                           const std::wstring& errorText,
+                           std::shared_ptr<File::FileDelivery> delivery) const {
   std::make_shared<BinaryDataAckSendCommand>(connection->GetSocket(), message, errorText, file_,
-                                             connection->GetListener(), connection->GetName())
+                                             std::move(delivery), connection->GetListener(),
+                                             connection->GetName())
       ->Run();
 }
 

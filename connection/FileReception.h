@@ -39,6 +39,7 @@
 namespace Corvane {
 namespace File {
 class File;
+class FileDelivery;
 class FileFactory;
 }  // namespace File
 namespace Logging {
@@ -103,7 +104,8 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   // Removes the temporary file; failures are logged, never thrown.
   void RemoveFile() const;
   void Answer(const std::shared_ptr<const BinaryDataMessage>& message,
-              const std::shared_ptr<Connection>& connection, const std::wstring& errorText) const;
+              const std::shared_ptr<Connection>& connection, const std::wstring& errorText,
+              std::shared_ptr<File::FileDelivery> delivery) const;
 
   const std::shared_ptr<File::File> file_;
   CryptoPP::SHA1 digest_;

@@ -311,6 +311,49 @@ TEST_F(FileReceptionTest, FilesArrivingAtOnceAllArrive) {
   }
 }
 
+// A delivery whose sender resets right after the last byte may fail to be
+// answered; taking it back must leave the file directory as it was, with the
+// file it replaced, never without one.
+TEST_F(FileReceptionTest, AnUnansweredDeliveryLeavesTheOlderFileInPlace) {
+  Start();
+  TestPeer& first = ConnectFiles();
+  ASSERT_EQ(AckFlag(first, first.SendBinaryData(u"same.txt", "older")), 1);
+  const auto failures = [&] {
+    const std::string log = ReadFile(module_.Path() / "Engine.log");
+    std::size_t count = 0;
+    for (auto at = log.find("Failed to send BINDATA acknowledgement"); at != std::string::npos;
+         at = log.find("Failed to send BINDATA acknowledgement", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t filesBefore = listener_.Files().size();
+    const std::size_t failuresBefore = failures();
+    TestPeer& second = ConnectFiles();
+    second.SendBinaryData(u"same.txt", "newer");
+    second.Reset();
+    // Settled: nothing left in temp, and either the sender was answered, the
+    // answer failed, or the file was never moved.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (;;) {
+      const bool answered = listener_.Files().size() > filesBefore;
+      const bool unanswered = failures() > failuresBefore;
+      const bool untouched = ReadFile(files_ / "same.txt") == "older";
+      if (TempFiles().empty() && (answered || unanswered || untouched)) break;
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(2ms);
+    }
+    const std::string kept = ReadFile(files_ / "same.txt");
+    EXPECT_TRUE(kept == "older" || kept == "newer") << "\"" << kept << "\"";
+    if (kept == "newer") {
+      // Answered after all: the next round replaces it again.
+      ASSERT_EQ(AckFlag(first, first.SendBinaryData(u"same.txt", "older")), 1);
+    }
+  }
+}
+
 // Stopping while a large file arrives or is processed neither crashes nor
 // leaves a partial file, and the library unloads (at the end of the test)
 // only after every file processing thread has ended.

@@ -35,7 +35,7 @@ class BinaryDataAckSendCommandTest : public ::testing::Test {
   }
 
   void Run(const std::wstring& errorText) {
-    std::make_shared<BinaryDataAckSendCommand>(socket_, message_, errorText, file_, slot_,
+    std::make_shared<BinaryDataAckSendCommand>(socket_, message_, errorText, file_, nullptr, slot_,
                                                L"Vendor")
         ->Run();
   }

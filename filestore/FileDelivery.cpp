@@ -1,0 +1,134 @@
+#include "filestore/FileDelivery.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+#include "engine/Quellor.h"
+#include "filestore/File.h"
+#include "platform/TextConversion.h"
+
+namespace Corvane {
+namespace File {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The destinations owned by deliveries in progress, process-wide (two
+// engines may share a file directory). Never destroyed: file threads may
+// still deliver while the library unloads.
+struct OwnedNames {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::set<std::string> names;
+};
+
+OwnedNames& Owned() {
+  static auto* const owned = new OwnedNames;
+  return *owned;
+}
+
+std::string AsideName(const std::string& directory) {
+  static std::atomic<unsigned long> counter{0};
+  return directory + "/.corvane-replaced-" + std::to_string(::getpid()) + "-" +
+         std::to_string(++counter);
+}
+
+}  // namespace
+
+FileDelivery::FileDelivery(std::wstring directory, std::wstring name,
+                           std::chrono::milliseconds wait)
+    : directory_(std::move(directory)),
+      name_(std::move(name)),
+      destination_(Platform::ToUtf8(directory_) + "/" + Platform::ToUtf8(name_)) {
+  OwnedNames& owned = Owned();
+  std::unique_lock<std::mutex> lock(owned.mutex);
+  if (!owned.released.wait_for(lock, wait, [&] { return owned.names.count(destination_) == 0; })) {
+    throw Client::wexception(L"Another delivery of \"" + name_ +
+                             L"\" is still waiting for its answer");
+  }
+  owned.names.insert(destination_);
+  owned_ = true;
+}
+
+FileDelivery::~FileDelivery() {
+  if (owned_) Rollback();
+}
+
+void FileDelivery::Move(File& file) {
+  std::error_code error;
+  const std::string directory = Platform::ToUtf8(directory_);
+  if (fs::is_regular_file(fs::symlink_status(destination_, error))) {
+    const std::string aside = AsideName(directory);
+    fs::rename(destination_, aside, error);
+    if (!error) aside_ = aside;
+  }
+  try {
+    file.MoveTo(directory_, name_);
+  } catch (...) {
+    if (!aside_.empty()) {
+      fs::rename(aside_, destination_, error);
+      aside_.clear();
+    }
+    throw;
+  }
+  moved_ = true;
+  struct stat status {};
+  if (::lstat(destination_.c_str(), &status) == 0) {
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+  }
+}
+
+void FileDelivery::Commit() {
+  if (!owned_) return;
+  if (!aside_.empty()) {
+    std::error_code ignored;
+    fs::remove(aside_, ignored);
+    aside_.clear();
+  }
+  Release();
+}
+
+void FileDelivery::Rollback() {
+  if (!owned_) return;
+  std::error_code ignored;
+  bool free = true;
+  if (moved_) {
+    struct stat status {};
+    if (::lstat(destination_.c_str(), &status) == 0) {
+      if (status.st_dev == device_ && status.st_ino == inode_) {
+        fs::remove(destination_, ignored);
+      } else {
+        free = false;  // someone else's file now: it stays
+      }
+    }
+  }
+  if (!aside_.empty()) {
+    // The replaced file comes back only to a free name; otherwise it stays
+    // aside rather than overwrite what is there now.
+    if (free) fs::rename(aside_, destination_, ignored);
+    aside_.clear();
+  }
+  Release();
+}
+
+void FileDelivery::Release() {
+  OwnedNames& owned = Owned();
+  {
+    std::lock_guard<std::mutex> lock(owned.mutex);
+    owned.names.erase(destination_);
+  }
+  owned.released.notify_all();
+  owned_ = false;
+}
+
+}  // namespace File
+}  // namespace Corvane

@@ -1,0 +1,64 @@
+#pragma once
+// Puts a received file into the file directory so that the step can be taken
+// back until the sender has been answered.
+//
+// A delivery owns its destination name from its construction until Commit or
+// Rollback: a second delivery of the same name (from another connection)
+// waits until then, so it never moves its file over one whose answer is still
+// open, and a rollback never removes another delivery's file. A file the move
+// replaced is kept aside under a hidden name in the same directory until the
+// outcome is known: Commit removes it, Rollback puts it back. Rollback removes
+// the moved file only while it is still the file this delivery put there
+// (same device and inode).
+//
+// Thread-safety: one delivery is used by one thread at a time; deliveries of
+// any names may run on any threads at once.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+namespace Corvane {
+namespace File {
+
+class File;
+
+class FileDelivery {
+ public:
+  /// Waits until no other delivery owns `directory` + "/" + `name`, then owns
+  /// it. Blocks on other deliveries only, never on the network; call it off
+  /// the I/O thread. Throws wexception when the name is still owned after
+  /// `wait`.
+  FileDelivery(std::wstring directory, std::wstring name, std::chrono::milliseconds wait);
+  /// Rollback, unless Commit or Rollback has run.
+  ~FileDelivery();
+  FileDelivery(const FileDelivery&) = delete;
+  FileDelivery& operator=(const FileDelivery&) = delete;
+
+  /// Moves `file` to the destination (File::MoveTo), first renaming a file
+  /// already there aside. Throws what MoveTo throws; the file already there
+  /// is then back in place.
+  void Move(File& file);
+  /// The delivery stands: the file put aside goes. Releases the name.
+  void Commit();
+  /// The delivery is taken back: the moved file goes (if it is still this
+  /// delivery's), the file put aside comes back. Releases the name. Never
+  /// throws; what cannot be undone is logged.
+  void Rollback();
+
+ private:
+  void Release();
+
+  const std::wstring directory_;
+  const std::wstring name_;
+  const std::string destination_;  // UTF-8 path
+  std::string aside_;              // the replaced file's hidden name; empty when none
+  bool moved_ = false;
+  dev_t device_ = 0;  // of the moved file
+  ino_t inode_ = 0;
+  bool owned_ = false;
+};
+
+}  // namespace File
+}  // namespace Corvane

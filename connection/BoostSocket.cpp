@@ -1,5 +1,6 @@
 #include "connection/BoostSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <future>
 #include <stdexcept>
@@ -13,7 +14,9 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "logging/Logger.h"
 #include "platform/SocketSend.h"
+#include "platform/TextConversion.h"
 
 namespace Corvane {
 namespace Client {
@@ -183,12 +186,24 @@ void BoostSocket::EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool 
     });
     return;
   }
+  const std::size_t bytes = write->text.size() * kBytesPerCharacter - write->sent;
+  // The frame in flight is never counted: one large frame is always allowed.
+  if (!write_queue_.empty() && max_queued_bytes_ > 0 &&
+      queued_bytes_ + bytes > max_queued_bytes_) {
+    boost::asio::post(strand_, [write]() {
+      if (write->handler) write->handler(boost::asio::error::no_buffer_space, 0);
+    });
+    Abort("more than the write limit is waiting for a peer that does not read");
+    return;
+  }
+  if (!write_queue_.empty()) queued_bytes_ += bytes;
   write_queue_.push_back(write);
   if (write_queue_.size() == 1) StartNextWrite();
 }
 
 void BoostSocket::StartNextWrite() {
   const PendingWrite& write = *write_queue_.front();
+  ArmStallTimer();
   boost::asio::async_write(
       *stream_,
       boost::asio::buffer(reinterpret_cast<const char*>(write.text.data()) + write.sent,
@@ -204,6 +219,12 @@ void BoostSocket::OnWriteComplete(const boost::system::error_code& error, std::s
   std::unique_lock<std::mutex> lock(write_mutex_);
   std::shared_ptr<PendingWrite> finished = std::move(write_queue_.front());
   write_queue_.pop_front();
+  if (!write_queue_.empty()) {
+    const PendingWrite& next = *write_queue_.front();
+    queued_bytes_ -= std::min(queued_bytes_, next.text.size() * kBytesPerCharacter - next.sent);
+  } else if (stall_timer_) {
+    stall_timer_->cancel();
+  }
 
   std::deque<std::shared_ptr<PendingWrite>> abandoned;
   bool close = false;
@@ -247,12 +268,43 @@ void BoostSocket::CloseStream() {
   draining_ = false;
   stream_closed_ = true;
   if (drain_timer_) drain_timer_->cancel();
+  if (stall_timer_) stall_timer_->cancel();
   std::lock_guard<std::mutex> lock(stream_mutex_);
   if (!stream_->is_open()) return;
   boost::system::error_code ignored;
   // Shutting down first also wakes a thread blocked in a synchronous receive.
   stream_->shutdown(Stream::shutdown_both, ignored);
   stream_->close(ignored);
+}
+
+void BoostSocket::LimitWrites(std::size_t maxQueuedBytes, std::chrono::milliseconds stallTimeout) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  max_queued_bytes_ = maxQueuedBytes;
+  stall_timeout_ = stallTimeout;
+}
+
+void BoostSocket::ArmStallTimer() {
+  if (stall_timeout_.count() <= 0) return;
+  if (!stall_timer_) stall_timer_ = std::make_unique<boost::asio::steady_timer>(stream_->get_executor());
+  stall_timer_->expires_after(stall_timeout_);
+  stall_timer_->async_wait(boost::asio::bind_executor(
+      strand_, [weak = weak_from_this()](const boost::system::error_code& error) {
+        const auto self = weak.lock();
+        if (!error && self) self->Abort("a frame has not left within the write timeout");
+      }));
+}
+
+void BoostSocket::Abort(const char* why) {
+  if (aborted_ || stream_closed_) return;
+  aborted_ = true;
+  if (stall_timer_) stall_timer_->cancel();
+  Logging::CreateLogger(L"Corvane::Client::BoostSocket")
+      ->Log(Logging::LogLevel::Error, L"Closing a connection: %ls", Platform::FromUtf8(why).c_str());
+  std::lock_guard<std::mutex> lock(stream_mutex_);
+  boost::system::error_code ignored;
+  // The reader sees the end of the stream and ends the connection; the write
+  // in flight and those queued fail.
+  stream_->shutdown(Stream::shutdown_both, ignored);
 }
 
 boost::asio::any_io_executor BoostSocket::GetExecutor() const { return stream_->get_executor(); }

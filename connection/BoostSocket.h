@@ -97,6 +97,13 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// The stream's executor.
   boost::asio::any_io_executor GetExecutor() const override;
 
+  /// Bounds what a peer that stops reading can cost: behind the frame being
+  /// written, at most `maxQueuedBytes` may wait, and the frame being written
+  /// must leave within `stallTimeout`. Past either, the stream is shut down
+  /// (the reader then sees its end) and what is queued fails. Call before the
+  /// first write; 0 leaves a bound off.
+  void LimitWrites(std::size_t maxQueuedBytes, std::chrono::milliseconds stallTimeout);
+
   /// The stream, for socket options.
   Stream& GetStream() { return *stream_; }
 
@@ -121,6 +128,9 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   void OnWriteComplete(const boost::system::error_code& error, std::size_t bytes);
   void CloseWhenWritten(std::chrono::milliseconds timeout);
   void CloseStream();
+  // Shuts the stream down because its peer does not take what is written.
+  void Abort(const char* why);
+  void ArmStallTimer();
 
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
@@ -139,6 +149,13 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   // Set once the stream has been closed here. Strand only.
   bool stream_closed_ = false;
   std::unique_ptr<boost::asio::steady_timer> drain_timer_;
+  // Write bounds (see LimitWrites) and the bytes queued behind the frame in
+  // flight (guarded by write_mutex_).
+  std::size_t max_queued_bytes_ = 0;
+  std::chrono::milliseconds stall_timeout_{0};
+  std::size_t queued_bytes_ = 0;
+  std::unique_ptr<boost::asio::steady_timer> stall_timer_;  // strand only
+  bool aborted_ = false;                                     // strand only
 };
 
 }  // namespace Client

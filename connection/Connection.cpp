@@ -192,6 +192,7 @@ void Connection::ReadHeader() {
   assert(socket_->IsIoThread());
   StopReading();
   if (ended_) return;
+  if (settings_.idleTimeout.count() > 0) ArmIdleDeadline();
   socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
                                          const boost::system::error_code& error,
                                          std::size_t bytes) { self->OnRead(error, bytes); });
@@ -250,6 +251,20 @@ void Connection::ArmFrameDeadline() {
     self->FailRead(L"Error on socket read.  No data arrived for " +
                    std::to_wstring(self->settings_.ackTimeout) +
                    L" ms in the middle of a frame");
+  });
+}
+
+void Connection::ArmIdleDeadline() {
+  // A connection that only waits (a file connection carries no health
+  // checks) must not hold its descriptor for ever.
+  frame_timer_.expires_after(settings_.idleTimeout);
+  frame_timer_.async_wait([weak = weak_from_this()](const boost::system::error_code& error) {
+    const auto self = weak.lock();
+    if (error || !self || self->ended_) return;
+    self->logger_->Log(LogLevel::Info, L"Closing %ls connection of %ls: idle for %lld ms",
+                       self->KindText(), self->application_name_.c_str(),
+                       static_cast<long long>(self->settings_.idleTimeout.count()));
+    self->End(Farewell::kDisconnect);
   });
 }
 

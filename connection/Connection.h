@@ -124,6 +124,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   // Ends the frame being read, and with it the connection, if no piece of it
   // arrives within the acknowledgement timeout.
   void ArmFrameDeadline();
+  // Ends the connection if no frame starts within the idle timeout.
+  void ArmIdleDeadline();
   void OnRead(const boost::system::error_code& error, std::size_t bytes);
   // Turns what the last read brought into the message being read, and
   // dispatches it once complete.

@@ -2,6 +2,7 @@
 // What a connection needs to know of the engine that accepted it, and which
 // of the engine's two ports it came in on.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,8 @@ struct ConnectionSettings {
   /// Where received files are kept until they are checked. Needed by file
   /// connections only.
   std::shared_ptr<File::FileFactory> fileFactory;
+  /// A connection that starts no frame for this long is closed (0: never).
+  std::chrono::milliseconds idleTimeout{0};
 };
 
 }  // namespace Client

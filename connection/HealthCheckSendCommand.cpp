@@ -68,17 +68,29 @@ void HealthCheckSendCommand::OnIntervalElapsed(const boost::system::error_code& 
                  Platform::FromUtf8(DescribeError(error)).c_str());
   }
   logger_->Log(LogLevel::Info, L"OnIntervalElapsed: Sending health check message");
+  const std::shared_ptr<Connection> connection = connection_.lock();
+  if (!connection) return;
   const HealthCheckMessage check;
-  StartWrite(check.ToString(),
-             [self = shared_from_this(), id = check.GetMessageId()](
-                 const boost::system::error_code& writeError, std::size_t) {
-               self->OnCheckWritten(writeError, id);
-             });
+  const std::u16string id = check.GetMessageId();
+  StartWrite(check.ToString(), [self = shared_from_this(), id](
+                                   const boost::system::error_code& writeError, std::size_t) {
+    self->OnCheckWritten(writeError, id);
+  });
   logger_->Log(LogLevel::Debug, L"OnIntervalElapsed: async_send_to complete");
+  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
+    // The answer is due one timeout after the check was queued, not after it
+    // was written: a peer that stopped reading never lets the write complete.
+    pending_ids_.push_back(id);
+    logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %d milleseconds.", ack_timeout_);
+    timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
+    timer_.async_wait([self = shared_from_this(), id](const boost::system::error_code& waitError) {
+      self->OnAckWaitElapsed(waitError, id);
+    });
+  }
 }
 
 void HealthCheckSendCommand::OnCheckWritten(const boost::system::error_code& error,
-                                       const std::u16string& messageId) {
+                                            const std::u16string& /*messageId*/) {
   assert(socket_->IsIoThread());
   if (IsCancellation(error)) return;
   const std::shared_ptr<Connection> connection = connection_.lock();
@@ -92,16 +104,7 @@ void HealthCheckSendCommand::OnCheckWritten(const boost::system::error_code& err
     }
     return;
   }
-  if (!connection) return;
-  if (Wire::UsesAcknowledgements(connection->GetVersion())) {
-    pending_ids_.push_back(messageId);
-    logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %d milleseconds.", ack_timeout_);
-    timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
-    timer_.async_wait(
-        [self = shared_from_this(), messageId](const boost::system::error_code& waitError) {
-          self->OnAckWaitElapsed(waitError, messageId);
-        });
-  } else {
+  if (connection && !Wire::UsesAcknowledgements(connection->GetVersion())) {
     logger_->Log(LogLevel::Debug, L"OnCheckWritten: Scheduling next send without waiting for ack.");
     ScheduleNextSend();
   }
@@ -116,11 +119,16 @@ void HealthCheckSendCommand::OnAckWaitElapsed(const boost::system::error_code& e
                  L"HealthCheckSendCommand::OnAckWaitElapsed failed with %ls)",
                  Platform::FromUtf8(DescribeError(error)).c_str());
   }
-  if (std::find(pending_ids_.begin(), pending_ids_.end(), messageId) == pending_ids_.end()) {
+  const std::shared_ptr<Connection> connection = connection_.lock();
+  // Answered, or the peer has since announced a version that answers nothing.
+  const bool answered =
+      std::find(pending_ids_.begin(), pending_ids_.end(), messageId) == pending_ids_.end();
+  if (answered || (connection && !Wire::UsesAcknowledgements(connection->GetVersion()))) {
+    pending_ids_.clear();
     ScheduleNextSend();
     return;
   }
-  if (const std::shared_ptr<Connection> connection = connection_.lock()) {
+  if (connection) {
     logger_->Log(LogLevel::Info, L"Health check failed.  Closing %ls", connection->GetName().c_str());
     connection->End(Farewell::kDisconnect);
   }

@@ -5,6 +5,7 @@
 #include "connection/Connection.h"
 #include "engine/ServiceRun.h"
 #include "logging/Logger.h"
+#include "platform/TextConversion.h"
 
 namespace Corvane {
 namespace Client {
@@ -16,20 +17,56 @@ ConnectionRegistry::ConnectionRegistry()
 
 ConnectionRegistry::~ConnectionRegistry() = default;
 
-bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& connection,
-                                        const ServiceRun& run) {
+void ConnectionRegistry::SetLimits(const EngineLimits& limits) {
   std::lock_guard<std::mutex> lock(mutex_);
+  limits_ = limits;
+}
+
+bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& connection,
+                                        const std::string& address, const ServiceRun& run) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const char* refused = nullptr;
   if (run.IsShutDown()) {
-    connection->End(Farewell::kNone);  // accepted as the engine stopped
+    refused = "";  // accepted as the engine stopped
+  } else if (static_cast<int>(addresses_.size()) >= limits_.maxConnections) {
+    refused = "MaxConnections";
+  } else if (per_address_[address] >= limits_.maxConnectionsPerAddress) {
+    refused = "MaxConnectionsPerAddress";
+  }
+  if (refused) {
+    if (*refused) LogRefusal(address, refused);
+    connection->End(Farewell::kNone);
     return false;
   }
+  addresses_[connection.get()] = address;
+  ++per_address_[address];
   handshaking_.push_back(connection);
   return true;
+}
+
+void ConnectionRegistry::LogRefusal(const std::string& address, const char* cap) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto last = refusals_logged_.find(address);
+  if (last != refusals_logged_.end() && now - last->second < limits_.refusalLogInterval) return;
+  refusals_logged_[address] = now;
+  logger_->Log(LogLevel::Error,
+               L"Refused a connection from %ls: the %ls limit of engine.ini is reached (further "
+               L"refusals of this address are not logged for a while)",
+               Platform::FromUtf8(address).c_str(), Platform::FromUtf8(cap).c_str());
+}
+
+void ConnectionRegistry::Forget(const Connection* connection) {
+  const auto it = addresses_.find(connection);
+  if (it == addresses_.end()) return;
+  const auto count = per_address_.find(it->second);
+  if (count != per_address_.end() && --count->second <= 0) per_address_.erase(count);
+  addresses_.erase(it);
 }
 
 void ConnectionRegistry::OnHandshakeFailed(const std::shared_ptr<Connection>& connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   handshaking_.remove(connection);
+  Forget(connection.get());
 }
 
 void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& connection,
@@ -39,6 +76,7 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
   std::lock_guard<std::mutex> lock(mutex_);
   handshaking_.remove(connection);
   if (run.IsShutDown()) {
+    Forget(connection.get());
     connection->End(Farewell::kDisconnect);  // the engine stopped during the handshake
     return;
   }
@@ -53,6 +91,7 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
   if (old != applications_.end()) {
     const std::shared_ptr<Connection> replaced = *old;
     applications_.erase(old);
+    Forget(replaced.get());
     replaced->End(Farewell::kDisconnect);
   }
   applications_.push_back(connection);
@@ -66,6 +105,7 @@ bool ConnectionRegistry::Remove(const std::shared_ptr<Connection>& connection) {
   if (it == list.end()) return false;
   logger_->Log(LogLevel::Info, L"Application %ls has disconnected.", connection->GetName().c_str());
   list.erase(it);
+  Forget(connection.get());
   return true;
 }
 
@@ -93,6 +133,8 @@ void ConnectionRegistry::Clear() {
   applications_.clear();
   file_connections_.clear();
   handshaking_.clear();
+  addresses_.clear();
+  per_address_.clear();
 }
 
 }  // namespace Client

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <chrono>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include "engine/EngineLimits.h"
 
 namespace Corvane {
 namespace Logging {
@@ -32,9 +37,15 @@ class ConnectionRegistry {
   ConnectionRegistry(const ConnectionRegistry&) = delete;
   ConnectionRegistry& operator=(const ConnectionRegistry&) = delete;
 
-  /// An accepted connection whose handshake is about to start. Returns false,
-  /// ending it without a farewell, when `run` has been shut down.
-  bool AddHandshaking(const std::shared_ptr<Connection>& connection, const ServiceRun& run);
+  /// The caps AddHandshaking applies from now on.
+  void SetLimits(const EngineLimits& limits);
+
+  /// An accepted connection from `address` whose handshake is about to start.
+  /// Returns false, ending it without a farewell, when `run` has been shut
+  /// down or the connection would pass a cap (all connections, or those from
+  /// one address); a refusal is logged once per address and interval.
+  bool AddHandshaking(const std::shared_ptr<Connection>& connection, const std::string& address,
+                      const ServiceRun& run);
   /// The handshake has failed: the connection is forgotten.
   void OnHandshakeFailed(const std::shared_ptr<Connection>& connection);
   /// The handshake has succeeded: a file connection joins the file
@@ -55,8 +66,19 @@ class ConnectionRegistry {
   void Clear();
 
  private:
+  // Drops the connection's count. Requires mutex_.
+  void Forget(const Connection* connection);
+  // Logs a refusal unless one from `address` was logged within the interval.
+  // Requires mutex_.
+  void LogRefusal(const std::string& address, const char* cap);
+
   std::shared_ptr<Logging::Logger> logger_;
-  mutable std::mutex mutex_;  // guards the three lists
+  mutable std::mutex mutex_;  // guards everything below
+  EngineLimits limits_;
+  // The address of every listed connection, and how many each address holds.
+  std::map<const Connection*, std::string> addresses_;
+  std::map<std::string, int> per_address_;
+  std::map<std::string, std::chrono::steady_clock::time_point> refusals_logged_;
   std::list<std::shared_ptr<Connection>> applications_;
   std::list<std::shared_ptr<Connection>> file_connections_;
   std::list<std::shared_ptr<Connection>> handshaking_;

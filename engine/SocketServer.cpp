@@ -1,5 +1,8 @@
 #include "engine/SocketServer.h"
 
+#include <cerrno>
+
+#include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
 #include "errors/DescribeError.h"
@@ -49,13 +52,29 @@ void SocketServer::StartAccept() {
 void SocketServer::OnAccept(const boost::system::error_code& error, tcp::socket stream) {
   if (error == boost::asio::error::operation_aborted || stopped_) return;
   if (error) {
-    logger_->Log(LogLevel::Error, L"An attempted socket connection failed with error %ls",
-                 Platform::FromUtf8(DescribeError(error)).c_str());
-    CloseAcceptor();
+    const bool shortage = error == boost::asio::error::no_descriptors ||
+                          error.value() == ENFILE || error == boost::asio::error::no_buffer_space ||
+                          error == boost::asio::error::no_memory;
+    if (shortage) {
+      // Keep listening; shed the waiting peer so that it learns at once, and
+      // say so once a minute rather than for every attempt.
+      spare_.ShedOne(acceptor_->native_handle());
+      const auto now = std::chrono::steady_clock::now();
+      if (now - shortage_logged_ > std::chrono::minutes(1)) {
+        shortage_logged_ = now;
+        logger_->Log(LogLevel::Error,
+                     L"Out of descriptors: refusing connections on port %d until some are freed "
+                     L"(%ls)",
+                     port_, Platform::FromUtf8(DescribeError(error)).c_str());
+      }
+    } else {
+      logger_->Log(LogLevel::Error, L"An attempted socket connection failed with error %ls",
+                   Platform::FromUtf8(DescribeError(error)).c_str());
+    }
     retry_timer_.expires_after(kRetryDelay);
     retry_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
-      if (waitError || self->stopped_) return;
-      self->Start();  // a failure to listen again ends the engine's run
+      if (waitError || self->stopped_ || !self->acceptor_) return;
+      self->StartAccept();
     });
     return;
   }

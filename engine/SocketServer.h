@@ -7,6 +7,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "platform/SpareDescriptor.h"
+
 namespace Corvane {
 namespace Logging {
 class Logger;
@@ -24,7 +26,8 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
   using StreamHandler = std::function<void(boost::asio::ip::tcp::socket stream)>;
 
   /// Pause before accepting again after an accept error, so that a lasting
-  /// error (no descriptors left) does not turn into a busy loop.
+  /// error (no descriptors left) does not turn into a busy loop. The
+  /// listening socket stays open through any accept error.
   static constexpr std::chrono::milliseconds kRetryDelay{100};
 
   SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
@@ -34,7 +37,8 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
   SocketServer& operator=(const SocketServer&) = delete;
 
   /// Opens, binds and listens, then accepts. Throws the socket error of the
-  /// step that failed (for example a port held by another program).
+  /// step that failed (for example a port held by another program); once
+  /// listening, nothing ends it but Stop.
   void Start();
   /// Closes the listening socket on the I/O thread; a pending accept then
   /// completes with operation_aborted.
@@ -53,6 +57,9 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
   boost::asio::steady_timer retry_timer_;
   std::shared_ptr<Logging::Logger> logger_;
   bool stopped_ = false;  // I/O thread only
+  // Released to shed a waiting connection when descriptors run out.
+  Platform::SpareDescriptor spare_;
+  std::chrono::steady_clock::time_point shortage_logged_;  // I/O thread only
 };
 
 }  // namespace Client

@@ -20,6 +20,7 @@
 #include "logging/Logger.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
+#include "platform/SpareDescriptor.h"
 #include "platform/TextConversion.h"
 #include "platform/UserLanguage.h"
 #include "xml/XmlValidator.h"
@@ -114,6 +115,9 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
     throw;
   }
 
+  limits_ = EngineLimits::Read(module_directory_);
+  connections_.SetLimits(limits_);
+
   logger_->Log(LogLevel::Debug, L"Tarnlink::Start clearing the temp directory");
   ClearTempDirectory();
 
@@ -201,10 +205,16 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
     run->RunUnlessShutDown([&] {
       auto server = std::make_shared<SocketServer>(
           io, fileKind ? settings.FilePort : settings.ServerPort,
-          [this, kind, weakRun = std::weak_ptr<ServiceRun>(run)](boost::asio::ip::tcp::socket stream) {
+          [this, kind, limits = limits_, weakRun = std::weak_ptr<ServiceRun>(run)](
+              boost::asio::ip::tcp::socket stream) {
             const auto currentRun = weakRun.lock();
             if (!currentRun) return;
-            OnAccepted(currentRun, kind, std::make_shared<BoostSocket>(std::move(stream)));
+            boost::system::error_code error;
+            const std::string address = stream.remote_endpoint(error).address().to_string();
+            auto socket = std::make_shared<BoostSocket>(std::move(stream));
+            socket->LimitWrites(limits.maxQueuedBytes,
+                                std::chrono::milliseconds(currentRun->GetSettings().AckTimeout));
+            OnAccepted(currentRun, kind, limits, std::move(socket), address);
           });
       server->Start();
       run->OnShutdown([server] { server->Stop(); });
@@ -213,7 +223,8 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
 }
 
 void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
-                          std::shared_ptr<Socket> socket) {
+                          const EngineLimits& limits, std::shared_ptr<Socket> socket,
+                          const std::string& address) {
   const EngineSettings& settings = run->GetSettings();
   ConnectionSettings connectionSettings;
   connectionSettings.engineApplicationId = settings.ApplicationId;
@@ -224,10 +235,11 @@ void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind
   connectionSettings.filePort = settings.FilePort;
   connectionSettings.fileDirectory = settings.FileDirectory;
   connectionSettings.fileFactory = file_factory_;
+  if (kind == ConnectionKind::kFile) connectionSettings.idleTimeout = limits.fileIdleTimeout;
   auto connection = std::make_shared<Connection>(
       std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
       run->GetIoContext());
-  if (!connections_.AddHandshaking(connection, *run)) return;
+  if (!connections_.AddHandshaking(connection, address, *run)) return;
   // The handshake runs asynchronously; a slow peer holds up nobody else. The
   // handler holds the run only weakly: a run never keeps itself alive.
   connection->Start([this, weakRun = std::weak_ptr<ServiceRun>(run)](
@@ -352,6 +364,14 @@ void Tarnlink::SendData(const std::wstring& xml) {
   }
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
+  }
+  // The grammar is read from a file: without a descriptor to read it, valid
+  // XML would be reported invalid.
+  if (!Platform::SpareDescriptor::OneMoreAvailable()) {
+    logger_->Log(LogLevel::Error, L"Send message failed: the process has no file descriptors left.");
+    throw QuellorException(
+        L"Failed to send message: the process has no file descriptors left to read the grammar",
+        kSendFailed);
   }
   validator_->Validate(xml);
 

@@ -10,6 +10,7 @@
 #include "connection/ConnectionSettings.h"
 #include "connection/ListenerSlot.h"
 #include "engine/ConnectionRegistry.h"
+#include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
 #include "engine/Quellor.h"
 
@@ -82,7 +83,8 @@ class Tarnlink : public Quellor, public ConnectionListener {
   void RunServiceThread(const std::shared_ptr<ServiceRun>& run);
   void StartServers(const std::shared_ptr<ServiceRun>& run);
   void OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
-                  std::shared_ptr<Socket> socket);
+                  const EngineLimits& limits, std::shared_ptr<Socket> socket,
+                  const std::string& address);
   void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                        const std::exception_ptr& failure);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);
@@ -102,6 +104,7 @@ class Tarnlink : public Quellor, public ConnectionListener {
 
   std::mutex lifecycle_mutex_;  // serialises Start and Stop; held across Stop's bounded wait
   EngineSettings settings_;     // written by Start under lifecycle_mutex_; runs keep a copy
+  EngineLimits limits_;         // read by Start from engine.ini; each run's servers keep a copy
 
   std::mutex run_mutex_;  // guards current_run_ and retired_runs_; never held across a wait
   std::shared_ptr<ServiceRun> current_run_;

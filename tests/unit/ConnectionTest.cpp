@@ -81,7 +81,8 @@ class ConnectionTest : public ::testing::Test {
                                 Testing::Scaled(options.healthCheckInterval),
                                 45501,
                                 L"/tmp",
-                                nullptr};
+                                nullptr,
+                                std::chrono::milliseconds(0)};
     auto stream = std::make_shared<tcp::socket>(*io_);
     auto connection = std::make_shared<Connection>(
         std::make_shared<BoostSocket>(stream), listener_slot_, &closed_, std::move(settings),

@@ -292,7 +292,8 @@ TEST_F(FileReceptionTest, FinishOnAClosedConnectionRemovesTheFile) {
   auto message = Read(BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString());
   boost::asio::io_context io(1);
   ConnectionSettings settings{L"id", L"name", L"en", 300, 60000, 45501,
-                              Platform::FromUtf8((root_.Path() / "files").string()), factory_};
+                              Platform::FromUtf8((root_.Path() / "files").string()), factory_,
+                              std::chrono::milliseconds(0)};
   auto connection = std::make_shared<Connection>(
       std::make_shared<BoostSocket>(std::make_shared<boost::asio::ip::tcp::socket>(io)),
       std::make_shared<ListenerSlot>(), nullptr, std::move(settings), ConnectionKind::kFile,
@@ -334,7 +335,8 @@ class FileReceptionOnConnectionTest : public FileReceptionTest {
     thread_ = std::thread([this] { io_->run(); });
     ConnectionSettings settings{L"engine", L"Engine", L"en", 1000, 60000, 45501,
                                 Platform::FromUtf8(files_.string()),
-                                std::make_shared<CurrentFactory>(factory_)};
+                                std::make_shared<CurrentFactory>(factory_),
+                                std::chrono::milliseconds(0)};
     auto stream = std::make_shared<boost::asio::ip::tcp::socket>(*io_);
     connection_ = std::make_shared<Connection>(std::make_shared<BoostSocket>(stream), slot_,
                                                nullptr, std::move(settings), ConnectionKind::kFile,

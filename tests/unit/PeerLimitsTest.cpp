@@ -1,0 +1,195 @@
+// What one peer, or many, may hold of the engine: queued replies, connections
+// in all and per address, idle file connections, and descriptors.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/Tarnlink.h"
+#include "protocol/HealthCheckMessage.h"
+#include "support/FreePort.h"
+#include "support/LoggingTestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestPeer.h"
+#include "support/TestTiming.h"
+
+namespace Corvane {
+namespace Client {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+class PeerLimitsTest : public ::testing::Test {
+ protected:
+  // An engine whose engine.ini holds `limits` ([Limits] keys).
+  void Start(const std::string& limits, int ackTimeout = 5000) {
+    module_.WriteFile("engine.ini", "[Limits]\n" + limits);
+    fs::copy(fs::path(CORVANE_BIN_DIR) / "dtd", module_.Path() / "dtd",
+             fs::copy_options::recursive);
+    engine_ = std::make_unique<Tarnlink>(module_.WidePath());
+    server_port_ = Testing::FreeTcpPort();
+    file_port_ = Testing::FreeTcpPort();
+    engine_->Start(L"client-id", L"Client", L"239.1.2.3", 45599, server_port_, 15000, false,
+                   Testing::Scaled(ackTimeout), 60000, file_port_,
+                   (module_.Path() / "files").wstring());
+  }
+  ~PeerLimitsTest() override {
+    peers_.clear();
+    if (engine_) engine_->Stop();
+  }
+
+  std::size_t Applications() { return engine_->GetApplications()->size(); }
+
+  Testing::LogCapture log_;
+  Testing::TempDir module_;
+  std::unique_ptr<Tarnlink> engine_;
+  int server_port_ = 0;
+  int file_port_ = 0;
+  std::vector<std::unique_ptr<Testing::TestPeer>> peers_;
+};
+
+// A peer that sends health checks but never reads their answers is closed
+// once the answers waiting for it pass the write limit, and the engine runs on.
+TEST_F(PeerLimitsTest, APeerThatDoesNotReadIsClosedAtTheWriteLimit) {
+  Start("MaxQueuedKiB=64\n", /*ackTimeout=*/1000);
+  Testing::TestPeer stuck(server_port_);
+  stuck.SendConnect(u"stuck");
+  ASSERT_EQ(stuck.ReadChars(140).size(), 140u);  // and never reads again
+  ASSERT_TRUE(Eventually([&] { return Applications() == 1; }));
+  const std::u16string check = HealthCheckMessage().ToString();
+  std::u16string batch;
+  for (int i = 0; i < 1000; ++i) batch += check;
+  // Bounded: far more answers than socket buffers and the limit hold.
+  for (int i = 0; i < 200 && Applications() == 1; ++i) {
+    if (!stuck.SendBytes(std::string(reinterpret_cast<const char*>(batch.data()),
+                                     batch.size() * sizeof(char16_t)))) {
+      break;
+    }
+  }
+  EXPECT_TRUE(Eventually([&] { return Applications() == 0; }));
+  EXPECT_TRUE(engine_->IsStarted());
+  // By the write limit, or by the write timeout if the system's buffers
+  // are slow to fill.
+  EXPECT_GE(log_.Count(L"Closing a connection: "), 1);
+}
+
+TEST_F(PeerLimitsTest, ConnectionsAreCappedInAllAndPerAddress) {
+  Start("MaxConnections=3\nMaxConnectionsPerAddress=2\n");
+  for (const char16_t* id : {u"a", u"b"}) {
+    peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
+    ASSERT_TRUE(peers_.back()->HandShake(id));
+  }
+  // A third from the same address is closed at once, without an answer.
+  Testing::TestPeer third(server_port_);
+  third.SendConnect(u"c");
+  EXPECT_TRUE(third.WaitForClose());
+  EXPECT_EQ(Applications(), 2u);
+  Testing::TestPeer fourth(file_port_);
+  EXPECT_TRUE(fourth.WaitForClose());
+  EXPECT_EQ(log_.Count(L"Refused a connection from 127.0.0.1"), 1);  // once per interval
+
+  // A place freed is a place taken again.
+  peers_.pop_back();
+  ASSERT_TRUE(Eventually([&] { return Applications() == 1; }));
+  peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
+  EXPECT_TRUE(peers_.back()->HandShake(u"d"));
+}
+
+TEST_F(PeerLimitsTest, AnIdleFileConnectionIsClosed) {
+  Start("FileIdleTimeout=200\n");
+  Testing::TestPeer idle(file_port_);
+  ASSERT_TRUE(idle.HandShake(u"files"));
+  EXPECT_TRUE(idle.WaitForClose());
+  EXPECT_GE(log_.Count(L"idle for 200 ms"), 1);
+}
+
+// Raises the descriptor limit back when the test ends.
+class DescriptorLimit {
+ public:
+  DescriptorLimit() { ::getrlimit(RLIMIT_NOFILE, &saved_); }
+  ~DescriptorLimit() {
+    for (int fd : filler_) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  // Uses up every descriptor but `spare`.
+  void LeaveOnly(int spare) {
+    for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
+      filler_.push_back(fd);
+      if (filler_.size() > 100000) break;  // bounded, whatever the limit
+    }
+    for (int i = 0; i < spare && !filler_.empty(); ++i) {
+      ::close(filler_.back());
+      filler_.pop_back();
+    }
+  }
+  void Free() {
+    for (int fd : filler_) ::close(fd);
+    filler_.clear();
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> filler_;
+};
+
+// Out of descriptors, the engine keeps listening, refuses what it cannot take,
+// and reports a send that cannot read its grammar as a send failure, not as
+// invalid XML; once descriptors are free again, peers are served.
+TEST_F(PeerLimitsTest, RunningOutOfDescriptorsNeitherEndsTheRunNorMisreports) {
+  Start("");
+  Testing::TestPeer listed(server_port_);
+  ASSERT_TRUE(listed.HandShake(u"listed"));
+  ASSERT_TRUE(Eventually([&] { return Applications() == 1; }));
+  {
+    DescriptorLimit limit;
+    rlimit low{};
+    ::getrlimit(RLIMIT_NOFILE, &low);
+    low.rlim_cur = std::min<rlim_t>(low.rlim_cur, 4096);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    limit.LeaveOnly(0);
+    try {
+      engine_->SendData(
+          L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
+          L"<message id=\"m1\"><sender>client</sender><body>hello</body></message>");
+      ADD_FAILURE() << "sent without descriptors";
+    } catch (const QuellorException& e) {
+      EXPECT_EQ(e.GetCode(), -111);
+      EXPECT_NE(e.GetMessage().find(L"no file descriptors"), std::wstring::npos);
+    }
+    limit.LeaveOnly(1);  // one for the peer's end; none for the engine's
+    std::unique_ptr<Testing::TestPeer> refused;
+    try {
+      refused = std::make_unique<Testing::TestPeer>(server_port_, 2s);
+    } catch (const std::exception&) {
+    }
+    if (refused) {
+      EXPECT_TRUE(refused->WaitForClose());
+    }
+    EXPECT_TRUE(Eventually([&] { return log_.Count(L"Out of descriptors") >= 1; }));
+    refused.reset();
+    limit.Free();
+  }
+  EXPECT_TRUE(engine_->IsStarted());
+  Testing::TestPeer later(server_port_);
+  EXPECT_TRUE(later.HandShake(u"later"));
+}
+
+}  // namespace
+}  // namespace Client
+}  // namespace Corvane

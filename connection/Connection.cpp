@@ -322,7 +322,21 @@ void Connection::ReadFrame() {
       dispatcher_.OnHeader(*current_message_);
     }
   } catch (const wexception& e) {
-    ReportReadError(L"Error on socket read.  Error message = \"" + e.GetMessage() + L"\"");
+    // An occasional bad frame is reported and read past; a stream of nothing
+    // else is no peer worth reading, nor worth a report per frame.
+    ++bad_frames_in_row_;
+    const std::wstring text = L"Error on socket read.  Error message = \"" + e.GetMessage() + L"\"";
+    if (bad_frames_in_row_ >= kMaxBadFramesInRow) {
+      StopReading();
+      FailRead(L"Error on socket read.  " + std::to_wstring(kMaxBadFramesInRow) +
+               L" frames in a row could not be read; closing the connection");
+      return;
+    }
+    if (bad_frames_in_row_ <= kReportedBadFramesInRow) {
+      ReportReadError(text);
+    } else {
+      logger_->Log(LogLevel::Debug, L"%ls", text.c_str());
+    }
     ReadHeader();
     return;
   }
@@ -332,6 +346,7 @@ void Connection::ReadFrame() {
   }
   if (body_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(body_buffer_);
   const std::shared_ptr<IntegrationMessage> message = std::move(current_message_);
+  bad_frames_in_row_ = 0;
   bool goOn = true;
   try {
     goOn = dispatcher_.Dispatch(message, shared_from_this());

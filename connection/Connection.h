@@ -51,6 +51,10 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   /// Reads that keep failing in a row before the connection gives up.
   static constexpr int kMaxConsecutiveReadErrors = 5;
+  /// Frames in a row that cannot be read before the connection is closed;
+  /// only the first of them are reported one by one.
+  static constexpr int kMaxBadFramesInRow = 100;
+  static constexpr int kReportedBadFramesInRow = 10;
 
   /// `socket` is the accepted stream (the engine's is a BoostSocket; tests
   /// hand in sockets of their own). Received files are processed on
@@ -168,6 +172,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   HandshakeHandler handshake_done_;
   bool handshake_timed_out_ = false;
   int consecutive_read_errors_ = 0;
+  int bad_frames_in_row_ = 0;
 };
 
 }  // namespace Client

@@ -1,5 +1,8 @@
 #include "logging/Logger.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include <cerrno>
 #include <cwchar>
 #include <stdexcept>
@@ -40,6 +43,25 @@ void Logger::LogMessage(LogLevel level, unsigned int id, int count, ...) {
   va_end(inserts);
 }
 
+std::wstring Logger::EscapeControls(const std::wstring& text) {
+  const auto isControl = [](wchar_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+  };
+  if (std::none_of(text.begin(), text.end(), isControl)) return text;
+  std::wstring escaped;
+  escaped.reserve(text.size() + 16);
+  for (const wchar_t c : text) {
+    if (!isControl(c)) {
+      escaped += c;
+      continue;
+    }
+    wchar_t code[8];
+    std::swprintf(code, 8, c > 0xFF ? L"\\u%04X" : L"\\x%02X", static_cast<unsigned>(c));
+    escaped += code;
+  }
+  return escaped;
+}
+
 void Logger::Log(LogLevel level, const wchar_t* format, ...) {
   if (!IsEnabled(level)) return;
   va_list arguments;
@@ -54,7 +76,7 @@ void Logger::Log(LogLevel level, const wchar_t* format, ...) {
   va_end(arguments);
   if (!formatted) return;
   try {
-    Write(level, text);
+    Write(level, EscapeControls(text));
   } catch (...) {
     // Logging never stops the caller.
   }

@@ -48,6 +48,11 @@ class Logger {
   /// Writes one text; no threshold test.
   virtual void Write(LogLevel level, const std::wstring& text) = 0;
 
+  /// `text` with every control character (C0, DEL, C1, line and paragraph
+  /// separators) written as \xNN or \uNNNN: texts from peers reach the log,
+  /// and must never start a line of their own or drive a terminal.
+  static std::wstring EscapeControls(const std::wstring& text);
+
   const std::wstring& GetName() const { return name_; }
   LogLevel GetThreshold() const { return threshold_; }
   bool IsEnabled(LogLevel level) const { return level >= threshold_; }

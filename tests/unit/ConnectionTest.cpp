@@ -308,6 +308,26 @@ TEST_F(ConnectionTest, AnnouncedLengthReservesNothingAndAStalledFrameEnds) {
   EXPECT_TRUE(peer->WaitForClose());
 }
 
+// Junk is read past frame by frame, but a stream of nothing else is closed
+// after a bounded number of reports, and what the peer wrote reaches the log
+// with its control characters escaped.
+TEST_F(ConnectionTest, AJunkFloodIsReportedBoundedlyAndClosed) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer);
+  peer->SendRaw(u"CVNP\nFORGED LINE\x1b[2J");  // one bad header, 20 characters
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_TRUE(log_.WaitFor(L"CVNP\\x0AFORGED LINE\\x1B[2J"));
+  EXPECT_EQ(log_.Count(L"FORGED LINE\x1b"), 0);
+  std::u16string junk;
+  for (int i = 0; i < Connection::kMaxBadFramesInRow; ++i) junk += u"junkjunkjunkjunkjunk";
+  peer->SendRaw(junk);
+  ASSERT_TRUE(closed_.WaitFor(1));
+  EXPECT_TRUE(peer->WaitForClose());
+  const auto errors = listener_.Errors();
+  ASSERT_EQ(errors.size(), static_cast<std::size_t>(Connection::kReportedBadFramesInRow + 1));
+  EXPECT_NE(errors.back().second.find(L"frames in a row could not be read"), std::wstring::npos);
+}
+
 // A long body that does arrive, in pieces, is read whole.
 TEST_F(ConnectionTest, LongXmlArrivesWhole) {
   std::unique_ptr<TestPeer> peer;

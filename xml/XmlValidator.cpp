@@ -10,6 +10,7 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include "engine/Quellor.h"
@@ -62,6 +63,17 @@ void SetFeatures(xercesc::SAX2XMLReader& reader) {
   reader.setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, false);
 }
 
+// Bounds what entities may expand to: the XML a host validates may relay a
+// peer's text, and a few nested entities can otherwise expand without end.
+xercesc::SecurityManager& ExpansionLimit() {
+  static auto* const manager = [] {
+    auto* created = new xercesc::SecurityManager;
+    created->setEntityExpansionLimit(XmlValidator::kMaxEntityExpansions);
+    return created;
+  }();
+  return *manager;
+}
+
 // Clears the reader's pointers to the handler and resolver of one parse.
 class HandlerReset {
  public:
@@ -112,6 +124,7 @@ XmlValidator::XmlValidator(std::wstring grammarDirectory)
   // by string comparison, which cost about a fifth of a 1 KiB validation.
   try {
     SetFeatures(*reader_);
+    reader_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &ExpansionLimit());
     features_set_ = true;
   } catch (...) {
     // Left to Validate, which reports the failure with the document.
@@ -134,6 +147,13 @@ XmlValidator::~XmlValidator() {
 }
 
 void XmlValidator::Validate(const std::wstring& xml) {
+  if (xml.size() > kMaxDocumentLength) {
+    const std::wstring message = L"XML is not valid: the document is " +
+                                 std::to_wstring(xml.size()) + L" characters long; the limit is " +
+                                 std::to_wstring(kMaxDocumentLength);
+    logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
+    throw QuellorException(message, kInvalidXml);
+  }
   std::lock_guard<std::mutex> guard(lock_);
 
   const std::u16string units = Platform::ToUtf16(xml);
@@ -145,7 +165,10 @@ void XmlValidator::Validate(const std::wstring& xml) {
   std::wstring error;
   bool thrown = false;
   try {
-    if (!features_set_) SetFeatures(*reader_);
+    if (!features_set_) {
+      SetFeatures(*reader_);
+      reader_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &ExpansionLimit());
+    }
     xercesc::HandlerBase handler;
     const auto resolver = std::make_shared<DtdEntityResolver>(grammar_directory_);
     HandlerReset reset(*reader_);

@@ -3,6 +3,7 @@
 // reaches the network. Grammars are read only from the grammar directory
 // (see DtdEntityResolver); they are never fetched by URL.
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +36,11 @@ constexpr int kInvalidXml = -200;
 /// validator are serialised by its lock.
 class XmlValidator {
  public:
+  /// Longest document accepted, in characters: what one XMLDATA may carry.
+  static constexpr std::size_t kMaxDocumentLength = 64u * 1024 * 1024;
+  /// Entity expansions allowed in one document.
+  static constexpr unsigned int kMaxEntityExpansions = 10000;
+
   /// Grammars from `EngineModuleDirectory() + "/dtd"`.
   /// Throws QuellorException(kInvalidXml) with "Failed to intialize the
   /// parser: " and the Xerces message when the platform cannot be initialised.

@@ -110,6 +110,35 @@ TEST_F(XmlValidatorTest, RejectsMalformedTextWithTheFatalErrorMessage) {
   EXPECT_EQ(L"", Rejection(validator_, Message(kValidContent)));
 }
 
+// Entities that expand into each other (the "billion laughs") are refused
+// once they pass the expansion limit, instead of expanding without end.
+TEST_F(XmlValidatorTest, RefusesEntitiesThatExpandWithoutBound) {
+  std::wstring entities = L"<!ENTITY e0 \"lol\">";
+  for (int level = 1; level <= 10; ++level) {
+    std::wstring value;
+    for (int i = 0; i < 10; ++i) value += L"&e" + std::to_wstring(level - 1) + L";";
+    entities += L"<!ENTITY e" + std::to_wstring(level) + L" \"" + value + L"\">";
+  }
+  const std::wstring xml = L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM "
+                           L"\"corvane-message.dtd\" [" + entities +
+                           L"]><message id=\"42\" kind=\"request\"><sender>Client</sender>"
+                           L"<subject>Hello</subject><body lang=\"en\">&e10;</body></message>";
+  const std::wstring rejection = Rejection(validator_, xml);
+  EXPECT_TRUE(StartsWith(rejection, kPrefix)) << Platform::ToUtf8(rejection);
+  // The validator is fine for the next document.
+  EXPECT_EQ(L"", Rejection(validator_, Message(kValidContent)));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST_F(XmlValidatorTest, RefusesDocumentsLongerThanOneXmlDataCarries) {
+  std::wstring xml = Message(kValidContent);
+  xml.insert(xml.find(L"Some text"), XmlValidator::kMaxDocumentLength, L'x');
+  EXPECT_EQ(Rejection(validator_, xml),
+            kPrefix + L"the document is " + std::to_wstring(xml.size()) +
+                L" characters long; the limit is 67108864");
+}
+#endif
+
 TEST_F(XmlValidatorTest, DeclaredEncodingDoesNotChangeHowTheTextIsRead) {
   // Non-ASCII text including a character outside the basic plane (two UTF-16
   // units): read as Latin-1, or with a length counted in wide characters, the

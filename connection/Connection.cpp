@@ -50,7 +50,7 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
       settings_(std::move(settings)),
       kind_(kind),
       header_buffer_(Wire::kHeaderLength, u'\0'),
-      dispatcher_(settings_.fileFactory),
+      dispatcher_(settings_.fileFactory, settings_.fileDirectory, settings_.minFreeBytes),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),

@@ -3,6 +3,7 @@
 // of the engine's two ports it came in on.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ struct ConnectionSettings {
   std::shared_ptr<File::FileFactory> fileFactory;
   /// A connection that starts no frame for this long is closed (0: never).
   std::chrono::milliseconds idleTimeout{0};
+  /// A file is refused when receiving it would leave less than this many
+  /// bytes free where it is kept or delivered.
+  std::uint64_t minFreeBytes = 0;
 };
 
 }  // namespace Client

@@ -15,6 +15,7 @@
 #include "filestore/FileFactory.h"
 #include "filestore/FileName.h"
 #include "logging/Logger.h"
+#include "platform/FreeSpace.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/ChecksumText.h"
@@ -31,8 +32,12 @@ const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
 
 }  // namespace
 
-FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files)
-    : file_(files->NewFile()), logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
+FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files,
+                             std::wstring fileDirectory, std::uint64_t minFreeBytes)
+    : file_(files->NewFile()),
+      file_directory_(std::move(fileDirectory)),
+      min_free_bytes_(minFreeBytes),
+      logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
   // Made as the header has been read: the body comes next.
   logger_->Log(LogLevel::Debug, L"Parsing body");
 }
@@ -46,8 +51,25 @@ void FileReception::OnFileName(const BinaryDataMessage& message) {
   const std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
   if (!refused.empty()) {
     Fail(refused, /*onThisSide=*/false);
-  } else {
-    OpenFile(message.GetMessageId());
+    return;
+  }
+  OpenFile(message.GetMessageId());
+  if (failure_.empty() && min_free_bytes_ > 0) RefuseUnlessRoomFor(message);
+}
+
+void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
+  // The file is written where temporary files are kept, then moved (or, on
+  // another file system, copied) into the file directory: both must hold it.
+  const std::uint64_t size = static_cast<std::uint64_t>(message.GetDataLength());
+  for (const std::string& place : {Platform::ToUtf8(file_->GetPath()),
+                                   Platform::ToUtf8(file_directory_)}) {
+    const std::uint64_t free = Platform::AvailableBytes(place);
+    if (free >= size && free - size >= min_free_bytes_) continue;
+    Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
+             std::to_wstring(size) + L" bytes; " + std::to_wstring(free) +
+             L" bytes free, " + std::to_wstring(min_free_bytes_) + L" kept in reserve)",
+         /*onThisSide=*/false);
+    return;
   }
 }
 
@@ -183,6 +205,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
       }
     } catch (const std::exception& e) {
       delivery.reset();  // nothing was moved: the name is free again
+      RemoveFile();      // and nothing is kept that the sender still has
       errorText = ExceptionText(e);
       logger_->Log(LogLevel::Error, L"Error occured moving file %ls to %ls/%ls.  Error message: %ls",
                    file_->GetPath().c_str(), directory.c_str(), name.c_str(), errorText.c_str());

@@ -31,6 +31,7 @@
 
 #include <cryptopp/sha.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -51,8 +52,12 @@ class Connection;
 
 class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
  public:
-  /// The temporary file comes from `files`.
-  explicit FileReception(const std::shared_ptr<File::FileFactory>& files);
+  /// The temporary file comes from `files`. A file that would leave less
+  /// than `minFreeBytes` free where it is kept or in `fileDirectory` is
+  /// refused (flag 0, "Not enough free space ...").
+  explicit FileReception(const std::shared_ptr<File::FileFactory>& files,
+                         std::wstring fileDirectory = std::wstring(),
+                         std::uint64_t minFreeBytes = 0);
   /// Removes the temporary file unless Deliver has handed it on.
   ~FileReception() override;
   FileReception(const FileReception&) = delete;
@@ -79,8 +84,8 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   ///    nothing left in the temporary directory;
   ///  - checksums differ (compared exactly, so upper-case digits never match):
   ///    the file is removed, flag 0 "Incorrect Checksum";
-  ///  - the move fails: flag 0 with the failure's text, the file stays in the
-  ///    temporary directory until the engine's next Start;
+  ///  - the move fails: flag 0 with the failure's text, the temporary file
+  ///    is removed;
   ///  - moved: flag 1.
   /// Blocks on the disk, never on the network; never throws.
   void Finish(const std::shared_ptr<const BinaryDataMessage>& message,
@@ -96,6 +101,8 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
 
  private:
   void OpenFile(const std::u16string& messageId);
+  // Fails the reception when the file would eat into the free-space reserve.
+  void RefuseUnlessRoomFor(const BinaryDataMessage& message);
   // Keeps the first failure, logs it and removes the partial file.
   // `onThisSide`: the failure is the engine's (its disk), not the sender's.
   void Fail(std::wstring text, bool onThisSide);
@@ -108,6 +115,8 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
               std::shared_ptr<File::FileDelivery> delivery) const;
 
   const std::shared_ptr<File::File> file_;
+  const std::wstring file_directory_;
+  const std::uint64_t min_free_bytes_;
   CryptoPP::SHA1 digest_;
   std::u16string calculated_checksum_;
   std::shared_ptr<Logging::Logger> logger_;

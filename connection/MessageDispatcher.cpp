@@ -19,8 +19,11 @@
 namespace Corvane {
 namespace Client {
 
-MessageDispatcher::MessageDispatcher(std::shared_ptr<File::FileFactory> files)
-    : files_(std::move(files)) {}
+MessageDispatcher::MessageDispatcher(std::shared_ptr<File::FileFactory> files,
+                                     std::wstring fileDirectory, std::uint64_t minFreeBytes)
+    : files_(std::move(files)),
+      file_directory_(std::move(fileDirectory)),
+      min_free_bytes_(minFreeBytes) {}
 
 MessageDispatcher::~MessageDispatcher() = default;
 
@@ -29,7 +32,7 @@ void MessageDispatcher::OnHeader(IntegrationMessage& message) {
   // Without a file factory (a connection that takes no files) a BINDATA is
   // read in step and dropped.
   if (message.GetType() != MessageType::kBinaryData || !files_) return;
-  reception_ = std::make_shared<FileReception>(files_);
+  reception_ = std::make_shared<FileReception>(files_, file_directory_, min_free_bytes_);
   static_cast<BinaryDataMessage&>(message).SetSink(reception_.get());
 }
 

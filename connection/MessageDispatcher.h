@@ -2,7 +2,9 @@
 // What the engine does with each message a connection reads: the receive
 // actions, kept out of the message classes so that those stay a codec.
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 namespace Corvane {
 namespace File {
@@ -17,8 +19,11 @@ class IntegrationMessage;
 /// One per connection, used on its read path (the I/O thread) only.
 class MessageDispatcher {
  public:
-  /// Received files take their temporary files from `files`.
-  explicit MessageDispatcher(std::shared_ptr<File::FileFactory> files);
+  /// Received files take their temporary files from `files`, and are refused
+  /// when they would leave less than `minFreeBytes` free in `fileDirectory`
+  /// or where their temporary files are kept.
+  MessageDispatcher(std::shared_ptr<File::FileFactory> files, std::wstring fileDirectory,
+                    std::uint64_t minFreeBytes);
   ~MessageDispatcher();
   MessageDispatcher(const MessageDispatcher&) = delete;
   MessageDispatcher& operator=(const MessageDispatcher&) = delete;
@@ -37,6 +42,8 @@ class MessageDispatcher {
 
  private:
   const std::shared_ptr<File::FileFactory> files_;
+  const std::wstring file_directory_;
+  const std::uint64_t min_free_bytes_;
   std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
 };
 

@@ -27,6 +27,10 @@ EngineLimits EngineLimits::Read(const std::wstring& moduleDirectory) {
   limits.maxQueuedBytes = static_cast<std::size_t>(Positive(
                               file, L"MaxQueuedKiB", static_cast<int>(limits.maxQueuedBytes / 1024))) *
                           1024;
+  limits.minFreeBytes =
+      static_cast<std::uint64_t>(Positive(file, L"MinFreeSpaceMiB",
+                                          static_cast<int>(limits.minFreeBytes >> 20)))
+      << 20;
   return limits;
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace Corvane {
@@ -20,6 +21,8 @@ struct EngineLimits {
   std::chrono::milliseconds fileIdleTimeout{120000};
   /// Bytes that may wait behind the frame being written to one peer.
   std::size_t maxQueuedBytes = 4u * 1024 * 1024;
+  /// A file is refused when receiving it would leave less than this free.
+  std::uint64_t minFreeBytes = 64u * 1024 * 1024;
   /// How long a peer that refused a connection is not logged again.
   std::chrono::milliseconds refusalLogInterval{60000};
 

@@ -236,6 +236,7 @@ void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind
   connectionSettings.fileDirectory = settings.FileDirectory;
   connectionSettings.fileFactory = file_factory_;
   if (kind == ConnectionKind::kFile) connectionSettings.idleTimeout = limits.fileIdleTimeout;
+  connectionSettings.minFreeBytes = limits.minFreeBytes;
   auto connection = std::make_shared<Connection>(
       std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
       run->GetIoContext());

@@ -1,5 +1,6 @@
 #include "filestore/FileName.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -60,7 +61,15 @@ bool IsPlainFileName(const std::wstring& name) {
 }
 
 std::wstring CheckFileName(const std::wstring& name) {
-  if (!IsPlainFileName(name)) return L"Invalid file name: \"" + Printable(name) + L"\"";
+  // A received file must also be visible (no leading dot: the file directory
+  // keeps its own hidden files) and carry no control characters, which
+  // would reach every listing and log that shows the name.
+  const bool hasControl = std::any_of(name.begin(), name.end(), [](wchar_t c) {
+    return c < L' ' || (c >= 0x7F && c <= 0x9F);
+  });
+  if (!IsPlainFileName(name) || hasControl || name[0] == L'.') {
+    return L"Invalid file name: \"" + Printable(name) + L"\"";
+  }
   // Names are stored in UTF-8, and the file system counts their bytes.
   const std::size_t bytes = Platform::ToUtf8(name).size();
   if (bytes > kMaxFileNameBytes) {

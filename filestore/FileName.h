@@ -18,9 +18,11 @@ bool IsPlainFileName(const std::wstring& name);
 constexpr std::size_t kMaxFileNameBytes = 255;
 
 /// Empty when `name` can be stored as given: a plain file name of at most
-/// kMaxFileNameBytes bytes in UTF-8. Otherwise the error text, with the name
+/// kMaxFileNameBytes bytes in UTF-8, with no control character and no
+/// leading dot. Otherwise the error text, with the name
 /// in double quotes (control characters shown as '?', long names shortened):
-/// "Invalid file name: \"<name>\"" for a name that is not plain, or
+/// "Invalid file name: \"<name>\"" for a name that is not plain or holds a
+/// control character or starts with a dot, or
 /// "File name is too long: \"<name>\" (<n> bytes; the limit is 255)" for a
 /// plain one that is too long. Thread-safe.
 std::wstring CheckFileName(const std::wstring& name);

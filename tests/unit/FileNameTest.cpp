@@ -25,11 +25,21 @@ TEST(FileNameTest, RefusesNamesThatChooseADirectoryOrAreEmpty) {
 
 TEST(FileNameTest, AcceptsPlainNames) {
   for (const std::wstring name :
-       {L"a.txt", L"..a", L"a..b", L".hidden", L"name with spaces.doc", L" padded ",
-        L"Bericht-\u00e4\u00df.pdf", L"a:b", L"\U0001F600.png"}) {
+       {L"a.txt", L"a..b", L"name with spaces.doc", L" padded ", L"Bericht-\u00e4\u00df.pdf",
+        L"a:b", L"\U0001F600.png"}) {
     SCOPED_TRACE(testing::PrintToString(name));
     EXPECT_TRUE(IsPlainFileName(name));
     EXPECT_EQ(L"", CheckFileName(name));
+  }
+}
+
+// Plain, but not for a received file: hidden, or carrying control characters.
+TEST(FileNameTest, ReceivedNamesMayNotBeHiddenOrHoldControlCharacters) {
+  for (const std::wstring name : {L".hidden", L"..a", L"a\x1b[2Jb", L"line\nbreak", L"del\x7f",
+                                  L"c1\x85"}) {
+    SCOPED_TRACE(testing::PrintToString(name));
+    EXPECT_TRUE(IsPlainFileName(name));
+    EXPECT_EQ(0u, CheckFileName(name).rfind(L"Invalid file name: \"", 0));
   }
 }
 

@@ -272,6 +272,23 @@ TEST_F(FileReceptionTest, TemporaryFileThatCannotBeOpenedIsReported) {
       << Platform::ToUtf8(message.reception->GetFailure());
 }
 
+// A file that would eat into the free-space reserve is refused before it is
+// written; the data is still read, so the stream stays in step.
+TEST_F(FileReceptionTest, AFileThatWouldEatIntoTheReserveIsRefused) {
+  auto reception = std::make_shared<FileReception>(
+      factory_, Platform::FromUtf8((root_.Path() / "files").string()),
+      std::uint64_t{1} << 62);  // more than any disk here
+  std::shared_ptr<IntegrationMessage> message;
+  Testing::ReadChunks(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, 20000), {}}.ToString(),
+                      message, reception.get());
+  EXPECT_EQ(std::static_pointer_cast<BinaryDataMessage>(message)->GetParseState(),
+            BinaryDataMessage::kComplete);
+  EXPECT_EQ(reception->GetFailure().rfind(L"Not enough free space for \"big.bin\" (20000 bytes; ", 0),
+            0u)
+      << Platform::ToUtf8(reception->GetFailure());
+  EXPECT_TRUE(TempFiles().empty());
+}
+
 TEST_F(FileReceptionTest, DroppedReceptionRemovesItsTemporaryFile) {
   const std::u16string frame = BinaryDataFrame{{}, u"a.bin", PatternBytes(0, 20000), {}}.ToString();
   {

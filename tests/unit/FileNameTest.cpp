@@ -61,9 +61,9 @@ TEST(FileNameTest, NamesLongerThanTheFileSystemHoldsAreRefused) {
   EXPECT_EQ(L"File name is too long: \"" + std::wstring(100, L'\u00e9') +
                 L"...\" (400 bytes; the limit is 255)",
             CheckFileName(std::wstring(200, L'\u00e9')));
-  // Shown printably, like any refused name.
+  // A control character refuses a name whatever its length; shown printably.
   EXPECT_EQ(0u, CheckFileName(L"a\tb" + std::wstring(300, L'x'))
-                    .rfind(L"File name is too long: \"a?bxx", 0));
+                    .rfind(L"Invalid file name: \"a?bxx", 0));
   // A name that would choose a directory says so, whatever its length.
   EXPECT_EQ(0u, CheckFileName(std::wstring(300, L'a') + L"/b").rfind(L"Invalid file name: ", 0));
 }

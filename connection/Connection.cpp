@@ -5,6 +5,7 @@
 #include <new>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
 
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
@@ -182,6 +183,10 @@ void Connection::FinishHandshake(std::exception_ptr failure) {
 }
 
 // --- Read loop ----------------------------------------------------------------
+
+void Connection::ResumeReading() {
+  boost::asio::post(socket_->GetExecutor(), [self = shared_from_this()] { self->ReadHeader(); });
+}
 
 void Connection::StopReading() {
   current_message_.reset();

@@ -91,6 +91,9 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   virtual bool SendMessage(std::shared_ptr<XmlDataMessage> message);
 
   void SetVersion(int version) { version_ = version; }
+  /// Starts reading the next frame again after the dispatcher paused reading
+  /// (a file waiting for a thread). Any thread.
+  void ResumeReading();
 
   std::shared_ptr<Socket> GetSocket() const;
   const std::shared_ptr<ListenerSlot>& GetListener() const { return listener_; }

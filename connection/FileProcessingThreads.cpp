@@ -12,23 +12,43 @@ namespace Client {
 
 using Logging::LogLevel;
 
-FileProcessingThreads::FileProcessingThreads()
-    : logger_(Logging::CreateLogger(L"Corvane::Client::FileProcessingThreads")) {}
+FileProcessingThreads::FileProcessingThreads(std::size_t maxThreads)
+    : logger_(Logging::CreateLogger(L"Corvane::Client::FileProcessingThreads")),
+      max_threads_(maxThreads < 1 ? 1 : maxThreads),
+      state_(std::make_shared<State>()) {}
 
 FileProcessingThreads::~FileProcessingThreads() { JoinAll(); }
 
-bool FileProcessingThreads::Launch(std::function<void()> work) {
+FileProcessingThreads::Outcome FileProcessingThreads::Launch(std::function<void()> work,
+                                                            std::function<void()> onStartAfterWait) {
   std::list<Worker> done;
+  Outcome outcome = Outcome::kRunning;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->closed) return Outcome::kRefused;
     TakeFinished(done);
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    // The thread holds what it needs itself: it may outlive this object's
-    // last reference (JoinAll on one of its own threads).
-    std::thread thread([work = std::move(work), finished, logger = logger_]() mutable {
+    if (RunningThreads() >= max_threads_) {
+      // Every thread is busy: the work waits for the first to finish.
+      state_->pending.push_back(Item{std::move(work), std::move(onStartAfterWait)});
+      outcome = Outcome::kWaiting;
+    } else {
+      StartThread(Item{std::move(work), nullptr});
+    }
+  }
+  JoinEach(done);
+  return outcome;
+}
+
+void FileProcessingThreads::StartThread(Item first) {
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  // The thread holds what it needs itself: it may outlive this object (JoinAll
+  // on one of its own threads). It takes waiting work until none is left.
+  std::thread thread([item = std::move(first), finished, state = state_,
+                      logger = logger_]() mutable {
+    for (;;) {
       try {
-        work();
+        if (item.onStartAfterWait) item.onStartAfterWait();
+        item.work();
       } catch (const std::exception& e) {
         logger->Log(LogLevel::Error, L"FileProcessingThreads: processing a file failed: %ls",
                     ExceptionText(e).c_str());
@@ -36,31 +56,39 @@ bool FileProcessingThreads::Launch(std::function<void()> work) {
         logger->Log(LogLevel::Error, L"FileProcessingThreads: processing a file failed");
       }
       // Whatever the work held (connection, message) goes before the thread
-      // counts as finished.
-      work = nullptr;
-      finished->store(true);
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(finished)});
-  }
-  JoinEach(done);
-  return true;
+      // takes more or counts as finished.
+      item = Item{};
+      std::lock_guard<std::mutex> lock(state->mutex);
+      if (state->pending.empty()) {
+        finished->store(true);
+        return;
+      }
+      item = std::move(state->pending.front());
+      state->pending.pop_front();
+    }
+  });
+  workers_.push_back(Worker{std::move(thread), std::move(finished)});
+}
+
+std::size_t FileProcessingThreads::RunningThreads() const {
+  std::size_t running = 0;
+  for (const auto& worker : workers_) running += !worker.finished->load();
+  return running;
 }
 
 void FileProcessingThreads::JoinAll() {
   std::list<Worker> all;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->closed = true;
     all.swap(workers_);
   }
   JoinEach(all);
 }
 
 std::size_t FileProcessingThreads::RunningCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::size_t running = 0;
-  for (const auto& worker : workers_) running += !worker.finished->load();
-  return running;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return RunningThreads() + state_->pending.size();
 }
 
 void FileProcessingThreads::TakeFinished(std::list<Worker>& done) {

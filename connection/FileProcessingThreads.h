@@ -14,52 +14,79 @@ class Logger;
 }
 namespace Client {
 
-/// Runs the processing of each received file on a thread of its own and
-/// keeps those threads, so that their owner can wait for every one of them
-/// before the code they run goes away (the engine joins them when it is
-/// destroyed, which happens before its library is unloaded).
+/// Checks and moves received files on a few threads of its own, and keeps
+/// those threads, so that their owner can wait for every one of them before
+/// the code they run goes away (the engine joins them when it is destroyed,
+/// which happens before its library is unloaded).
 ///
-/// Nobody waits for a single thread: finished threads are joined the next
-/// time a thread is launched, and JoinAll waits for the rest.
+/// At most `maxThreads` run at once, however many files arrive: further work
+/// waits, in order, for the first thread to finish its own, which then takes
+/// it. Nobody waits for a single thread: finished threads are joined the next
+/// time work is launched, and JoinAll waits for the rest (and the work still
+/// waiting).
 ///
 /// Thread-safety: all members may be called from any thread.
 class FileProcessingThreads {
  public:
-  FileProcessingThreads();
+  /// What Launch did with the work.
+  enum class Outcome {
+    kRunning,  // a thread of its own has started on it
+    kWaiting,  // it waits for a thread; its onStartAfterWait runs first
+    kRefused,  // JoinAll has been called: it will never run
+  };
+
+  static constexpr std::size_t kDefaultMaxThreads = 2;
+
+  explicit FileProcessingThreads(std::size_t maxThreads = kDefaultMaxThreads);
   /// JoinAll.
   ~FileProcessingThreads();
   FileProcessingThreads(const FileProcessingThreads&) = delete;
   FileProcessingThreads& operator=(const FileProcessingThreads&) = delete;
 
-  /// Starts `work` on a new thread and returns true; returns false, starting
-  /// nothing, once JoinAll has been called. An exception escaping `work` is
-  /// logged and ends only that thread. Throws std::system_error when no
-  /// thread can be created. The thread never touches this object, so `work`
-  /// may release the last reference to it.
-  bool Launch(std::function<void()> work);
+  /// Runs `work` on a thread now, or once one is free (then
+  /// `onStartAfterWait`, when given, runs on that thread just before it). An
+  /// exception escaping either is logged and ends only that work. Throws
+  /// std::system_error when no thread can be created. A thread never touches
+  /// this object, so work may release the last reference to it.
+  Outcome Launch(std::function<void()> work, std::function<void()> onStartAfterWait = nullptr);
 
-  /// Refuses further launches and waits for every thread launched so far.
-  /// Called on one of its own threads, it waits for the others and leaves
-  /// the calling thread to end by itself. Idempotent.
+  /// Refuses further work and waits for every thread launched so far, which
+  /// first run the work still waiting. Called on one of its own threads, it
+  /// waits for the others and leaves the calling thread to end by itself.
+  /// Idempotent.
   void JoinAll();
 
-  /// Threads launched whose work has not finished yet.
+  /// Work launched that has not finished yet, waiting work included.
   std::size_t RunningCount() const;
 
  private:
+  struct Item {
+    std::function<void()> work;
+    std::function<void()> onStartAfterWait;
+  };
+  // What the threads share with this object, and keep when it is gone.
+  struct State {
+    std::mutex mutex;  // guards everything here and workers_
+    std::list<Item> pending;
+    bool closed = false;
+  };
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished;
   };
 
-  // Moves the workers whose work has finished into `done`. Requires mutex_.
+  // Both require state_->mutex.
+  void StartThread(Item first);
+  std::size_t RunningThreads() const;
+  // Moves the workers whose threads have finished into `done`. Requires
+  // state_->mutex.
   void TakeFinished(std::list<Worker>& done);
   static void JoinEach(std::list<Worker>& workers);
 
   std::shared_ptr<Logging::Logger> logger_;
-  mutable std::mutex mutex_;  // guards the two fields below
+  const std::size_t max_threads_;
+  const std::shared_ptr<State> state_;
   std::list<Worker> workers_;
-  bool closed_ = false;
 };
 
 }  // namespace Client

@@ -139,7 +139,7 @@ void FileReception::RemoveFile() const {
   }
 }
 
-void FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
+bool FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
                             const std::shared_ptr<Connection>& connection) {
   handed_over_ = true;
   if (failure_on_this_side_) {
@@ -151,20 +151,25 @@ void FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
     }
   }
   try {
-    const bool started = connection->GetFileProcessingThreads()->Launch(
-        [self = shared_from_this(), message, connection] { self->Finish(message, connection); });
-    if (!started) {
+    // While its file waits for a free thread, the connection reads no more:
+    // a peer cannot queue more work than the threads take.
+    const auto outcome = connection->GetFileProcessingThreads()->Launch(
+        [self = shared_from_this(), message, connection] { self->Finish(message, connection); },
+        [connection] { connection->ResumeReading(); });
+    if (outcome == FileProcessingThreads::Outcome::kRefused) {
       // The engine is going away; nobody is left to answer.
       logger_->Log(LogLevel::Debug,
                    L"BinaryDataMessage::Process -> shutting down, so deleting temporary file");
       RemoveFile();
     }
+    return outcome != FileProcessingThreads::Outcome::kWaiting;
   } catch (const std::exception& e) {
     const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
     logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
     RemoveFile();
     Answer(message, connection, text, nullptr);
   }
+  return true;
 }
 
 void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& message,

@@ -67,12 +67,14 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   void OnFileData(const BinaryDataMessage& message, const char* data, std::size_t size) override;
   void OnFileEnd(const BinaryDataMessage& message) override;
 
-  /// Reports a failed temporary file to the host (see above), then starts
-  /// Finish on a thread of the connection's file processing threads and
-  /// returns at once. Should no thread start, the sender is answered with
-  /// flag 0 from here (or not at all when the engine is being destroyed) and
-  /// the temporary file is removed. `message` is complete.
-  void Deliver(std::shared_ptr<const BinaryDataMessage> message,
+  /// Reports a failed temporary file to the host (see above), then hands
+  /// Finish to the connection's file processing threads and returns at once.
+  /// Should no thread start, the sender is answered with flag 0 from here (or
+  /// not at all when the engine is being destroyed) and the temporary file is
+  /// removed. `message` is complete. Returns false when the file waits for a
+  /// thread: the connection must then stop reading until the thread that
+  /// takes the file resumes it.
+  bool Deliver(std::shared_ptr<const BinaryDataMessage> message,
                const std::shared_ptr<Connection>& connection);
 
   /// Checks the received file and moves it into the connection's file

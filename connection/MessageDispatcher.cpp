@@ -84,10 +84,9 @@ bool MessageDispatcher::Dispatch(const std::shared_ptr<IntegrationMessage>& mess
       return false;
     case MessageType::kBinaryData: {
       auto reception = std::move(reception_);
-      if (reception) {
-        reception->Deliver(std::static_pointer_cast<const BinaryDataMessage>(message), connection);
-      }
-      return true;
+      if (!reception) return true;
+      return reception->Deliver(std::static_pointer_cast<const BinaryDataMessage>(message),
+                                connection);
     }
     case MessageType::kConnect:
     case MessageType::kConnectAck:

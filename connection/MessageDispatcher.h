@@ -36,7 +36,8 @@ class MessageDispatcher {
   void Reset();
   /// Runs the receive action of a complete message on the connection that
   /// read it. Returns true when the connection must go on reading, false when
-  /// it has ended. Messages the engine only ever sends are ignored.
+  /// it has ended or must wait (a file waiting for a thread resumes it).
+  /// Messages the engine only ever sends are ignored.
   bool Dispatch(const std::shared_ptr<IntegrationMessage>& message,
                 const std::shared_ptr<Connection>& connection);
 

@@ -9,16 +9,25 @@ namespace Corvane {
 namespace Client {
 namespace {
 
+using Outcome = FileProcessingThreads::Outcome;
+
 TEST(FileProcessingThreadsTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
-  FileProcessingThreads threads;
+  FileProcessingThreads threads(2);
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> done{0};
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(threads.Launch([&, released] {
-      released.wait();
-      ++done;
-    }));
+  std::atomic<int> resumed{0};
+  // Two threads at most: the third piece of work waits, and is told when it
+  // starts.
+  const Outcome expected[] = {Outcome::kRunning, Outcome::kRunning, Outcome::kWaiting};
+  for (const Outcome outcome : expected) {
+    ASSERT_EQ(threads.Launch(
+                  [&, released] {
+                    released.wait();
+                    ++done;
+                  },
+                  [&] { ++resumed; }),
+              outcome);
   }
   EXPECT_EQ(threads.RunningCount(), 3u);
   auto joined = std::async(std::launch::async, [&] { threads.JoinAll(); });
@@ -26,15 +35,16 @@ TEST(FileProcessingThreadsTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
   release.set_value();
   joined.get();
   EXPECT_EQ(done, 3);
-  EXPECT_FALSE(threads.Launch([&] { ++done; }));
+  EXPECT_EQ(resumed, 1);
+  EXPECT_EQ(threads.Launch([&] { ++done; }), Outcome::kRefused);
   EXPECT_EQ(done, 3);
 }
 
 TEST(FileProcessingThreadsTest, FailingWorkEndsOnlyItsOwnThread) {
   FileProcessingThreads threads;
   std::promise<void> ran;
-  ASSERT_TRUE(threads.Launch([] { throw std::runtime_error("disk on fire"); }));
-  ASSERT_TRUE(threads.Launch([&] { ran.set_value(); }));
+  ASSERT_NE(threads.Launch([] { throw std::runtime_error("disk on fire"); }), Outcome::kRefused);
+  ASSERT_NE(threads.Launch([&] { ran.set_value(); }), Outcome::kRefused);
   ran.get_future().get();
   threads.JoinAll();
   EXPECT_EQ(threads.RunningCount(), 0u);
@@ -47,11 +57,12 @@ TEST(FileProcessingThreadsTest, LastReferenceReleasedOnItsOwnThread) {
   std::promise<void> finished;
   std::promise<void> go;
   std::shared_future<void> started = go.get_future().share();
-  ASSERT_TRUE(threads->Launch([owner = threads, started, &finished]() mutable {
+  ASSERT_EQ(threads->Launch([owner = threads, started, &finished]() mutable {
     started.wait();
     owner.reset();  // destroys the set of threads here
     finished.set_value();
-  }));
+  }),
+            Outcome::kRunning);
   threads.reset();
   go.set_value();
   EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);

@@ -23,6 +23,7 @@ constexpr int kInvalidGroupAddress = -122;
 constexpr int kInvalidFilePort = -125;
 constexpr int kInvalidFileDirectory = -126;
 constexpr int kCalledOnEngineThread = -130;  // SendData from inside a listener callback
+constexpr int kNoModuleDirectory = -131;     // the engine library's directory is unknown
 
 }  // namespace Client
 }  // namespace Corvane

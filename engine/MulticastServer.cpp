@@ -28,7 +28,7 @@ constexpr int kMulticastTimeToLive = 32;
 MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
                                  const std::wstring& groupAddress, int groupPort, int serverPort,
                                  std::wstring applicationName, std::wstring applicationId,
-                                 int interval)
+                                 int interval, std::string hostAddress)
     : io_context_(std::move(ioContext)),
       group_address_(groupAddress),
       group_port_(groupPort),
@@ -40,6 +40,7 @@ MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioCont
       application_name_(std::move(applicationName)),
       application_id_(std::move(applicationId)),
       interval_(interval),
+      host_address_(std::move(hostAddress)),
       logger_(Logging::CreateLogger(L"Corvane::Client::MulticastServer")) {
   socket_.open(boost::asio::ip::udp::v4());
   socket_.set_option(boost::asio::ip::multicast::hops(kMulticastTimeToLive));
@@ -53,18 +54,20 @@ void MulticastServer::Start() {
   OnHailTimer({});
 }
 
-void MulticastServer::BuildHailMessage() {
-  boost::asio::ip::tcp::resolver resolver(*io_context_);
+std::string MulticastServer::ResolveHostAddress() {
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::resolver resolver(io);
   const auto results = resolver.resolve(boost::asio::ip::host_name(), "",
                                         boost::asio::ip::resolver_base::address_configured);
-  boost::asio::ip::address address = boost::asio::ip::address_v4::any();
   for (const auto& entry : results) {
-    if (entry.endpoint().address().is_v4()) {
-      address = entry.endpoint().address();
-      break;
-    }
+    if (entry.endpoint().address().is_v4()) return entry.endpoint().address().to_string();
   }
-  const HailMessage hail(Platform::ToUtf16(FromUtf8(address.to_string())), server_port_,
+  return boost::asio::ip::address_v4::any().to_string();
+}
+
+void MulticastServer::BuildHailMessage() {
+  const std::string address = host_address_;
+  const HailMessage hail(Platform::ToUtf16(FromUtf8(address)), server_port_,
                          Platform::ToUtf16(application_id_));
   logger_->Log(LogLevel::Debug, L"MulticastServer: building hail message for: %ls",
                FromUtf16(hail.GetMessageId()).c_str());

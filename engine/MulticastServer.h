@@ -25,15 +25,22 @@ class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
  public:
   /// Parses the group address, opens the socket (IPv4, TTL 32, address reuse).
   /// Throws on an address that does not parse and on socket errors.
+  /// `hostAddress` is the address the HAIL announces (see ResolveHostAddress).
   MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
                   const std::wstring& groupAddress, int groupPort, int serverPort,
-                  std::wstring applicationName, std::wstring applicationId, int interval);
+                  std::wstring applicationName, std::wstring applicationId, int interval,
+                  std::string hostAddress);
   ~MulticastServer();
   MulticastServer(const MulticastServer&) = delete;
   MulticastServer& operator=(const MulticastServer&) = delete;
 
-  /// Builds the HAIL from the host's first IPv4 address and sends the first
-  /// one at once. Throws when the host name cannot be resolved. I/O thread.
+  /// The host's first IPv4 address (0.0.0.0 when it has none), by resolving
+  /// the host name. Blocks on the name service: call it on the host's thread,
+  /// before a run, never on the I/O thread. Throws when the name cannot be
+  /// resolved.
+  static std::string ResolveHostAddress();
+
+  /// Builds the HAIL and sends the first one at once. I/O thread.
   void Start();
   /// Ends hailing: closes the socket and cancels the timer on the I/O thread.
   void Stop();
@@ -58,6 +65,7 @@ class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
   const std::wstring application_name_;
   const std::wstring application_id_;
   const int interval_;
+  const std::string host_address_;
   std::shared_ptr<Logging::Logger> logger_;
   std::atomic<bool> hailing_{false};
   std::atomic<bool> stopped_{false};

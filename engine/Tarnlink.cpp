@@ -1,5 +1,8 @@
 #include "engine/Tarnlink.h"
 
+#include <chrono>
+#include <thread>
+
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
@@ -115,11 +118,44 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
     throw;
   }
 
+  // Start clears temp/ beside the library: never in a directory that is not
+  // known to be the library's own (the current one, say).
+  if (module_directory_.empty() || module_directory_[0] != L'/') {
+    const std::wstring text =
+        L"The engine library's own directory could not be found (\"" + module_directory_ +
+        L"\"); the engine does not start";
+    logger_->Log(LogLevel::Error, L"%ls", text.c_str());
+    throw QuellorException(text, kNoModuleDirectory);
+  }
   limits_ = EngineLimits::Read(module_directory_);
   connections_.SetLimits(limits_);
 
-  logger_->Log(LogLevel::Debug, L"Tarnlink::Start clearing the temp directory");
-  ClearTempDirectory();
+  // Files of the previous run still being checked own their temporary
+  // files: give them a bounded while, and never clear under them.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.AckTimeout);
+  while (file_threads_->RunningCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (file_threads_->RunningCount() == 0) {
+    logger_->Log(LogLevel::Debug, L"Tarnlink::Start clearing the temp directory");
+    ClearTempDirectory();
+  } else {
+    logger_->Log(LogLevel::Info,
+                 L"Start left the temp directory as it is: received files are still being checked");
+  }
+
+  // The name service may take its time: ask it here, on the host's thread,
+  // never on the service thread that Stop and IsHailing wait for.
+  std::string hostAddress;
+  std::string resolveFailure;
+  if (settings_.UsingHailingServer) {
+    try {
+      hostAddress = MulticastServer::ResolveHostAddress();
+    } catch (const std::exception& e) {
+      resolveFailure = e.what();
+    }
+  }
 
   logger_->Log(LogLevel::Debug, L"Tarnlink::Start starting service thread");
   auto run = std::make_shared<ServiceRun>(settings_);
@@ -132,7 +168,9 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
     current_run_ = run;
   }
   started_ = true;
-  run->Launch([this, run] { RunServiceThread(run); });
+  run->Launch([this, run, hostAddress, resolveFailure] {
+    RunServiceThread(run, hostAddress, resolveFailure);
+  });
   run->WaitForSetUp(kSetUpWait);
   logger_->Log(LogLevel::Debug, L"Tarnlink::Start finished starting service thread");
 }
@@ -146,10 +184,12 @@ void Tarnlink::ClearTempDirectory() {
   }
 }
 
-void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
+void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run,
+                                const std::string& hostAddress,
+                                const std::string& resolveFailure) {
   auto& io = *run->GetIoContext();
   try {
-    StartServers(run);
+    StartServers(run, hostAddress, resolveFailure);
     run->MarkSetUp();
     logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting io_service");
     logger_->Log(LogLevel::Info, L"Start - starting io_service");
@@ -175,7 +215,8 @@ void Tarnlink::RunServiceThread(const std::shared_ptr<ServiceRun>& run) {
   if (current_run_ == run) started_ = false;
 }
 
-void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
+void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::string& hostAddress,
+                            const std::string& resolveFailure) {
   const EngineSettings& settings = run->GetSettings();
   const auto& io = run->GetIoContext();
   // Each server is installed only while the run is not shut down, and
@@ -184,10 +225,12 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run) {
   logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
   if (settings.UsingHailingServer) {
     try {
+      if (!resolveFailure.empty()) throw std::runtime_error(resolveFailure);
       run->RunUnlessShutDown([&] {
         auto server = std::make_shared<MulticastServer>(
             io, settings.GroupAddress, settings.GroupPort, settings.ServerPort,
-            settings.ApplicationName, settings.ApplicationId, settings.HailingInterval);
+            settings.ApplicationName, settings.ApplicationId, settings.HailingInterval,
+            hostAddress);
         server->Start();
         run->SetMulticastServer(server);
         run->OnShutdown([server] { server->Stop(); });

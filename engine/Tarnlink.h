@@ -80,8 +80,12 @@ class Tarnlink : public Quellor, public ConnectionListener {
   std::wstring GetTempDirectory() const;
 
  private:
-  void RunServiceThread(const std::shared_ptr<ServiceRun>& run);
-  void StartServers(const std::shared_ptr<ServiceRun>& run);
+  // `hostAddress` is what the HAIL announces, resolved by Start;
+  // `resolveFailure` is why it could not be, which ends the run.
+  void RunServiceThread(const std::shared_ptr<ServiceRun>& run, const std::string& hostAddress,
+                        const std::string& resolveFailure);
+  void StartServers(const std::shared_ptr<ServiceRun>& run, const std::string& hostAddress,
+                    const std::string& resolveFailure);
   void OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
                   const EngineLimits& limits, std::shared_ptr<Socket> socket,
                   const std::string& address);

@@ -82,6 +82,35 @@ TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
   EXPECT_FALSE(std::filesystem::exists(files / "a.txt"));
 }
 
+// A Start right after a Stop does not clear temp/ under a file still being
+// checked: the check's move finds its file.
+TEST(TarnlinkFileReceptionTest, StartWaitsForFilesStillBeingChecked) {
+  Testing::LogCapture log;
+  Testing::TempDir module;
+  auto gate = std::make_shared<Gate>();
+  Tarnlink engine(module.WidePath(),
+                  std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+  int filePort = Testing::FreeTcpPort();
+  const auto start = [&] {
+    engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000,
+                 false, 5000, 60000, filePort, (module.Path() / "files").wstring());
+  };
+  start();
+  Testing::TestPeer peer(filePort);
+  ASSERT_TRUE(peer.HandShake());
+  peer.SendBinaryData(u"a.txt", "abc");
+  ASSERT_EQ(gate->entered.get_future().wait_for(5s), std::future_status::ready);
+  engine.Stop();
+  filePort = Testing::FreeTcpPort();
+  auto restarted = std::async(std::launch::async, start);
+  EXPECT_EQ(restarted.wait_for(100ms), std::future_status::timeout);  // waiting for the check
+  gate->release.set_value();
+  restarted.get();
+  EXPECT_TRUE(engine.IsStarted());
+  EXPECT_EQ(log.Count(L"Error occured moving file"), 0);
+  engine.Stop();
+}
+
 }  // namespace
 }  // namespace Client
 }  // namespace Corvane

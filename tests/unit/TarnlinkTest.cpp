@@ -85,6 +85,21 @@ TEST_F(TarnlinkTest, FailedStartLeavesTheEngineIdle) {
   EXPECT_EQ(engine_.GetSettings().GroupPort, 2000);
 }
 
+// Without its own directory the engine would clear temp/ wherever it runs.
+TEST(TarnlinkModuleDirectoryTest, AnEngineThatDoesNotKnowItsDirectoryDoesNotStart) {
+  for (const std::wstring& directory : {std::wstring(L"."), std::wstring(L"relative/dir")}) {
+    Tarnlink engine(directory);
+    try {
+      engine.Start(L"id", L"name", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
+                   30000, 60000, Testing::FreeTcpPort(), L"/tmp/corvane-unused");
+      ADD_FAILURE() << "started in " << Platform::ToUtf8(directory);
+    } catch (const QuellorException& e) {
+      EXPECT_EQ(e.GetCode(), -131);
+    }
+    EXPECT_FALSE(engine.IsStarted());
+  }
+}
+
 TEST_F(TarnlinkTest, StartClearsTheTempDirectory) {
   const auto temp = module_.Path() / "temp";
   module_.WriteFile("temp/one.bin", "1");

@@ -24,6 +24,7 @@ constexpr int kInvalidFilePort = -125;
 constexpr int kInvalidFileDirectory = -126;
 constexpr int kCalledOnEngineThread = -130;  // SendData from inside a listener callback
 constexpr int kNoModuleDirectory = -131;     // the engine library's directory is unknown
+constexpr int kInternalError = -132;         // anything else thrown inside the engine
 
 }  // namespace Client
 }  // namespace Corvane

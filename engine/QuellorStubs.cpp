@@ -1,5 +1,10 @@
 #include "engine/QuellorStubs.h"
 
+#include <exception>
+
+#include "engine/EngineErrors.h"
+#include "errors/ExceptionText.h"
+
 namespace Corvane {
 namespace Client {
 namespace QuellorStubs {
@@ -17,25 +22,64 @@ static_assert(std::is_same_v<decltype(&IsHailing), QuellorMethods::IsHailing>);
 static_assert(std::is_same_v<decltype(&SendData), QuellorMethods::SendData>);
 static_assert(std::is_same_v<decltype(&GetApplications), QuellorMethods::GetApplications>);
 
-std::wstring Register(Quellor* engine) { return engine->Register(); }
-void Unregister(Quellor* engine, const std::wstring& id) { engine->Unregister(id); }
-std::wstring GetConnectorType(Quellor* engine) { return engine->GetConnectorType(); }
+namespace {
+
+// Runs one operation for a host: only QuellorException reaches the host;
+// anything else thrown inside the engine becomes one (-132), with its text.
+template <typename Operation>
+auto ForHost(Operation&& operation) -> decltype(operation()) {
+  try {
+    return operation();
+  } catch (const QuellorException&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw QuellorException(L"Internal error: " + ExceptionText(e), kInternalError);
+  } catch (...) {
+    throw QuellorException(L"Internal error", kInternalError);
+  }
+}
+
+}  // namespace
+
+std::wstring Register(Quellor* engine) {
+  return ForHost([&] { return engine->Register(); });
+}
+void Unregister(Quellor* engine, const std::wstring& id) {
+  ForHost([&] { engine->Unregister(id); });
+}
+std::wstring GetConnectorType(Quellor* engine) {
+  return ForHost([&] { return engine->GetConnectorType(); });
+}
 void Start(Quellor* engine, const std::wstring& applicationId, const std::wstring& applicationName,
            const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,
            bool usingHailingServer, int ackTimeout, int healthCheckInterval, int filePort,
            const std::wstring& fileDirectory) {
-  engine->Start(applicationId, applicationName, groupAddress, groupPort, serverPort,
-                hailingInterval, usingHailingServer, ackTimeout, healthCheckInterval, filePort,
-                fileDirectory);
+  ForHost([&] {
+    engine->Start(applicationId, applicationName, groupAddress, groupPort, serverPort,
+                  hailingInterval, usingHailingServer, ackTimeout, healthCheckInterval, filePort,
+                  fileDirectory);
+  });
 }
-void Stop(Quellor* engine) { engine->Stop(); }
-bool IsStarted(Quellor* engine) { return engine->IsStarted(); }
-void SetListener(Quellor* engine, QuellorListener* listener) { engine->SetListener(listener); }
-void ClearListener(Quellor* engine) { engine->ClearListener(); }
-bool IsHailing(Quellor* engine) { return engine->IsHailing(); }
-void SendData(Quellor* engine, const std::wstring& xml) { engine->SendData(xml); }
+void Stop(Quellor* engine) {
+  ForHost([&] { engine->Stop(); });
+}
+bool IsStarted(Quellor* engine) {
+  return ForHost([&] { return engine->IsStarted(); });
+}
+void SetListener(Quellor* engine, QuellorListener* listener) {
+  ForHost([&] { engine->SetListener(listener); });
+}
+void ClearListener(Quellor* engine) {
+  ForHost([&] { engine->ClearListener(); });
+}
+bool IsHailing(Quellor* engine) {
+  return ForHost([&] { return engine->IsHailing(); });
+}
+void SendData(Quellor* engine, const std::wstring& xml) {
+  ForHost([&] { engine->SendData(xml); });
+}
 std::shared_ptr<ClientApplicationList> GetApplications(Quellor* engine) {
-  return engine->GetApplications();
+  return ForHost([&] { return engine->GetApplications(); });
 }
 
 }  // namespace QuellorStubs

@@ -1,5 +1,9 @@
 #include "filestore/FileImpl.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -55,9 +59,30 @@ void FileImpl::Open(const std::wstring& name) {
   } catch (const std::exception& e) {
     ThrowWide(e);
   }
+  // A new file only, never through a link: a name planted in the temporary
+  // directory (a link to a file elsewhere) is removed, not written through.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   errno = 0;
-  std::FILE* stream = std::fopen(path_.c_str(), "wb");
-  if (!stream) throw wexception(ErrorText(errno, L"The file could not be opened"));
+  int descriptor = ::open(path_.c_str(), kFlags, 0600);
+  if (descriptor < 0 && errno == EEXIST) {
+    struct stat existing {};
+    if (::lstat(path_.c_str(), &existing) == 0 &&
+        (S_ISLNK(existing.st_mode) || S_ISREG(existing.st_mode))) {
+      // A leftover file or a planted link: removed (the link itself, never
+      // what it points to), then a new file in its place.
+      if (::unlink(path_.c_str()) == 0) descriptor = ::open(path_.c_str(), kFlags, 0600);
+    } else {
+      // Anything else (a device) is written as it is, never followed.
+      descriptor = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+  }
+  if (descriptor < 0) throw wexception(ErrorText(errno, L"The file could not be opened"));
+  std::FILE* stream = ::fdopen(descriptor, "wb");
+  if (!stream) {
+    const int error = errno;
+    ::close(descriptor);
+    throw wexception(ErrorText(error, L"The file could not be opened"));
+  }
   if (!buffer_) buffer_.reset(new char[kBufferSize]);
   // Should this fail the stream keeps its default buffer, which still works.
   std::setvbuf(stream, buffer_.get(), _IOFBF, kBufferSize);
@@ -124,7 +149,10 @@ void FileImpl::CopyAcross(const std::string& directory, const std::string& desti
   // A hidden name beside the destination, then one rename into place.
   const std::string partial = directory + "/." + ToUtf8(TemporaryFileName(L"incoming"));
   try {
-    fs::copy_file(path_, partial, fs::copy_options::overwrite_existing);
+    // Never written through a link that someone left under that name.
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    fs::copy_file(path_, partial, fs::copy_options::none);
     fs::rename(partial, destination);
   } catch (...) {
     std::error_code ignored;

@@ -303,6 +303,18 @@ TEST_F(FileImplTest, BufferedBytesLostAtCloseAreReportedAndStopTheMove) {
   EXPECT_TRUE(fs::exists(temp_ / "id.1"));
 }
 
+// A link planted under a temporary file's name is removed, never written
+// through: the file it points to keeps its content.
+TEST_F(FileImplTest, OpenNeverWritesThroughALinkLeftUnderItsName) {
+  root_.WriteFile("outside.txt", "precious");
+  fs::create_directories(temp_);
+  fs::create_symlink(root_.Path() / "outside.txt", temp_ / "id.1");
+  auto file = WrittenFile(L"id.1", "received");
+  EXPECT_EQ(Testing::ReadFile(root_.Path() / "outside.txt"), "precious");
+  EXPECT_FALSE(fs::is_symlink(temp_ / "id.1"));
+  EXPECT_EQ(Testing::ReadFile(temp_ / "id.1"), "received");
+}
+
 }  // namespace
 }  // namespace File
 }  // namespace Corvane

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace Corvane {
 namespace Client {
 namespace {
@@ -72,6 +74,27 @@ TEST(QuellorStubsTest, ExceptionsPassThroughUnchanged) {
     EXPECT_EQ(e.GetCode(), -110);
     EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
     EXPECT_STREQ(e.what(), "No applications currently connected");
+  }
+}
+
+// Only QuellorException reaches a host: anything else thrown inside the
+// engine arrives as one, code -132, with its text.
+TEST(QuellorStubsTest, OtherExceptionsArriveAsQuellorExceptions) {
+  MockQuellor engine;
+  EXPECT_CALL(engine, Stop()).WillOnce(::testing::Throw(std::runtime_error("disk on fire")));
+  EXPECT_CALL(engine, IsStarted()).WillOnce(::testing::Throw(42));
+  try {
+    QuellorStubs::Stop(&engine);
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -132);
+    EXPECT_EQ(e.GetMessage(), L"Internal error: disk on fire");
+  }
+  try {
+    QuellorStubs::IsStarted(&engine);
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -132);
   }
 }
 

@@ -21,13 +21,15 @@ BenchEngine::BenchEngine(EngineOptions options) {
   fs::create_directories(directory_);
   fs::copy(CORVANE_SOURCE_DTD_DIR, directory_ / "dtd", fs::copy_options::recursive);
   std::ofstream(directory_ / "logger.ini") << "[Log]\ntype=FILE\nname=Bench\ndefaultLogLevel=ERROR\n";
+  std::ofstream(directory_ / "engine.ini") << "[Limits]\n" << options.limits;
   Logging::LoggerConfiguration::Install(
       std::make_shared<const Logging::LoggerConfiguration>(directory_.wstring()));
 
   engine_ = std::make_unique<Client::Tarnlink>(directory_.wstring());
   server_port_ = FreeTcpPort();
+  file_port_ = FreeTcpPort();
   engine_->Start(L"bench-client-id", L"Bench Client", L"239.255.1.2", 45599, server_port_, 15000,
-                 false, options.ackTimeout, options.healthCheckInterval, FreeTcpPort(),
+                 false, options.ackTimeout, options.healthCheckInterval, file_port_,
                  (directory_ / "files").wstring());
 }
 

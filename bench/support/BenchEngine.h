@@ -16,6 +16,9 @@ namespace Bench {
 struct EngineOptions {
   int ackTimeout = 2000;
   int healthCheckInterval = 60000;
+  /// The [Limits] section of engine.ini; the default lets one address hold
+  /// the thousands of connections a scale run opens.
+  std::string limits = "MaxConnections=30000\nMaxConnectionsPerAddress=30000\n";
 };
 
 class BenchEngine {
@@ -31,6 +34,7 @@ class BenchEngine {
 
   Client::Tarnlink& Engine() { return *engine_; }
   int ServerPort() const { return server_port_; }
+  int FilePort() const { return file_port_; }
   /// Number of applications the engine lists now.
   std::size_t Applications();
   /// Lines of the engine's log file (errors only) that contain `text`.
@@ -38,6 +42,7 @@ class BenchEngine {
 
  private:
   std::filesystem::path directory_;
+  int file_port_ = 0;
   int server_port_ = 0;
   std::unique_ptr<Client::Tarnlink> engine_;
 };

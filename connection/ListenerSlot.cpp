@@ -19,14 +19,11 @@ ListenerSlot::InCallback::InCallback() { ++callback_depth; }
 ListenerSlot::InCallback::~InCallback() { --callback_depth; }
 bool ListenerSlot::IsInCallback() { return callback_depth > 0; }
 
-void ListenerSlot::ReportThrown(const std::exception* thrown) {
-  // Never destroyed: engine threads may report while the library unloads.
-  static std::mutex mutex;
-  static auto* const reported = new std::set<std::string>;
+void ListenerSlot::ReportThrown(const std::exception* thrown) const {
   const std::string kind = thrown ? typeid(*thrown).name() : "(not a std::exception)";
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!reported->insert(kind).second) return;
+    std::lock_guard<std::mutex> lock(reported_mutex_);
+    if (!reported_.insert(kind).second) return;
   }
   const std::wstring text = thrown ? ExceptionText(*thrown) : std::wstring(L"an unknown exception");
   Logging::CreateLogger(L"Corvane::Client::ListenerSlot")

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
+#include <set>
 #include <shared_mutex>
+#include <string>
 
 #include "engine/Quellor.h"
 
@@ -52,9 +55,11 @@ class ListenerSlot {
   };
   // Logs what a callback threw, once per kind; `thrown` is null for an
   // exception that is no std::exception.
-  static void ReportThrown(const std::exception* thrown);
+  void ReportThrown(const std::exception* thrown) const;
 
   mutable std::shared_mutex mutex_;
+  mutable std::mutex reported_mutex_;  // guards reported_
+  mutable std::set<std::string> reported_;  // kinds of exception logged
   std::atomic<QuellorListener*> listener_{nullptr};
 };
 

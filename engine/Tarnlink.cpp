@@ -18,6 +18,7 @@
 #include "engine/SocketServer.h"
 #include "errors/DescribeError.h"
 #include "errors/ExceptionText.h"
+#include "filestore/FileDelivery.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
@@ -53,6 +54,7 @@ namespace {
 // that lives in a static is made here, before the engine is complete.
 void MakeSharedStatics() {
   DescribeError(boost::system::error_code());  // its table and the error categories
+  File::FileDelivery::PrepareNameTable();
   Platform::MessageTable::Engine();
 }
 

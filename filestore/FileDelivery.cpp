@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The destinations owned by deliveries in progress, process-wide (two
-// engines may share a file directory). Never destroyed: file threads may
-// still deliver while the library unloads.
+// engines may share a file directory).
 struct OwnedNames {
   std::mutex mutex;
   std::condition_variable released;
@@ -31,8 +30,8 @@ struct OwnedNames {
 };
 
 OwnedNames& Owned() {
-  static auto* const owned = new OwnedNames;
-  return *owned;
+  static OwnedNames owned;
+  return owned;
 }
 
 std::string AsideName(const std::string& directory) {
@@ -42,6 +41,8 @@ std::string AsideName(const std::string& directory) {
 }
 
 }  // namespace
+
+void FileDelivery::PrepareNameTable() { Owned(); }
 
 FileDelivery::FileDelivery(std::wstring directory, std::wstring name,
                            std::chrono::milliseconds wait)

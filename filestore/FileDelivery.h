@@ -31,6 +31,11 @@ class FileDelivery {
   /// the I/O thread. Throws wexception when the name is still owned after
   /// `wait`.
   FileDelivery(std::wstring directory, std::wstring name, std::chrono::milliseconds wait);
+  /// Makes the process-wide table of owned names now. A library whose
+  /// threads deliver files calls it before those threads can start, so that
+  /// the table (a static) outlives them.
+  static void PrepareNameTable();
+
   /// Rollback, unless Commit or Rollback has run.
   ~FileDelivery();
   FileDelivery(const FileDelivery&) = delete;

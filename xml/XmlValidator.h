@@ -14,6 +14,7 @@
 
 XERCES_CPP_NAMESPACE_BEGIN
 class SAX2XMLReader;
+class SecurityManager;
 XERCES_CPP_NAMESPACE_END
 
 namespace Corvane {
@@ -70,6 +71,8 @@ class XmlValidator {
  private:
   std::shared_ptr<Logging::Logger> logger_;
   std::wstring grammar_directory_;
+  // Declared before the reader, which points to it: goes after it.
+  std::unique_ptr<xercesc::SecurityManager> security_manager_;
   std::unique_ptr<xercesc::SAX2XMLReader> reader_;
   bool features_set_ = false;  // set once by the constructor; else before each parse
   std::mutex lock_;

@@ -1,0 +1,241 @@
+#include "tools/peer/VendorApplication.h"
+
+#include <cryptopp/sha.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+
+#include "engine/Quellor.h"
+#include "platform/TextConversion.h"
+#include "protocol/ChecksumText.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/ConnectResponseMessage.h"
+#include "protocol/DisconnectMessage.h"
+#include "protocol/FieldCodec.h"
+#include "protocol/HealthCheckAckMessage.h"
+#include "protocol/HealthCheckMessage.h"
+#include "protocol/VersionMessage.h"
+#include "protocol/WireFormat.h"
+#include "protocol/XmlDataAckMessage.h"
+#include "protocol/XmlDataMessage.h"
+#include "tools/peer/ProgressBar.h"
+
+namespace Corvane {
+namespace Peer {
+
+namespace Wire = Client::Wire;
+using Client::MessageType;
+using Platform::FromUtf16;
+using Platform::ToUtf8;
+
+namespace {
+
+std::string Text(const std::u16string& text) { return ToUtf8(FromUtf16(text)); }
+
+// Bytes of a file read per BINDATA chunk: 5,120 characters.
+constexpr std::size_t kChunkBytes = 10240;
+
+}  // namespace
+
+VendorApplication::VendorApplication(EventPrinter& out, Identity identity, Faults faults)
+    : out_(out), identity_(std::move(identity)), faults_(faults) {}
+
+VendorApplication::~VendorApplication() {
+  if (link_) link_->Close();
+  if (reader_.joinable()) reader_.join();
+}
+
+void VendorApplication::Send(const std::u16string& frame) {
+  out_.Frame(true, frame);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (link_) link_->Send(frame, faults_.framePieces);
+}
+
+void VendorApplication::Connect(const std::string& host, int port) {
+  host_ = host;
+  link_ = std::make_unique<PeerLink>(host, port);
+  const Client::ConnectMessage connect(identity_.id, identity_.name, identity_.address);
+  Send(connect.ToString());
+  ReceivedFrame frame;
+  std::string error;
+  if (!link_->Receive(frame, error) || !frame.message ||
+      frame.message->GetType() != MessageType::kConnectAck) {
+    throw std::runtime_error("the engine did not answer the CONNECT" +
+                             (error.empty() ? std::string() : ": " + error));
+  }
+  out_.Frame(false, frame.raw);
+  const auto& ack = static_cast<const Client::ConnectResponseMessage&>(*frame.message);
+  file_port_ = ack.GetFilePort();
+  out_.Event("connected", {{"engine-id", Text(ack.GetClientId())},
+                           {"engine-name", Text(ack.GetClientName())},
+                           {"language", Text(ack.GetLanguage())},
+                           {"file-port", std::to_string(file_port_)}});
+  connected_ = true;
+  if (identity_.version != 1) {
+    Send(Client::VersionMessage(identity_.version).ToString());
+  }
+  if (!faults_.stopReading) reader_ = std::thread([this] { ReadLoop(); });
+}
+
+void VendorApplication::ReadLoop() {
+  for (;;) {
+    ReceivedFrame frame;
+    std::string error;
+    if (!link_->Receive(frame, error)) break;
+    out_.Frame(false, frame.raw);
+    if (!frame.message) {
+      out_.Event("unreadable-frame", {{"error", error}});
+      continue;
+    }
+    Answer(frame);
+    if (frame.message->GetType() == MessageType::kDisconnect) break;
+  }
+  connected_ = false;
+  out_.Event("disconnected", {});
+  changed_.notify_all();
+}
+
+void VendorApplication::Answer(const ReceivedFrame& frame) {
+  const auto& message = *frame.message;
+  const auto delay = [&] {
+    if (faults_.ackDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(faults_.ackDelayMs));
+    }
+  };
+  switch (message.GetType()) {
+    case MessageType::kXmlData: {
+      const auto& xml = static_cast<const Client::XmlDataMessage&>(message);
+      out_.Event("xml", {{"id", Text(xml.GetMessageId())}, {"text", Text(xml.GetData())}});
+      if (faults_.noXmlAck || identity_.version != 1) return;
+      delay();
+      Client::XmlDataAckMessage ack(xml);
+      std::u16string text = ack.ToString();
+      if (faults_.wrongAckId) text.replace(20, 36, Wire::NewMessageId());
+      Send(text);
+      return;
+    }
+    case MessageType::kXmlDataAck: {
+      std::lock_guard<std::mutex> lock(mutex_);
+      acked_xml_id_ = message.GetMessageId();
+      changed_.notify_all();
+      return;
+    }
+    case MessageType::kHealthCheck: {
+      out_.Event("health-check", {{"id", Text(message.GetMessageId())}});
+      if (faults_.noHealthAck || identity_.version != 1) return;
+      delay();
+      std::u16string text =
+          Client::HealthCheckAckMessage(static_cast<const Client::HealthCheckMessage&>(message))
+              .ToString();
+      if (faults_.wrongAckId) text.replace(20, 36, Wire::NewMessageId());
+      Send(text);
+      return;
+    }
+    case MessageType::kDisconnect:
+      out_.Event("disconnect-received", {});
+      return;
+    default:
+      out_.Event("message", {{"type", Text(Wire::ReadText(frame.raw, Wire::kPrefixLength,
+                                                         Wire::kTypeNameWidth))}});
+      return;
+  }
+}
+
+bool VendorApplication::SendXml(const std::u16string& xml, int timeoutMs) {
+  const Client::XmlDataMessage message(xml);
+  Send(message.ToString());
+  out_.Event("xml-sent", {{"id", Text(message.GetMessageId())},
+                          {"characters", std::to_string(xml.size())}});
+  if (identity_.version != 1 || faults_.stopReading) return connected_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  const bool acked = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return acked_xml_id_ == message.GetMessageId() || !connected_;
+  }) && acked_xml_id_ == message.GetMessageId();
+  lock.unlock();
+  out_.Event(acked ? "xml-acknowledged" : "xml-not-acknowledged",
+             {{"id", Text(message.GetMessageId())}});
+  return acked;
+}
+
+bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read " + path);
+  file.seekg(0, std::ios::end);
+  const auto size = static_cast<std::uint64_t>(file.tellg());
+  file.seekg(0);
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  const std::u16string wideName = Platform::ToUtf16(Platform::FromUtf8(name));
+
+  PeerLink files(host_, file_port_);
+  const Client::ConnectMessage connect(identity_.id, identity_.name, identity_.address);
+  out_.Frame(true, connect.ToString());
+  files.Send(connect.ToString(), faults_.framePieces);
+  ReceivedFrame frame;
+  std::string error;
+  if (!files.Receive(frame, error) || !frame.message) {
+    throw std::runtime_error("the engine's file port did not answer the CONNECT");
+  }
+  out_.Frame(false, frame.raw);
+
+  const std::u16string id = Wire::NewMessageId();
+  const std::u16string head = Wire::FormatHeader(Wire::kPrefixVersion2, Wire::kTypeBinaryData) +
+                              Wire::FormatText(id, Wire::kMessageIdWidth) +
+                              Wire::FormatNumber(static_cast<long long>(wideName.size()), 5) +
+                              Wire::FormatNumber(static_cast<long long>(size), 10) + wideName;
+  out_.Frame(true, head);
+  files.Send(head, faults_.framePieces);
+  CryptoPP::SHA1 digest;
+  ProgressBar progress(name, size);
+  std::string chunk(kChunkBytes, '\0');
+  std::uint64_t sent = 0;
+  while (sent < size) {
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, size - sent));
+    file.read(&chunk[0], static_cast<std::streamsize>(count));
+    if (static_cast<std::size_t>(file.gcount()) != count) throw std::runtime_error("cannot read " + path);
+    digest.Update(reinterpret_cast<const CryptoPP::byte*>(chunk.data()), count);
+    std::string bytes = chunk.substr(0, count);
+    if (bytes.size() % 2 != 0) bytes += '\0';  // the last character's high half
+    if (!files.SendBytes(bytes.data(), bytes.size())) {
+      progress.Finish();
+      out_.Event("file-failed", {{"name", name}, {"error", "the engine closed the connection"}});
+      return false;
+    }
+    sent += count;
+    progress.Update(sent);
+    if (faults_.resetMidFile && sent >= size / 2) {
+      progress.Finish();
+      files.Reset();
+      out_.Event("file-reset", {{"name", name}, {"bytes-sent", std::to_string(sent)}});
+      return false;
+    }
+  }
+  progress.Finish();
+  std::u16string checksum = Client::FinishChecksumText(digest);
+  if (faults_.badChecksum) checksum[0] = checksum[0] == u'0' ? u'1' : u'0';
+  files.Send(checksum);
+
+  out_.Event("file-sent", {{"id", Text(id)}, {"name", name}, {"bytes", std::to_string(size)}});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!files.Receive(frame, error)) break;
+    out_.Frame(false, frame.raw);
+    if (!frame.isBinaryAck) continue;
+    out_.Event("binack", {{"id", Text(frame.ackId)},
+                          {"flag", std::to_string(frame.ackFlag)},
+                          {"text", Text(frame.ackText)}});
+    return frame.ackFlag == 1;
+  }
+  out_.Event("binack-missing", {{"id", Text(id)}});
+  return false;
+}
+
+void VendorApplication::Disconnect() {
+  if (!link_) return;
+  Send(Client::DisconnectMessage().ToString());
+  link_->Close();
+  connected_ = false;
+}
+
+}  // namespace Peer
+}  // namespace Corvane

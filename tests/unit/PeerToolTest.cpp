@@ -145,6 +145,25 @@ TEST_F(PeerToolTest, FaultFlags) {
   EXPECT_FALSE(fs::exists(Files() / "f.bin"));
 }
 
+// On a terminal the progress is one bar redrawn in place.
+TEST_F(PeerToolTest, ShowsAProgressBarOnATerminal) {
+  const std::string file = WriteFile("big.bin", std::string(4 * 1024 * 1024, 'b'));
+  const std::string peer = std::string(CORVANE_BIN_DIR) + "/corvane-peer connect --host 127.0.0.1 --port " +
+                           std::to_string(server_port_) + " send-file " + file;
+  // script(1) runs it under a pseudo-terminal and copies what it drew.
+  const std::string command = "script -qefc '" + peer + "' /dev/null 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_NE(output.find("\rbig.bin ["), std::string::npos) << output;
+  EXPECT_NE(output.find("##############################] 100%"), std::string::npos) << output;
+  EXPECT_NE(output.find("s left"), std::string::npos) << output;
+}
+
 TEST_F(PeerToolTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Peer("--version").status, 2);
   EXPECT_EQ(Peer("--no-such-flag").status, 2);

@@ -63,14 +63,14 @@ void FileImpl::Open(const std::wstring& name) {
   // directory (a link to a file elsewhere) is removed, not written through.
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   errno = 0;
-  int descriptor = ::open(path_.c_str(), kFlags, 0600);
+  int descriptor = ::open(path_.c_str(), kFlags, 0666);
   if (descriptor < 0 && errno == EEXIST) {
     struct stat existing {};
     if (::lstat(path_.c_str(), &existing) == 0 &&
         (S_ISLNK(existing.st_mode) || S_ISREG(existing.st_mode))) {
       // A leftover file or a planted link: removed (the link itself, never
       // what it points to), then a new file in its place.
-      if (::unlink(path_.c_str()) == 0) descriptor = ::open(path_.c_str(), kFlags, 0600);
+      if (::unlink(path_.c_str()) == 0) descriptor = ::open(path_.c_str(), kFlags, 0666);
     } else {
       // Anything else (a device) is written as it is, never followed.
       descriptor = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);

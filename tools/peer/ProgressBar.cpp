@@ -44,7 +44,11 @@ void ProgressBar::Update(std::uint64_t done) {
   Draw(done, false);
 }
 
-void ProgressBar::Finish() { Draw(done_, true); }
+void ProgressBar::Finish() {
+  // Plain lines have shown the last tenth already when the file went whole.
+  if (!terminal_ && tenth_ == 10) return;
+  Draw(done_, true);
+}
 
 void ProgressBar::Draw(std::uint64_t done, bool last) {
   const double seconds =

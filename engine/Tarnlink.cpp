@@ -224,25 +224,6 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
   // Each server is installed only while the run is not shut down, and
   // registered for its Shutdown, so a Stop that comes during this set-up
   // leaves nothing listening or hailing.
-  logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
-  if (settings.UsingHailingServer) {
-    try {
-      if (!resolveFailure.empty()) throw std::runtime_error(resolveFailure);
-      run->RunUnlessShutDown([&] {
-        auto server = std::make_shared<MulticastServer>(
-            io, settings.GroupAddress, settings.GroupPort, settings.ServerPort,
-            settings.ApplicationName, settings.ApplicationId, settings.HailingInterval,
-            hostAddress);
-        server->Start();
-        run->SetMulticastServer(server);
-        run->OnShutdown([server] { server->Stop(); });
-      });
-    } catch (const std::exception& e) {
-      logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread setup multicast server failed: %ls",
-                   ExceptionText(e).c_str());
-      throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
-    }
-  }
   for (const ConnectionKind kind : {ConnectionKind::kStandard, ConnectionKind::kFile}) {
     const bool fileKind = kind == ConnectionKind::kFile;
     logger_->Log(LogLevel::Debug, fileKind ? L"Tarnlink::RunServiceThread starting file_server"
@@ -264,6 +245,26 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
       server->Start();
       run->OnShutdown([server] { server->Stop(); });
     });
+  }
+  // Hailing last: a peer that hears the first hail finds the ports listening.
+  logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
+  if (settings.UsingHailingServer) {
+    try {
+      if (!resolveFailure.empty()) throw std::runtime_error(resolveFailure);
+      run->RunUnlessShutDown([&] {
+        auto server = std::make_shared<MulticastServer>(
+            io, settings.GroupAddress, settings.GroupPort, settings.ServerPort,
+            settings.ApplicationName, settings.ApplicationId, settings.HailingInterval,
+            hostAddress);
+        server->Start();
+        run->SetMulticastServer(server);
+        run->OnShutdown([server] { server->Stop(); });
+      });
+    } catch (const std::exception& e) {
+      logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread setup multicast server failed: %ls",
+                   ExceptionText(e).c_str());
+      throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include <cstdio>
@@ -162,6 +163,44 @@ TEST_F(PeerToolTest, ShowsAProgressBarOnATerminal) {
   EXPECT_NE(output.find("\rbig.bin ["), std::string::npos) << output;
   EXPECT_NE(output.find("##############################] 100%"), std::string::npos) << output;
   EXPECT_NE(output.find("s left"), std::string::npos) << output;
+}
+
+// The answering faults, as the engine's SendData sees them.
+TEST_F(PeerToolTest, AnsweringFaultsAsTheEngineSeesThem) {
+  const struct {
+    const char* flags;
+    int expected;  // SendData's outcome: 0 or the code it throws
+  } cases[] = {
+      {"--no-xml-ack", -111},
+      {"--wrong-ack-id", -111},
+      {"--ack-delay 200", 0},
+      {"--stop-reading", -111},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags);
+    auto run = std::async(std::launch::async, [&] {
+      return Peer(std::string("--id faulty ") + c.flags + " --seconds " +
+                  std::to_string(Testing::Scaled(2)));
+    });
+    ASSERT_TRUE([&] {
+      for (int i = 0; i < 500; ++i) {
+        if (!engine_.GetApplications()->empty()) return true;
+        std::this_thread::sleep_for(10ms);
+      }
+      return false;
+    }());
+    int outcome = 0;
+    try {
+      engine_.SendData(kValidXml);
+    } catch (const QuellorException& e) {
+      outcome = e.GetCode();
+    }
+    EXPECT_EQ(outcome, c.expected);
+    run.get();
+    for (int i = 0; i < 500 && !engine_.GetApplications()->empty(); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
 }
 
 TEST_F(PeerToolTest, UsageErrorsExitWithTwo) {

@@ -29,6 +29,13 @@ def free_port():
         return s.getsockname()[1]
 
 
+def stop(process):
+    """Ends `process` if it still runs, and collects it."""
+    if process.poll() is None:
+        process.kill()
+    process.communicate()
+
+
 def free_udp_port():
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.bind(("127.0.0.1", 0))
@@ -91,7 +98,7 @@ class RunWithPeerTest(unittest.TestCase):
              "--file-port", str(free_port()), "--hailing-interval", "200",
              "--file-directory", files, "--seconds", "30"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.addCleanup(host.kill)
+        self.addCleanup(stop, host)
         started = json.loads(host.stdout.readline())
         self.assertEqual(started["event"], "started")
 
@@ -102,7 +109,7 @@ class RunWithPeerTest(unittest.TestCase):
             [PEER, "connect", "--hail", "--group-port", group_port, "--id", "demo-peer", "--name", "Demo Peer", "--json",
              "send-xml", to_host, "send-file", report, "--seconds", "4"],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.addCleanup(peer.kill)
+        self.addCleanup(stop, peer)
 
         # The host answers once the peer is listed.
         events = []
@@ -145,6 +152,43 @@ class RunWithPeerTest(unittest.TestCase):
         self.assertEqual(peer.returncode, 0, peer_output)
         with open(report, "rb") as original, open(os.path.join(files, "report.bin"), "rb") as got:
             self.assertEqual(original.read(), got.read())
+
+
+class PeerListenTest(unittest.TestCase):
+    def test_listen_prints_the_hails_of_a_running_engine(self):
+        group_port = str(free_udp_port())
+        host = subprocess.Popen(
+            [sys.executable, CORVANE, "run", "--group-port", group_port, "--hailing-interval",
+             "200", "--server-port", str(free_port()), "--file-port", str(free_port()),
+             "--id", "listened-to", "--seconds", "20", "--no-stdin"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(stop, host)
+        listen = subprocess.run([PEER, "listen", "--group-port", group_port, "--count", "2",
+                                 "--seconds", "15", "--json"],
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(listen.returncode, 0, listen.stdout + listen.stderr)
+        hails = [json.loads(line) for line in listen.stdout.splitlines()
+                 if '"hail"' in line]
+        self.assertEqual(len(hails), 2, listen.stdout)
+        self.assertEqual(hails[0]["application-id"], "listened-to")
+
+    def test_trace_shows_every_frame_with_its_header(self):
+        group_port = str(free_udp_port())
+        server_port = free_port()
+        host = subprocess.Popen(
+            [sys.executable, CORVANE, "run", "--group-port", group_port, "--no-hailing",
+             "--server-port", str(server_port), "--file-port", str(free_port()),
+             "--seconds", "20", "--no-stdin"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(stop, host)
+        host.stdout.readline()  # started
+        trace = subprocess.run([PEER, "connect", "--host", "127.0.0.1", "--port", str(server_port),
+                                "--trace", "--json"], capture_output=True, text=True, timeout=30)
+        frames = [json.loads(line) for line in trace.stdout.splitlines() if '"frame-' in line]
+        self.assertEqual(frames[0]["event"], "frame-sent")
+        self.assertEqual(frames[0]["type"], "CONNECT")
+        self.assertEqual(frames[0]["header"], "CVNPBDP001CONNECT   ")
+        self.assertEqual(frames[1]["type"], "CONNECTACK")
 
 
 if __name__ == "__main__":

@@ -57,9 +57,33 @@ void EventPrinter::Frame(bool sent, const std::u16string& raw) {
   std::string body = Platform::ToUtf8(Platform::FromUtf16(raw.substr(
       std::min<std::size_t>(raw.size(), Wire::kHeaderLength), 200)));
   if (raw.size() > Wire::kHeaderLength + 200) body += "...";
-  Event(sent ? "frame-sent" : "frame-received",
-        {{"header", header}, {"protocol", protocol}, {"version", version}, {"type", type},
-         {"characters", std::to_string(raw.size())}, {"body", body}});
+  Fields fields{{"header", header},     {"protocol", protocol},
+                {"version", version},   {"type", type},
+                {"characters", std::to_string(raw.size())}};
+  // The fields every body starts with, as the peer's developer looks for them.
+  const auto field = [&](const char* name, int offset, int width) {
+    if (raw.size() >= static_cast<std::size_t>(offset + width)) {
+      fields.emplace_back(name, Platform::ToUtf8(Platform::FromUtf16(raw.substr(
+                                    static_cast<std::size_t>(offset), static_cast<std::size_t>(width)))));
+    }
+  };
+  if (type != "HAIL" && type != "DISCONNECT") field("message-id", 20, 36);
+  if (type == "XMLDATA") field("data-length", 56, 10);
+  if (type == "BINDATA") {
+    field("name-length", 56, 5);
+    field("data-length", 61, 10);
+  }
+  if (type == "BINACK") {
+    field("flag", 56, 1);
+    field("text-length", 57, 4);
+  }
+  if (type == "HAIL") {
+    field("address", 20, 15);
+    field("port", 35, 5);
+    field("application-id", 40, 36);
+  }
+  fields.emplace_back("body", body);
+  Event(sent ? "frame-sent" : "frame-received", fields);
 }
 
 void EventPrinter::Error(const std::string& text) {

@@ -131,6 +131,10 @@ void PeerLink::Reset() {
   Close();
 }
 
+void PeerLink::Shutdown() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
 void PeerLink::Close() {
   if (fd_ < 0) return;
   ::shutdown(fd_, SHUT_RDWR);

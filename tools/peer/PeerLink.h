@@ -45,7 +45,10 @@ class PeerLink {
 
   /// Ends the stream with a reset instead of an orderly close.
   void Reset();
-  /// Stops reading for good and closes; Receive then returns false.
+  /// Ends both directions without releasing the descriptor: a Receive
+  /// waiting on another thread returns false. Any thread.
+  void Shutdown();
+  /// Closes; call once no other thread uses the link.
   void Close();
 
  private:

@@ -41,9 +41,14 @@ constexpr std::size_t kChunkBytes = 10240;
 VendorApplication::VendorApplication(EventPrinter& out, Identity identity, Faults faults)
     : out_(out), identity_(std::move(identity)), faults_(faults) {}
 
-VendorApplication::~VendorApplication() {
-  if (link_) link_->Close();
+VendorApplication::~VendorApplication() { Close(); }
+
+void VendorApplication::Close() {
+  // The reader returns once the stream is shut down; only then is the
+  // descriptor released.
+  if (link_) link_->Shutdown();
   if (reader_.joinable()) reader_.join();
+  if (link_) link_->Close();
 }
 
 void VendorApplication::Send(const std::u16string& frame) {
@@ -233,7 +238,7 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
 void VendorApplication::Disconnect() {
   if (!link_) return;
   Send(Client::DisconnectMessage().ToString());
-  link_->Close();
+  Close();
   connected_ = false;
 }
 

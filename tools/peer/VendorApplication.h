@@ -57,6 +57,8 @@ class VendorApplication {
   bool Connected() const { return connected_; }
 
  private:
+  // Ends the link and the reader.
+  void Close();
   void ReadLoop();
   void Answer(const ReceivedFrame& frame);
   void Send(const std::u16string& frame);

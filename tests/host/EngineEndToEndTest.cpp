@@ -137,6 +137,22 @@ class EngineEndToEndTest : public ::testing::Test {
   }
 
   // The failure's code and text, or {0, ""} when `operation` did not throw.
+  // A vendor application that hand-shakes as `id` and then never reads.
+  TestPeer& ConnectStuck(const std::u16string& id) {
+    peers_.push_back(std::make_unique<TestPeer>(server_port_));
+    TestPeer& stuck = *peers_.back();
+    stuck.SendConnect(id);
+    EXPECT_EQ(stuck.ReadChars(140).size(), 140u);
+    return stuck;
+  }
+
+  // Valid XML larger than the loopback buffers hold.
+  static std::wstring HugeXml() {
+    std::wstring xml = kValidXml;
+    xml.insert(xml.find(L"hello"), std::wstring(12 * 1024 * 1024, L'x'));
+    return xml;
+  }
+
   template <typename F>
   std::pair<int, std::wstring> Failure(F&& operation) {
     try {
@@ -413,14 +429,10 @@ TEST_F(EngineEndToEndTest, StopClosesThePortsAndStartListensAgain) {
 TEST_F(EngineEndToEndTest, AStuckPeerCostsOneTimeoutAndItsReconnectIsServed) {
   const int ackTimeout = 1000;
   Start({/*hailing=*/false, 100, ackTimeout});
-  peers_.push_back(std::make_unique<TestPeer>(server_port_));
-  TestPeer& stuck = *peers_.back();
-  stuck.SendConnect(u"vendor");
-  ASSERT_EQ(stuck.ReadChars(140).size(), 140u);  // and never reads again
+  ConnectStuck(u"vendor");
   ASSERT_TRUE(WaitForApplications({L"vendor"}));
 
-  std::wstring xml = kValidXml;
-  xml.insert(xml.find(L"hello"), std::wstring(12 * 1024 * 1024, L'x'));
+  const std::wstring xml = HugeXml();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Failure([&] { SendData(xml); }).first, -111);
   EXPECT_LT(std::chrono::steady_clock::now() - start,
@@ -437,15 +449,10 @@ TEST_F(EngineEndToEndTest, AStuckPeerCostsOneTimeoutAndItsReconnectIsServed) {
 // does not hold up Stop: its stream closes behind it later.
 TEST_F(EngineEndToEndTest, StopIsNotHeldUpByAPeerThatStoppedReading) {
   Start({/*hailing=*/false, 100, /*ackTimeout=*/4000});
-  peers_.push_back(std::make_unique<TestPeer>(server_port_));
-  TestPeer& stuck = *peers_.back();
-  stuck.SendConnect(u"stuck");
-  ASSERT_EQ(stuck.ReadChars(140).size(), 140u);  // and never reads again
+  TestPeer& stuck = ConnectStuck(u"stuck");
   ASSERT_TRUE(WaitForApplications({L"stuck"}));
 
-  // More than the loopback buffers hold.
-  std::wstring xml = kValidXml;
-  xml.insert(xml.find(L"hello"), std::wstring(12 * 1024 * 1024, L'x'));
+  const std::wstring xml = HugeXml();
   auto send = std::async(std::launch::async, [&] { return Failure([&] { SendData(xml); }); });
   // Wait until the frame has gone as far as it can.
   const auto deadline = std::chrono::steady_clock::now() + 10s;

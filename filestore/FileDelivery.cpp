@@ -101,23 +101,24 @@ void FileDelivery::Commit() {
 void FileDelivery::Rollback() {
   if (!owned_) return;
   std::error_code ignored;
-  bool free = true;
+  bool ours = false;
   if (moved_) {
     struct stat status {};
-    if (::lstat(destination_.c_str(), &status) == 0) {
-      if (status.st_dev == device_ && status.st_ino == inode_) {
-        fs::remove(destination_, ignored);
-      } else {
-        free = false;  // someone else's file now: it stays
-      }
-    }
+    ours = ::lstat(destination_.c_str(), &status) == 0 && status.st_dev == device_ &&
+           status.st_ino == inode_;
   }
-  if (!aside_.empty()) {
-    // The replaced file comes back only to a free name; otherwise it stays
-    // aside rather than overwrite what is there now.
-    if (free) fs::rename(aside_, destination_, ignored);
-    aside_.clear();
+  if (ours && !aside_.empty()) {
+    // One step: the replaced file takes the name back, so the name never
+    // stands empty in between.
+    fs::rename(aside_, destination_, ignored);
+  } else if (ours) {
+    fs::remove(destination_, ignored);
+  } else if (!aside_.empty() && !moved_) {
+    fs::rename(aside_, destination_, ignored);
   }
+  // A replaced file whose name someone else has taken since stays aside
+  // rather than overwrite what is there now.
+  aside_.clear();
   Release();
 }
 

@@ -61,6 +61,7 @@ void FileProcessingThreads::StartThread(Item first) {
       std::lock_guard<std::mutex> lock(state->mutex);
       if (state->pending.empty()) {
         finished->store(true);
+        state->finished.notify_all();
         return;
       }
       item = std::move(state->pending.front());
@@ -89,6 +90,12 @@ void FileProcessingThreads::JoinAll() {
 std::size_t FileProcessingThreads::RunningCount() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return RunningThreads() + state_->pending.size();
+}
+
+bool FileProcessingThreads::WaitUntilIdle(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  return state_->finished.wait_for(
+      lock, timeout, [&] { return RunningThreads() == 0 && state_->pending.empty(); });
 }
 
 void FileProcessingThreads::TakeFinished(std::list<Worker>& done) {

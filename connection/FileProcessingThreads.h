@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <list>
@@ -59,6 +61,9 @@ class FileProcessingThreads {
   /// Work launched that has not finished yet, waiting work included.
   std::size_t RunningCount() const;
 
+  /// Waits at most `timeout` until no work is left; true when none is.
+  bool WaitUntilIdle(std::chrono::milliseconds timeout) const;
+
  private:
   struct Item {
     std::function<void()> work;
@@ -67,6 +72,7 @@ class FileProcessingThreads {
   // What the threads share with this object, and keep when it is gone.
   struct State {
     std::mutex mutex;  // guards everything here and workers_
+    std::condition_variable finished;  // a thread has finished its work
     std::list<Item> pending;
     bool closed = false;
   };

@@ -1,7 +1,6 @@
 #include "engine/Tarnlink.h"
 
 #include <chrono>
-#include <thread>
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -134,12 +133,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
 
   // Files of the previous run still being checked own their temporary
   // files: give them a bounded while, and never clear under them.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.AckTimeout);
-  while (file_threads_->RunningCount() > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (file_threads_->RunningCount() == 0) {
+  if (file_threads_->WaitUntilIdle(std::chrono::milliseconds(settings_.AckTimeout))) {
     logger_->Log(LogLevel::Debug, L"Tarnlink::Start clearing the temp directory");
     ClearTempDirectory();
   } else {

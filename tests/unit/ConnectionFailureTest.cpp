@@ -32,6 +32,7 @@
 #include "protocol/XmlDataMessage.h"
 #include "support/BinaryDataFrame.h"
 #include "support/CountingConnectionListener.h"
+#include "support/Eventually.h"
 #include "support/LoggingTestSupport.h"
 #include "support/MemorySocket.h"
 #include "support/RecordingListener.h"
@@ -44,21 +45,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Testing::Eventually;
 using Testing::MemorySocket;
 
 // More operations than any exchange here takes.
 constexpr int kMaxOperations = 40;
 constexpr auto kSettle = 10s;
-
-// Waits until `condition` holds; false after `timeout`.
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kSettle) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 // A vendor application that answers what a well-behaved one answers, and
 // keeps the type of every frame it was sent.

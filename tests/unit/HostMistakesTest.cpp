@@ -11,6 +11,7 @@
 #include "engine/Tarnlink.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
+#include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
 #include "support/TempDir.h"
@@ -21,17 +22,7 @@ namespace Client {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits until `condition` holds; false after five seconds.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using Testing::Eventually;
 
 class HostMistakesTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 
 #include "engine/Tarnlink.h"
 #include "protocol/HealthCheckMessage.h"
+#include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
 #include "support/TempDir.h"
@@ -24,16 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
+using Testing::Eventually;
 
 class PeerLimitsTest : public ::testing::Test {
  protected:

@@ -17,6 +17,7 @@
 
 #include "engine/Tarnlink.h"
 #include "platform/TextConversion.h"
+#include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
 #include "support/RecordingListener.h"
@@ -58,10 +59,8 @@ class PeerToolTest : public ::testing::Test {
 
   fs::path Files() const { return module_.Path() / "files"; }
 
-  // corvane-peer connect to this engine with `arguments`, to its end.
-  PeerRun Peer(const std::string& arguments) {
-    const std::string command = std::string(CORVANE_BIN_DIR) + "/corvane-peer connect --host 127.0.0.1 --port " +
-                                std::to_string(server_port_) + " " + arguments + " 2>&1";
+  // Runs a shell `command` to its end; its output and exit status.
+  static PeerRun Capture(const std::string& command) {
     PeerRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -71,6 +70,17 @@ class PeerToolTest : public ::testing::Test {
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
   }
+
+  // The command line of corvane-peer connect to this engine.
+  std::string PeerCommand(const std::string& arguments) const {
+    return std::string(CORVANE_BIN_DIR) + "/corvane-peer connect --host 127.0.0.1 --port " +
+           std::to_string(server_port_) + " " + arguments;
+  }
+
+  // corvane-peer connect to this engine with `arguments`, to its end.
+  PeerRun Peer(const std::string& arguments) { return Capture(PeerCommand(arguments) + " 2>&1"); }
+
+  bool Listed() { return !engine_.GetApplications()->empty(); }
 
   std::string WriteFile(const std::string& name, const std::string& content) {
     return module_.WriteFile("outbox/" + name, content).string();
@@ -101,9 +111,7 @@ TEST_F(PeerToolTest, SendsXmlAndAFileAndPrintsWhatHappened) {
 
 TEST_F(PeerToolTest, AnswersTheEnginesXmlAndHealthChecks) {
   std::thread sender([&] {
-    for (int i = 0; i < 200 && engine_.GetApplications()->empty(); ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
+    Testing::Eventually([&] { return Listed(); });
     try {
       engine_.SendData(kValidXml);
     } catch (const QuellorException&) {
@@ -149,17 +157,10 @@ TEST_F(PeerToolTest, FaultFlags) {
 // On a terminal the progress is one bar redrawn in place.
 TEST_F(PeerToolTest, ShowsAProgressBarOnATerminal) {
   const std::string file = WriteFile("big.bin", std::string(4 * 1024 * 1024, 'b'));
-  const std::string peer = std::string(CORVANE_BIN_DIR) + "/corvane-peer connect --host 127.0.0.1 --port " +
-                           std::to_string(server_port_) + " send-file " + file;
   // script(1) runs it under a pseudo-terminal and copies what it drew.
-  const std::string command = "script -qefc '" + peer + "' /dev/null 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const PeerRun run = Capture("script -qefc '" + PeerCommand("send-file " + file) + "' /dev/null 2>&1");
+  const std::string& output = run.output;
+  EXPECT_EQ(run.status, 0) << output;
   EXPECT_NE(output.find("\rbig.bin ["), std::string::npos) << output;
   EXPECT_NE(output.find("##############################] 100%"), std::string::npos) << output;
   EXPECT_NE(output.find("s left"), std::string::npos) << output;
@@ -182,13 +183,7 @@ TEST_F(PeerToolTest, AnsweringFaultsAsTheEngineSeesThem) {
       return Peer(std::string("--id faulty ") + c.flags + " --seconds " +
                   std::to_string(Testing::Scaled(2)));
     });
-    ASSERT_TRUE([&] {
-      for (int i = 0; i < 500; ++i) {
-        if (!engine_.GetApplications()->empty()) return true;
-        std::this_thread::sleep_for(10ms);
-      }
-      return false;
-    }());
+    ASSERT_TRUE(Testing::Eventually([&] { return Listed(); }));
     int outcome = 0;
     try {
       engine_.SendData(kValidXml);
@@ -197,9 +192,7 @@ TEST_F(PeerToolTest, AnsweringFaultsAsTheEngineSeesThem) {
     }
     EXPECT_EQ(outcome, c.expected);
     run.get();
-    for (int i = 0; i < 500 && !engine_.GetApplications()->empty(); ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(Testing::Eventually([&] { return !Listed(); }));
   }
 }
 

@@ -45,8 +45,9 @@ bool HasParentSegment(const std::wstring& text) {
 
 }  // namespace
 
-DtdEntityResolver::DtdEntityResolver(std::wstring grammarDirectory)
-    : grammar_directory_(std::move(grammarDirectory)) {}
+DtdEntityResolver::DtdEntityResolver(std::wstring grammarDirectory,
+                                     std::function<void(const std::wstring& path)> onResolved)
+    : grammar_directory_(std::move(grammarDirectory)), on_resolved_(std::move(onResolved)) {}
 
 bool DtdEntityResolver::IsLocalSystemId(const std::wstring& systemId) {
   return !systemId.empty() && !IsSeparator(systemId[0]) && !HasScheme(systemId) &&
@@ -63,8 +64,9 @@ xercesc::InputSource* DtdEntityResolver::resolveEntity(const XMLCh* const /*publ
         L"Grammar '" + id + L"' refused: only files inside the grammar directory are read");
     throw xercesc::SAXException(message.c_str());
   }
-  const std::u16string path = Platform::ToUtf16(grammar_directory_ + L"/" + id);
-  return new xercesc::LocalFileInputSource(path.c_str());
+  const std::wstring path = grammar_directory_ + L"/" + id;
+  if (on_resolved_) on_resolved_(path);
+  return new xercesc::LocalFileInputSource(Platform::ToUtf16(path).c_str());
 }
 
 }  // namespace Client

@@ -2,6 +2,7 @@
 // Supplies the grammars a document names (DTDs, external entities, schemas)
 // from one local grammar directory, and from nowhere else.
 
+#include <functional>
 #include <string>
 
 #include <xercesc/sax/EntityResolver.hpp>
@@ -10,7 +11,7 @@
 namespace Corvane {
 namespace Client {
 
-/// Entity resolver installed for one validation.
+/// Entity resolver of a validator's parses.
 ///
 /// Every external entity the parser needs is looked up as
 /// `grammarDirectory + "/" + systemId`. A system id that could reach outside
@@ -26,11 +27,13 @@ namespace Client {
 /// missing from the directory fails when the parser opens it, with the
 /// parser's message naming the path.
 ///
-/// Thread-safety: used only on the validating thread during one parse.
+/// Thread-safety: used only on the validating thread, one parse at a time.
 class DtdEntityResolver : public xercesc::EntityResolver {
  public:
-  /// `grammarDirectory` without a trailing '/'.
-  explicit DtdEntityResolver(std::wstring grammarDirectory);
+  /// `grammarDirectory` without a trailing '/'. `onResolved`, when set, is
+  /// told the path of every file handed to the parser.
+  explicit DtdEntityResolver(std::wstring grammarDirectory,
+                             std::function<void(const std::wstring& path)> onResolved = {});
   ~DtdEntityResolver() override = default;
   DtdEntityResolver(const DtdEntityResolver&) = delete;
   DtdEntityResolver& operator=(const DtdEntityResolver&) = delete;
@@ -46,6 +49,7 @@ class DtdEntityResolver : public xercesc::EntityResolver {
 
  private:
   std::wstring grammar_directory_;
+  std::function<void(const std::wstring& path)> on_resolved_;
 };
 
 }  // namespace Client

@@ -1,9 +1,12 @@
 #include "xml/XmlValidator.h"
 
+#include <cwchar>
 #include <type_traits>
 #include <utility>
 
+#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLGrammarPool.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -17,6 +20,7 @@
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "xml/DtdEntityResolver.h"
+#include "xml/GrammarCache.h"
 
 namespace Corvane {
 namespace Client {
@@ -79,6 +83,56 @@ class HandlerReset {
   xercesc::SAX2XMLReader& reader_;
 };
 
+bool IsXmlSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+// The system literal of the document's DOCTYPE, from a light scan of its
+// prolog (comments, processing instructions, blanks), or empty. Only a hint
+// of which grammar to have ready: the parser reads the DOCTYPE itself, and a
+// wrong hint costs time, never a wrong result.
+std::wstring DoctypeSystemId(const std::wstring& xml) {
+  std::size_t i = 0;
+  auto skipSpace = [&] {
+    while (i < xml.size() && IsXmlSpace(xml[i])) ++i;
+  };
+  auto startsWith = [&](const wchar_t* text) { return xml.compare(i, std::wcslen(text), text) == 0; };
+  auto quoted = [&](std::wstring* out) {
+    if (i >= xml.size() || (xml[i] != L'"' && xml[i] != L'\'')) return false;
+    const std::size_t end = xml.find(xml[i], i + 1);
+    if (end == std::wstring::npos) return false;
+    *out = xml.substr(i + 1, end - i - 1);
+    i = end + 1;
+    return true;
+  };
+  if (i < xml.size() && xml[i] == L'\uFEFF') ++i;
+  for (;;) {
+    skipSpace();
+    const wchar_t* close = startsWith(L"<!--") ? L"-->" : startsWith(L"<?") ? L"?>" : nullptr;
+    if (!close) break;
+    const std::size_t end = xml.find(close, i + 2);
+    if (end == std::wstring::npos) return {};
+    i = end + std::wcslen(close);
+  }
+  if (!startsWith(L"<!DOCTYPE")) return {};
+  i += 9;
+  skipSpace();
+  while (i < xml.size() && !IsXmlSpace(xml[i]) && xml[i] != L'>' && xml[i] != L'[') ++i;
+  skipSpace();
+  std::wstring literal;
+  if (startsWith(L"PUBLIC")) {
+    i += 6;
+    skipSpace();
+    if (!quoted(&literal)) return {};
+    skipSpace();
+  } else if (startsWith(L"SYSTEM")) {
+    i += 6;
+    skipSpace();
+  } else {
+    return {};
+  }
+  if (!quoted(&literal)) return {};
+  return literal;
+}
+
 std::wstring WithoutTrailingSlash(std::wstring directory) {
   while (directory.size() > 1 && directory.back() == L'/') directory.pop_back();
   return directory;
@@ -89,6 +143,9 @@ std::wstring WithoutTrailingSlash(std::wstring directory) {
 XmlValidator::XmlValidator() : XmlValidator(Platform::EngineModuleDirectory() + L"/dtd") {}
 
 XmlValidator::XmlValidator(std::wstring grammarDirectory)
+    : XmlValidator(std::move(grammarDirectory), GrammarCache::kDefaultSettleTime) {}
+
+XmlValidator::XmlValidator(std::wstring grammarDirectory, std::chrono::milliseconds grammarSettleTime)
     : logger_(Logging::CreateLogger(L"Corvane::Client::XmlValidator")),
       grammar_directory_(WithoutTrailingSlash(std::move(grammarDirectory))) {
   std::lock_guard<std::mutex> guard(PlatformLock());
@@ -104,9 +161,18 @@ XmlValidator::XmlValidator(std::wstring grammarDirectory)
     // end.
     security_manager_ = std::make_unique<xercesc::SecurityManager>();
     security_manager_->setEntityExpansionLimit(kMaxEntityExpansions);
+    grammars_ = std::make_unique<GrammarCache>(grammarSettleTime);
+    resolver_ = std::make_unique<DtdEntityResolver>(
+        grammar_directory_, [this](const std::wstring& path) { grammars_->OnFileResolved(path); });
     reader_.reset(xercesc::XMLReaderFactory::createXMLReader());
+    cached_reader_.reset(xercesc::XMLReaderFactory::createXMLReader(
+        xercesc::XMLPlatformUtils::fgMemoryManager, grammars_->GetPool()));
   } catch (...) {
     // Keep initialisation and termination balanced when no validator results.
+    cached_reader_.reset();
+    reader_.reset();
+    resolver_.reset();
+    grammars_.reset();
     security_manager_.reset();
     try {
       xercesc::XMLPlatformUtils::Terminate();
@@ -125,11 +191,21 @@ XmlValidator::XmlValidator(std::wstring grammarDirectory)
   } catch (...) {
     // Left to Validate, which reports the failure with the document.
   }
+  // Without its features the cached reader is never used.
+  try {
+    SetFeatures(*cached_reader_);
+    cached_reader_->setFeature(XMLUni::fgXercesUseCachedGrammarInParse, true);
+    cached_reader_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, security_manager_.get());
+  } catch (...) {
+    cached_reader_.reset();
+  }
 }
 
 XmlValidator::~XmlValidator() {
   try {
+    cached_reader_.reset();
     reader_.reset();
+    grammars_.reset();
     security_manager_.reset();  // Xerces memory: before the platform ends
     std::lock_guard<std::mutex> guard(PlatformLock());
     try {
@@ -159,19 +235,36 @@ void XmlValidator::Validate(const std::wstring& xml) {
                                     false);
   source.setEncoding(kNativeUtf16);
 
+  grammars_->BeginValidation();
+  if (cached_reader_) {
+    PrepareGrammar(xml);
+    const std::wstring cachedError = Parse(*cached_reader_, source);
+    const bool stale = grammars_->SawChangedGrammar();
+    if (cachedError.empty() && !stale) return;
+    if (stale) ClearGrammars();
+  }
+  // The answer of record: every grammar read afresh.
+  const std::wstring error = Parse(*reader_, source);
+  if (error.empty()) return;
+
+  const std::wstring message = L"XML is not valid: " + error;
+  logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
+  throw QuellorException(message, kInvalidXml);
+}
+
+std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source) {
   std::wstring error;
   bool thrown = false;
   try {
-    if (!features_set_) {
-      SetFeatures(*reader_);
-      reader_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, security_manager_.get());
+    if (!features_set_ && &reader == reader_.get()) {
+      SetFeatures(reader);
+      reader.setProperty(xercesc::XMLUni::fgXercesSecurityManager, security_manager_.get());
     }
     xercesc::HandlerBase handler;
-    const auto resolver = std::make_shared<DtdEntityResolver>(grammar_directory_);
-    HandlerReset reset(*reader_);
-    reader_->setErrorHandler(&handler);
-    reader_->setEntityResolver(resolver.get());
-    reader_->parse(source);
+    HandlerReset reset(reader);
+    reader.setErrorHandler(&handler);
+    reader.setEntityResolver(resolver_.get());
+    reader.parse(source);
   } catch (const xercesc::XMLException& e) {
     thrown = true;
     error = FromXerces(e.getMessage());
@@ -186,12 +279,57 @@ void XmlValidator::Validate(const std::wstring& xml) {
   }
   // An exception without a text still means the document was not accepted.
   if (thrown && error.empty()) error = L"... exception";
-  if (error.empty() && reader_->getErrorCount() != 0) error = L"parse error";
-  if (error.empty()) return;
+  if (error.empty() && reader.getErrorCount() != 0) error = L"parse error";
+  return error;
+}
 
-  const std::wstring message = L"XML is not valid: " + error;
-  logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
-  throw QuellorException(message, kInvalidXml);
+void XmlValidator::PrepareGrammar(const std::wstring& xml) {
+  const std::wstring systemId = DoctypeSystemId(xml);
+  if (systemId.empty() || !DtdEntityResolver::IsLocalSystemId(systemId)) return;
+  // The same path the resolver hands the parser, so that the pool's key for
+  // the grammar is the one the parser looks up.
+  const std::wstring path = grammar_directory_ + L"/" + systemId;
+  switch (grammars_->Check(path)) {
+    case GrammarCache::State::kCurrent:
+    case GrammarCache::State::kFailed:
+      return;
+    case GrammarCache::State::kChanged:
+      ClearGrammars();
+      break;
+    case GrammarCache::State::kUnknown:
+      break;
+  }
+  LoadGrammar(path);
+}
+
+void XmlValidator::LoadGrammar(const std::wstring& path) {
+  grammars_->BeginLoad(path);
+  bool loaded = false;
+  try {
+    xercesc::HandlerBase handler;
+    HandlerReset reset(*cached_reader_);
+    cached_reader_->setErrorHandler(&handler);
+    cached_reader_->setEntityResolver(resolver_.get());
+    const xercesc::LocalFileInputSource source(Platform::ToUtf16(path).c_str());
+    loaded = cached_reader_->loadGrammar(source, xercesc::Grammar::DTDGrammarType, true) != nullptr &&
+             cached_reader_->getErrorCount() == 0;
+  } catch (...) {
+    // Not kept; the document's own parse reads the grammar and reports why.
+  }
+  // Whatever a failed load left in the pool goes with it.
+  if (!loaded) ClearGrammars();
+  grammars_->EndLoad(loaded);
+}
+
+std::size_t XmlValidator::GetGrammarLoadCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return grammars_->GetLoadCount();
+}
+
+void XmlValidator::ClearGrammars() {
+  // Also drops the reader's own pointers to the pool's grammars.
+  cached_reader_->resetCachedGrammarPool();
+  grammars_->Forget();
 }
 
 }  // namespace Client

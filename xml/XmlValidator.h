@@ -3,6 +3,7 @@
 // reaches the network. Grammars are read only from the grammar directory
 // (see DtdEntityResolver); they are never fetched by URL.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "logging/Logger.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
+class InputSource;
 class SAX2XMLReader;
 class SecurityManager;
 XERCES_CPP_NAMESPACE_END
@@ -20,13 +22,24 @@ XERCES_CPP_NAMESPACE_END
 namespace Corvane {
 namespace Client {
 
+class DtdEntityResolver;
+class GrammarCache;
+
 /// The code of every validation failure.
 constexpr int kInvalidXml = -200;
 
 /// A validating SAX2 parser with its own initialisation of the Xerces
 /// platform. Validation is always on: a document must name its grammar
-/// (a DOCTYPE with a DTD, or a schema), and every validation reads its
-/// grammar afresh (nothing is cached between documents).
+/// (a DOCTYPE with a DTD, or a schema).
+///
+/// A DTD is parsed once and kept (GrammarCache) for as long as its files are
+/// unchanged; an edited or replaced DTD takes effect at the next validation,
+/// as if every validation read it afresh. A document is validated against
+/// the kept grammar first; when that fails, or met a grammar whose files
+/// changed meanwhile, it is validated again the way it always was, with every
+/// grammar read afresh, and that second result is the answer. So the kept
+/// grammars make validations fast without changing any result or text.
+/// Schemas are always read afresh.
 ///
 /// Lifetime: each validator holds one initialisation of the Xerces platform
 /// from construction to destruction; any number of validators may exist at
@@ -49,6 +62,9 @@ class XmlValidator {
   /// Grammars from `grammarDirectory` (a trailing '/' is ignored). Throws as
   /// the default constructor.
   explicit XmlValidator(std::wstring grammarDirectory);
+  /// As above; a grammar read from files changed less than `grammarSettleTime`
+  /// before is read again at its next use (see GrammarCache).
+  XmlValidator(std::wstring grammarDirectory, std::chrono::milliseconds grammarSettleTime);
   /// Deletes the reader, then ends this validator's platform initialisation.
   /// Never throws: a termination failure is logged at error level as
   /// "Failed to terminate the parser: " and the Xerces message.
@@ -68,12 +84,28 @@ class XmlValidator {
   /// The directory grammars are read from, without a trailing '/'.
   const std::wstring& GetGrammarDirectory() const { return grammar_directory_; }
 
+  /// How many times a grammar has been parsed and kept so far.
+  std::size_t GetGrammarLoadCount();
+
  private:
+  // Parses `source` with `reader`: the failure's text, or empty when the
+  // document is valid.
+  std::wstring Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source);
+  // Has the DTD the document's DOCTYPE names ready in the pool.
+  void PrepareGrammar(const std::wstring& xml);
+  void LoadGrammar(const std::wstring& path);
+  void ClearGrammars();
+
   std::shared_ptr<Logging::Logger> logger_;
   std::wstring grammar_directory_;
-  // Declared before the reader, which points to it: goes after it.
+  // Declared before the readers, which point to them: go after them.
   std::unique_ptr<xercesc::SecurityManager> security_manager_;
+  std::unique_ptr<GrammarCache> grammars_;
+  std::unique_ptr<DtdEntityResolver> resolver_;
+  // Reads every grammar afresh.
   std::unique_ptr<xercesc::SAX2XMLReader> reader_;
+  // Takes DTDs from the grammar pool.
+  std::unique_ptr<xercesc::SAX2XMLReader> cached_reader_;
   bool features_set_ = false;  // set once by the constructor; else before each parse
   std::mutex lock_;
 };

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
@@ -387,6 +388,131 @@ TEST(DtdEntityResolverTest, OnlyRelativePathsWithoutParentSegmentsAreLocal) {
                          L"urn:x"}) {
     EXPECT_FALSE(DtdEntityResolver::IsLocalSystemId(id)) << Platform::ToUtf8(id);
   }
+}
+
+// Kept grammars: a DTD is parsed once while its files stay as they were, and
+// any change to them takes effect at the next validation.
+
+class XmlValidatorKeptGrammarTest : public ::testing::Test {
+ protected:
+  static constexpr auto kSettled = std::chrono::milliseconds(0);
+
+  // Writes `name` with `content`, dated an hour back (unless `recent`), the
+  // way grammars installed long before the engine runs are.
+  void Write(const std::string& name, const std::string& content, bool recent = false) {
+    const auto path = dir_.WriteFile(name, content);
+    if (!recent) {
+      std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                                 std::chrono::hours(1));
+    }
+  }
+  // Writes a new file and renames it over `name`.
+  void Replace(const std::string& name, const std::string& content) {
+    Write(name + ".new", content);
+    std::filesystem::rename(dir_ / (name + ".new"), dir_ / name);
+  }
+  static std::wstring Note(const std::wstring& root, const std::wstring& content) {
+    return L"<?xml version=\"1.0\"?><!DOCTYPE " + root + L" SYSTEM \"note.dtd\">" + content;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(XmlValidatorKeptGrammarTest, ParsesAGrammarOnceAndGivesTheSameAnswersAsAFreshRead) {
+  Write("note.dtd", "<!ELEMENT note (to, body)><!ELEMENT to (#PCDATA)><!ELEMENT body (#PCDATA)>"
+                    "<!ATTLIST note id ID #REQUIRED ref IDREF #IMPLIED>");
+  XmlValidator kept(dir_.WidePath(), kSettled);
+  const std::wstring documents[] = {
+      Note(L"note", L"<note id=\"a\"><to>x</to><body>y</body></note>"),
+      Note(L"note", L"<note id=\"a\" ref=\"a\"><to>x</to><body>y</body></note>"),
+      Note(L"note", L"<note id=\"a\" ref=\"b\"><to>x</to><body>y</body></note>"),  // dangling IDREF
+      Note(L"note", L"<note><to>x</to><body>y</body></note>"),                     // id missing
+      Note(L"note", L"<note id=\"a\"><body>y</body></note>"),
+      Note(L"to", L"<note id=\"a\"><to>x</to><body>y</body></note>"),  // root is not the DOCTYPE's
+      Note(L"note", L"<note id=\"a\"><to>x</to><body>y</body>"),       // malformed
+      // An internal subset beside the kept grammar.
+      L"<!DOCTYPE note SYSTEM \"note.dtd\" [<!ENTITY who \"me\">]>"
+      L"<note id=\"a\"><to>&who;</to><body>y</body></note>",
+      L"<!DOCTYPE note SYSTEM \"note.dtd\" [<!ELEMENT extra EMPTY>]>"
+      L"<note id=\"a\"><to>x</to><body>y</body><extra/></note>",
+      L"<!-- a comment first --><?pi x?><!DOCTYPE note PUBLIC \"-//x//y\" 'note.dtd'>"
+      L"<note id=\"a\"><to>x</to><body>y</body></note>",
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& document : documents) {
+      XmlValidator fresh(dir_.WidePath());
+      EXPECT_EQ(Rejection(fresh, document), Rejection(kept, document)) << Platform::ToUtf8(document);
+    }
+  }
+  EXPECT_EQ(1u, kept.GetGrammarLoadCount());
+}
+
+TEST_F(XmlValidatorKeptGrammarTest, EditedReplacedOrRemovedGrammarsTakeEffectAtTheNextValidation) {
+  const std::wstring to = Note(L"note", L"<note><to>x</to></note>");
+  const std::wstring from = Note(L"note", L"<note><from>x</from></note>");
+  Write("note.dtd", "<!ELEMENT note (to)><!ELEMENT to (#PCDATA)>");
+  XmlValidator validator(dir_.WidePath(), kSettled);
+  EXPECT_EQ(L"", Rejection(validator, to));
+  EXPECT_NE(L"", Rejection(validator, from));
+
+  // Edited in place, a different size.
+  Write("note.dtd", "<!ELEMENT note (from)><!ELEMENT from (#PCDATA)>  ");
+  EXPECT_NE(L"", Rejection(validator, to));
+  EXPECT_EQ(L"", Rejection(validator, from));
+
+  // Replaced by a rename, the same size as before.
+  Replace("note.dtd", "<!ELEMENT note (to)><!ELEMENT to (#PCDATA)>      ");
+  EXPECT_EQ(L"", Rejection(validator, to));
+  EXPECT_NE(L"", Rejection(validator, from));
+
+  std::filesystem::remove(dir_ / "note.dtd");
+  const std::wstring missing = Rejection(validator, to);
+  EXPECT_TRUE(StartsWith(missing, kPrefix)) << Platform::ToUtf8(missing);
+  EXPECT_NE(std::wstring::npos, missing.find(L"note.dtd")) << Platform::ToUtf8(missing);
+
+  // Malformed, then mended.
+  Write("note.dtd", "<!ELEMENT note (to><!ELEMENT to (#PCDATA)>");
+  XmlValidator fresh(dir_.WidePath());
+  EXPECT_EQ(Rejection(fresh, to), Rejection(validator, to));
+  Write("note.dtd", "<!ELEMENT note (to)><!ELEMENT to (#PCDATA)>");
+  EXPECT_EQ(L"", Rejection(validator, to));
+}
+
+TEST_F(XmlValidatorKeptGrammarTest, EditsOfTheFilesAGrammarIncludesTakeEffect) {
+  Write("note.dtd", "<!ENTITY % parts SYSTEM \"parts.ent\"> %parts; <!ELEMENT note (part)>");
+  Write("parts.ent", "<!ELEMENT part (#PCDATA)>");
+  const std::wstring document = Note(L"note", L"<note><part>x</part></note>");
+  XmlValidator validator(dir_.WidePath(), kSettled);
+  EXPECT_EQ(L"", Rejection(validator, document));
+  EXPECT_EQ(L"", Rejection(validator, document));
+  EXPECT_EQ(1u, validator.GetGrammarLoadCount());
+
+  Write("parts.ent", "<!ELEMENT part EMPTY>");
+  EXPECT_NE(L"", Rejection(validator, document));
+  EXPECT_EQ(2u, validator.GetGrammarLoadCount());
+}
+
+TEST_F(XmlValidatorKeptGrammarTest, EditsWithinOneClockTickAreNotMissed) {
+  // Written now and edited at once: the same size, possibly the same times.
+  const std::wstring to = Note(L"note", L"<note><to>x</to></note>");
+  Write("note.dtd", "<!ELEMENT note (to)><!ELEMENT to (#PCDATA)>", true);
+  XmlValidator validator(dir_.WidePath());  // the default settle time
+  EXPECT_EQ(L"", Rejection(validator, to));
+  Write("note.dtd", "<!ELEMENT note (tx)><!ELEMENT tx (#PCDATA)>", true);
+  EXPECT_NE(L"", Rejection(validator, to));
+}
+
+TEST_F(XmlValidatorKeptGrammarTest, AGrammarNamedInsideACommentIsOnlyAHint) {
+  // The scan of the prolog is fooled by the comment; the parser is not.
+  Write("note.dtd", "<!ELEMENT note EMPTY>");
+  Write("other.dtd", "<!ELEMENT other EMPTY>");
+  XmlValidator validator(dir_.WidePath(), kSettled);
+  EXPECT_EQ(L"", Rejection(validator, L"<!DOCTYPE other SYSTEM \"other.dtd\"><other/>"));
+  const std::wstring tricky =
+      L"<!-- --><!DOCTYPE note SYSTEM \"note.dtd\" [<!-- --><!-- ]> -->]><note/>";
+  EXPECT_EQ(L"", Rejection(validator, tricky));
+  Replace("other.dtd", "<!ELEMENT other (x)><!ELEMENT x EMPTY>");
+  EXPECT_NE(L"", Rejection(validator, L"<!DOCTYPE other SYSTEM \"other.dtd\"><other/>"));
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include "xml/GrammarCache.h"
+
+#include <xercesc/framework/XMLGrammarPoolImpl.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+namespace Corvane {
+namespace Client {
+
+using Platform::FileIdentity;
+
+namespace {
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+GrammarCache::GrammarCache(std::chrono::milliseconds settleTime)
+    : settle_time_(settleTime),
+      pool_(std::make_unique<xercesc::XMLGrammarPoolImpl>(xercesc::XMLPlatformUtils::fgMemoryManager)) {}
+
+GrammarCache::~GrammarCache() = default;
+
+void GrammarCache::BeginValidation() {
+  seen_.clear();
+  saw_changed_ = false;
+  ++validation_;
+}
+
+bool GrammarCache::Unchanged(const Entry& entry) {
+  for (const auto& file : entry.files) {
+    auto seen = seen_.find(file.first);
+    if (seen == seen_.end()) seen = seen_.emplace(file.first, FileIdentity::Of(file.first)).first;
+    if (seen->second != file.second) return false;
+  }
+  return true;
+}
+
+GrammarCache::State GrammarCache::Check(const std::wstring& path) {
+  const auto entry = entries_.find(path);
+  if (entry == entries_.end()) return State::kUnknown;
+  if (!entry->second.settled || !Unchanged(entry->second)) return State::kChanged;
+  return entry->second.loaded ? State::kCurrent : State::kFailed;
+}
+
+void GrammarCache::BeginLoad(const std::wstring& path) {
+  loading_ = true;
+  loading_path_ = path;
+  loading_files_.clear();
+  loading_files_.emplace_back(path, FileIdentity::Of(path));
+}
+
+void GrammarCache::EndLoad(bool loaded) {
+  if (!loading_) return;
+  loading_ = false;
+  Entry& entry = entries_[loading_path_];
+  entry.files = std::move(loading_files_);
+  entry.loaded = loaded;
+  entry.loaded_in = validation_;
+  loading_files_.clear();
+  if (loaded) ++load_count_;
+  const std::int64_t settledBefore =
+      NowNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(settle_time_).count();
+  entry.settled = true;
+  for (const auto& file : entry.files) {
+    const auto& identity = file.second;
+    if (identity.modified_ns > settledBefore || identity.changed_ns > settledBefore) {
+      entry.settled = false;
+    }
+  }
+  // The identities were taken before the files were read: what was read is
+  // what they describe, or newer, which the next look finds changed.
+  for (const auto& file : entry.files) seen_[file.first] = file.second;
+}
+
+void GrammarCache::OnFileResolved(const std::wstring& path) {
+  if (loading_) {
+    loading_files_.emplace_back(path, FileIdentity::Of(path));
+    return;
+  }
+  const auto entry = entries_.find(path);
+  // A grammar loaded for this very validation is as fresh as can be.
+  if (entry != entries_.end() && entry->second.loaded && entry->second.loaded_in != validation_ &&
+      (!entry->second.settled || !Unchanged(entry->second))) {
+    saw_changed_ = true;
+  }
+}
+
+void GrammarCache::Forget() {
+  // A load under way goes on: its outcome is recorded when it ends.
+  entries_.clear();
+  seen_.clear();
+}
+
+}  // namespace Client
+}  // namespace Corvane

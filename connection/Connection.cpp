@@ -416,24 +416,43 @@ bool Connection::IsClosed() { return !socket_->IsOpen(); }
 // --- Sending --------------------------------------------------------------------
 
 bool Connection::SendData(const std::wstring& xml) {
-  std::lock_guard<std::mutex> lock(send_mutex_);
   return SendMessage(std::make_shared<XmlDataMessage>(ToUtf16(xml)));
 }
 
 bool Connection::SendMessage(std::shared_ptr<XmlDataMessage> message) {
-  auto command = std::make_shared<XmlDataSendCommand>(socket_, std::move(message), settings_.ackTimeout,
-                                                      version_);
+  PendingSend pending = StartSend(std::move(message));
+  return FinishSend(pending);
+}
+
+Connection::PendingSend Connection::StartSend(std::shared_ptr<XmlDataMessage> message,
+                                              std::shared_ptr<SendGroup> group) {
+  PendingSend pending{std::unique_lock<std::mutex>(send_mutex_), nullptr};
+  if (!xml_send_logger_) {
+    xml_send_logger_ = Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand");
+  }
+  pending.command = std::make_shared<XmlDataSendCommand>(
+      socket_, std::move(message), settings_.ackTimeout, version_, xml_send_logger_, std::move(group));
   {
     std::lock_guard<std::mutex> lock(commands_mutex_);
-    xml_send_command_ = command;
+    xml_send_command_ = pending.command;
   }
+  // A connection that ended before the command was in place would never
+  // tell it so.
+  if (ended_) pending.command->OnConnectionEnded();
+  pending.command->Start();
+  return pending;
+}
+
+bool Connection::FinishSend(PendingSend& pending) {
+  bool sent = false;
   try {
-    command->Run();
-    return true;
+    pending.command->Finish();
+    sent = true;
   } catch (const QuellorException& e) {
     logger_->Log(LogLevel::Error, L"%ls", e.GetMessage().c_str());
-    return false;
   }
+  pending.turn = std::unique_lock<std::mutex>();
+  return sent;
 }
 
 }  // namespace Client

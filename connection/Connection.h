@@ -24,6 +24,7 @@ class FileProcessingThreads;
 class HealthCheckSendCommand;
 class IntegrationMessage;
 class ListenerSlot;
+class SendGroup;
 class Socket;
 class XmlDataMessage;
 class XmlDataSendCommand;
@@ -89,6 +90,20 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// version-1 peer, acknowledged. Concurrent callers take turns.
   virtual bool SendData(const std::wstring& xml);
   virtual bool SendMessage(std::shared_ptr<XmlDataMessage> message);
+
+  /// One XML transaction under way, from StartSend to FinishSend. It holds
+  /// the connection's turn for transactions meanwhile.
+  struct PendingSend {
+    std::unique_lock<std::mutex> turn;
+    std::shared_ptr<XmlDataSendCommand> command;
+  };
+  /// Writes `message` without waiting for its outcome (the first half of
+  /// SendMessage); `group`, when set, hears once when the outcome is known.
+  PendingSend StartSend(std::shared_ptr<XmlDataMessage> message,
+                        std::shared_ptr<SendGroup> group = nullptr);
+  /// Waits for the outcome of StartSend, as SendMessage does, and gives the
+  /// turn back. Logs the failure.
+  bool FinishSend(PendingSend& pending);
 
   void SetVersion(int version) { version_ = version; }
   /// Starts reading the next frame again after the dispatcher paused reading
@@ -165,6 +180,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   mutable std::mutex commands_mutex_;  // guards the two commands below
   std::shared_ptr<HealthCheckSendCommand> health_check_;
   std::shared_ptr<XmlDataSendCommand> xml_send_command_;
+  // The transactions' logger, made at the first one. Guarded by send_mutex_.
+  std::shared_ptr<Logging::Logger> xml_send_logger_;
   std::atomic<bool> ended_{false};
   std::atomic<int> version_{1};
   const std::shared_ptr<FileProcessingThreads> file_threads_;

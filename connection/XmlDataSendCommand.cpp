@@ -5,6 +5,7 @@
 #include <new>
 
 #include "connection/ConnectionErrors.h"
+#include "connection/SendGroup.h"
 #include "engine/Quellor.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -29,20 +30,30 @@ const wchar_t* Text(bool value) { return value ? L"true" : L"false"; }
 
 XmlDataSendCommand::XmlDataSendCommand(std::shared_ptr<Socket> socket,
                                        std::shared_ptr<XmlDataMessage> message, int ackTimeout,
-                                       int peerVersion)
+                                       int peerVersion, std::shared_ptr<Logging::Logger> logger,
+                                       std::shared_ptr<SendGroup> group)
     : SendCommand(std::move(socket)),
       message_(std::move(message)),
       ack_timeout_(ackTimeout),
       peer_version_(peerVersion),
-      logger_(Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand")) {}
+      logger_(std::move(logger)),
+      group_(std::move(group)) {}
 
 XmlDataSendCommand::~XmlDataSendCommand() = default;
 
 void XmlDataSendCommand::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  Start();
+  Finish();
+}
+
+void XmlDataSendCommand::Start() {
   // Only the debug lines show the id: skipped with them.
   const bool debug = logger_->IsEnabled(LogLevel::Debug);
   const std::wstring id = debug ? FromUtf16(message_->GetMessageId()) : std::wstring();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    started_at_ = std::chrono::steady_clock::now();
+  }
   try {
     if (debug) {
       logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: before async write for message id: %ls",
@@ -54,16 +65,30 @@ void XmlDataSendCommand::Run() {
     auto self = shared_from_this();
     StartWrite(message_->ToString(), [self](const boost::system::error_code& error,
                                             std::size_t bytes) { self->OnWritten(error, bytes); });
-    logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: after async write for message id: %ls",
-                 id.c_str());
+    if (debug) {
+      logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: after async write for message id: %ls",
+                   id.c_str());
+    }
   } catch (...) {
-    throw QuellorException(L"Failed to send message", kSendFailed);
+    bool tell = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      start_failed_ = true;
+      tell = SettleLocked();
+    }
+    if (tell) group_->OneSettled();
   }
+}
+
+void XmlDataSendCommand::Finish() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (start_failed_) throw QuellorException(L"Failed to send message", kSendFailed);
 
   logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls", Text(send_finished_));
   const auto limit = std::chrono::milliseconds(ack_timeout_);
   if (!send_finished_) {
-    const auto start = std::chrono::steady_clock::now();
+    // Counted from the write's start: a fan-out may come here later.
+    const auto start = started_at_;
     logger_->Log(LogLevel::Debug, L"Run -> send_finished == false, waiting");
     // A successful write to a version-1 peer does not wake this thread (see
     // OnWritten); the step never exceeds the acknowledgement timeout, so
@@ -122,6 +147,7 @@ void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
     logger_->Log(LogLevel::Error, L"XmlDataSendCommand: Exception caught in OnWritten");
   }
   bool wake = true;
+  bool tell = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure.empty()) {
@@ -135,27 +161,47 @@ void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
     // cost of a context switch per message. An XMLACK that came first (the
     // frame may be written before this handler runs) found nothing to wake for.
     wake = !failure.empty() || !Wire::UsesAcknowledgements(peer_version_) || ack_received_;
+    tell = SettleLocked();
   }
   if (wake) condition_.notify_all();
+  if (tell) group_->OneSettled();
   logger_->Log(LogLevel::Debug, L"Just after notify all within OnWritten on XmlDataSendCommand");
 }
 
 void XmlDataSendCommand::OnConnectionEnded() {
+  bool tell = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     connection_ended_ = true;
+    tell = SettleLocked();
   }
   condition_.notify_all();
+  if (tell) group_->OneSettled();
 }
 
 void XmlDataSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {
   logger_->Log(LogLevel::Debug, L"OnAckReceived");
   if (ack->GetMessageId() != message_->GetMessageId()) return;
+  bool tell = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ack_received_ = true;
+    tell = SettleLocked();
   }
   condition_.notify_all();
+  if (tell) group_->OneSettled();
+}
+
+bool XmlDataSendCommand::SettleLocked() {
+  if (!group_ || settled_) return false;
+  // What Finish needs in order to decide without waiting.
+  const bool known =
+      start_failed_ ||
+      (send_finished_ && (error_code_ < 0 || !Wire::UsesAcknowledgements(peer_version_) ||
+                          ack_received_ || connection_ended_));
+  if (!known) return false;
+  settled_ = true;
+  return true;
 }
 
 }  // namespace Client

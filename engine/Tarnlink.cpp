@@ -1,5 +1,6 @@
 #include "engine/Tarnlink.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <boost/uuid/random_generator.hpp>
@@ -10,6 +11,7 @@
 #include "connection/BoostSocket.h"
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
+#include "connection/SendGroup.h"
 #include "connection/ConnectionErrors.h"
 #include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
@@ -26,6 +28,7 @@
 #include "platform/SpareDescriptor.h"
 #include "platform/TextConversion.h"
 #include "platform/UserLanguage.h"
+#include "protocol/XmlDataMessage.h"
 #include "xml/XmlValidator.h"
 
 namespace Corvane {
@@ -416,13 +419,30 @@ void Tarnlink::SendData(const std::wstring& xml) {
   }
   validator_->Validate(xml);
 
+  // Every application gets the frame first, then the acknowledgements are
+  // awaited together: the peers work at the same time, and the call wakes
+  // once when all have answered. Each outcome is judged as if the peer were
+  // the only one (Connection::FinishSend).
+  const std::u16string text = Platform::ToUtf16(xml);
+  const auto group = std::make_shared<SendGroup>(applications.size());
+  std::vector<Connection::PendingSend> sends;
+  sends.reserve(applications.size());
+  int ackTimeout = 0;
+  for (const auto& connection : applications) {
+    sends.push_back(connection->StartSend(std::make_shared<XmlDataMessage>(text), group));
+    ackTimeout = std::max(ackTimeout, connection->GetAckTimeout());
+  }
+  // Peers that have not answered by then are waited for one by one, each
+  // within its own time.
+  group->WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ackTimeout));
+
   bool delivered = false;
   std::vector<std::shared_ptr<Connection>> failed;
-  for (const auto& connection : applications) {
-    if (connection->SendData(xml)) {
+  for (std::size_t i = 0; i < applications.size(); ++i) {
+    if (applications[i]->FinishSend(sends[i])) {
       delivered = true;
     } else {
-      failed.push_back(connection);
+      failed.push_back(applications[i]);
     }
   }
   for (const auto& connection : failed) {

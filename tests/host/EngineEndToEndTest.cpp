@@ -351,6 +351,40 @@ TEST_F(EngineEndToEndTest, SilentApplicationIsDroppedAndTheOtherServed) {
   EXPECT_TRUE(WaitForLog("Application Vendor has disconnected."));
 }
 
+// The peers of a fan-out are written to first and waited for together: three
+// silent ones cost the call one timeout, not three, and each is dropped with
+// its DISCONNECT while the answering ones stay.
+TEST_F(EngineEndToEndTest, SilentApplicationsCostAFanOutOneTimeoutTogether) {
+  const int ackTimeout = 300;
+  Start({/*hailing=*/false, 100, ackTimeout});
+  std::vector<TestPeer*> silent;
+  for (const char16_t* id : {u"silent-1", u"silent-2", u"silent-3"}) {
+    silent.push_back(&Connect(id));
+    silent.back()->AnswerXml(false);
+  }
+  TestPeer& first = Connect(u"answering-1");
+  TestPeer& second = Connect(u"answering-2");
+  ASSERT_TRUE(WaitForApplications(
+      {L"silent-1", L"silent-2", L"silent-3", L"answering-1", L"answering-2"}));
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Failure([&] { SendData(kValidXml); }).first, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(Scaled(ackTimeout) * 2));
+  EXPECT_EQ(ApplicationIds(), (std::vector<std::wstring>{L"answering-1", L"answering-2"}));
+  for (TestPeer* peer : silent) EXPECT_TRUE(peer->WaitFor<Client::DisconnectMessage>());
+  EXPECT_EQ(first.Count<Client::XmlDataMessage>(), 1);
+  EXPECT_EQ(second.Count<Client::XmlDataMessage>(), 1);
+
+  // All of them silent: every one is tried, dropped, and the call fails.
+  first.AnswerXml(false);
+  second.AnswerXml(false);
+  EXPECT_EQ(Failure([&] { SendData(kValidXml); }),
+            std::make_pair(-111, std::wstring(L"Failed to send message")));
+  EXPECT_TRUE(ApplicationIds().empty());
+  EXPECT_EQ(first.Count<Client::XmlDataMessage>(), 2);
+  EXPECT_EQ(second.Count<Client::XmlDataMessage>(), 2);
+}
+
 TEST_F(EngineEndToEndTest, SendDataFailures) {
   Start({/*hailing=*/false, 100, /*ackTimeout=*/200});
   EXPECT_EQ(Failure([&] { SendData(kValidXml); }),

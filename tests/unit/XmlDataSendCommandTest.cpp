@@ -7,12 +7,15 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <vector>
 
 #include "support/LoggingTestSupport.h"
 #include "support/TestTiming.h"
 #include "connection/XmlDataAckSendCommand.h"
 #include "connection/ConnectionErrors.h"
 #include "connection/ListenerSlot.h"
+#include "connection/SendGroup.h"
+#include "logging/Logger.h"
 #include "engine/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
@@ -44,8 +47,9 @@ class XmlDataSendCommandTest : public ::testing::Test {
 
   // Runs a command on its own thread.
   std::future<Outcome> Start(int ackTimeout, int peerVersion) {
-    command_ = std::make_shared<XmlDataSendCommand>(socket_, message_, Testing::Scaled(ackTimeout),
-                                                    peerVersion);
+    command_ = std::make_shared<XmlDataSendCommand>(
+        socket_, message_, Testing::Scaled(ackTimeout), peerVersion,
+        Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand"));
     auto command = command_;
     return std::async(std::launch::async, [command] {
       const auto start = std::chrono::steady_clock::now();
@@ -153,6 +157,53 @@ TEST_F(XmlDataSendCommandTest, VersionTwoPeerNeedsOnlyTheWrite) {
   const auto result = run.get();
   EXPECT_FALSE(result.failed) << result.code;
   EXPECT_LT(result.took, kWellWithinAStep);
+}
+
+// A fan-out's group hears once from each command, when Finish could decide
+// without waiting, and not before.
+TEST(XmlDataSendCommandGroupTest, EachCommandSettlesItsGroupOnceWhenItsOutcomeIsKnown) {
+  const auto logger = Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand");
+  const auto soon = [] { return std::chrono::steady_clock::now() + 20ms; };
+  std::vector<std::shared_ptr<Testing::HeldWriteSocket>> sockets;
+  std::vector<std::shared_ptr<XmlDataMessage>> messages;
+  std::vector<std::shared_ptr<XmlDataSendCommand>> commands;
+  const auto group = std::make_shared<SendGroup>(4);
+  const int versions[] = {1, 1, 2, 1};
+  for (int version : versions) {
+    sockets.push_back(std::make_shared<Testing::HeldWriteSocket>());
+    messages.push_back(std::make_shared<XmlDataMessage>(u"<x/>"));
+    commands.push_back(std::make_shared<XmlDataSendCommand>(sockets.back(), messages.back(), 60000,
+                                                            version, logger, group));
+    commands.back()->Start();
+  }
+  // 0: written and acknowledged, in either order, and acknowledged twice.
+  commands[0]->OnAckReceived(std::make_shared<XmlDataAckMessage>(*messages[0]));
+  EXPECT_FALSE(group->WaitUntil(soon()));
+  sockets[0]->Complete();
+  commands[0]->OnAckReceived(std::make_shared<XmlDataAckMessage>(*messages[0]));
+  // 1: a failed write settles at once; 2: a version-2 peer needs only the write.
+  sockets[1]->Complete(boost::asio::error::connection_reset);
+  sockets[2]->Complete();
+  // 3: written, then its connection ends before any XMLACK.
+  sockets[3]->Complete();
+  EXPECT_FALSE(group->WaitUntil(soon()));
+  commands[3]->OnConnectionEnded();
+  commands[3]->OnConnectionEnded();
+  EXPECT_TRUE(group->WaitUntil(soon()));
+
+  // Finish then decides at once, as Run would have.
+  const int expected[] = {0, kSendFailed, 0, kNotAcknowledged};
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    int code = 0;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      commands[i]->Finish();
+    } catch (const QuellorException& e) {
+      code = e.GetCode();
+    }
+    EXPECT_EQ(expected[i], code) << i;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kWellWithinAStep) << i;
+  }
 }
 
 // The XMLACK written for a received XMLDATA: the text reaches the host only

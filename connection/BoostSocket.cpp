@@ -100,11 +100,19 @@ void BoostSocket::AsyncRead(std::u16string& buffer, IoHandler handler) {
 }
 
 void BoostSocket::AsyncWrite(std::u16string text, IoHandler handler) {
+  QueueWrite(std::move(text), std::move(handler), false);
+}
+
+void BoostSocket::AsyncWriteMayCompleteHere(std::u16string text, IoHandler handler) {
+  QueueWrite(std::move(text), std::move(handler), true);
+}
+
+void BoostSocket::QueueWrite(std::u16string text, IoHandler handler, bool completeHere) {
   auto self = shared_from_this();
   // Decided now, not on the strand: a write made before CloseAfterWrites is
   // still written, whenever the strand gets to it.
   const bool accepted = !closed_;
-  if (accepted && !IsIoThread() && TryWriteNow(text, handler)) return;
+  if (accepted && !IsIoThread() && TryWriteNow(text, handler, completeHere)) return;
   auto write = std::make_shared<PendingWrite>(PendingWrite{std::move(text), std::move(handler), 0});
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
@@ -113,7 +121,7 @@ void BoostSocket::AsyncWrite(std::u16string text, IoHandler handler) {
   boost::asio::dispatch(strand_, [self, write, accepted]() { self->EnqueueWrite(write, accepted); });
 }
 
-bool BoostSocket::TryWriteNow(std::u16string& text, IoHandler& handler) {
+bool BoostSocket::TryWriteNow(std::u16string& text, IoHandler& handler, bool completeHere) {
   const std::size_t bytes = text.size() * kBytesPerCharacter;
   std::unique_lock<std::mutex> lock(write_mutex_);
   // Only when nothing is queued or on its way to the queue, so that frames
@@ -129,6 +137,11 @@ bool BoostSocket::TryWriteNow(std::u16string& text, IoHandler& handler) {
   // reports any error as every other write does.
   if (sent == 0) return false;
   auto self = shared_from_this();
+  if (sent == bytes && completeHere) {
+    lock.unlock();
+    if (handler) handler(boost::system::error_code(), sent);
+    return true;
+  }
   if (sent == bytes) {
     boost::asio::post(strand_, [self, handler = std::move(handler), sent]() {
       if (handler) handler(boost::system::error_code(), sent);

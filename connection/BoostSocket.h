@@ -76,6 +76,7 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// closed completes with operation_aborted. The handler is never called
   /// from inside this call.
   void AsyncWrite(std::u16string text, IoHandler handler) override;
+  void AsyncWriteMayCompleteHere(std::u16string text, IoHandler handler) override;
 
   /// False from the moment Close is called, and whenever the stream is not open.
   bool IsOpen() const override;
@@ -119,7 +120,9 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   // when it took the write over (the handler then runs on the strand as
   // usual); false, leaving both arguments untouched, when the strand must
   // write it.
-  bool TryWriteNow(std::u16string& text, IoHandler& handler);
+  // `completeHere`: a write sent whole runs its handler on this thread.
+  bool TryWriteNow(std::u16string& text, IoHandler& handler, bool completeHere);
+  void QueueWrite(std::u16string text, IoHandler handler, bool completeHere);
 
   // All of these run on the strand.
   void ResumeWrite();

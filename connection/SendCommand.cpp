@@ -15,6 +15,11 @@ void SendCommand::StartWrite(std::u16string frame, IoHandler handler) {
   socket_->AsyncWrite(std::move(frame), std::move(handler));
 }
 
+void SendCommand::StartWriteMayCompleteHere(std::u16string frame, IoHandler handler) {
+  expected_bytes_ = frame.size() * sizeof(char16_t);
+  socket_->AsyncWriteMayCompleteHere(std::move(frame), std::move(handler));
+}
+
 std::wstring SendCommand::DescribeWriteFailure(const std::wstring& failure,
                                                const boost::system::error_code& error,
                                                std::size_t bytesTransferred) const {

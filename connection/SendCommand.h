@@ -26,6 +26,9 @@ class SendCommand {
   /// Hands `frame` to the socket's write queue; `handler` runs on the I/O
   /// thread when it has been written or has failed.
   void StartWrite(std::u16string frame, IoHandler handler);
+  /// As StartWrite; `handler` may run inside this call, on this thread (see
+  /// Socket::AsyncWriteMayCompleteHere).
+  void StartWriteMayCompleteHere(std::u16string frame, IoHandler handler);
 
   /// Bytes of the frame handed to StartWrite (characters times 2).
   std::size_t ExpectedBytes() const { return expected_bytes_; }

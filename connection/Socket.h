@@ -33,6 +33,13 @@ class Socket {
   /// handler is called once, on the I/O thread. Frames of different writers
   /// never interleave.
   virtual void AsyncWrite(std::u16string text, IoHandler handler) = 0;
+  /// As AsyncWrite, except that a write the stream takes whole at once, off
+  /// the I/O thread, may complete inside this call, on the calling thread. For
+  /// writers whose handler only records the outcome: no I/O thread is woken
+  /// just to run it.
+  virtual void AsyncWriteMayCompleteHere(std::u16string text, IoHandler handler) {
+    AsyncWrite(std::move(text), std::move(handler));
+  }
 
   /// True while the stream is open; false from the moment Close is called.
   virtual bool IsOpen() const = 0;

@@ -63,8 +63,11 @@ void XmlDataSendCommand::Start() {
                    FromUtf16(message_->GetData()).c_str());
     }
     auto self = shared_from_this();
-    StartWrite(message_->ToString(), [self](const boost::system::error_code& error,
-                                            std::size_t bytes) { self->OnWritten(error, bytes); });
+    // OnWritten only records the outcome: it may run here.
+    StartWriteMayCompleteHere(message_->ToString(),
+                              [self](const boost::system::error_code& error, std::size_t bytes) {
+                                self->OnWritten(error, bytes);
+                              });
     if (debug) {
       logger_->Log(LogLevel::Debug, L"XmlDataSendCommand: after async write for message id: %ls",
                    id.c_str());

@@ -40,7 +40,7 @@ bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& conne
   }
   addresses_[connection.get()] = address;
   ++per_address_[address];
-  handshaking_.push_back(connection);
+  handshaking_.emplace(connection.get(), connection);
   return true;
 }
 
@@ -63,9 +63,17 @@ void ConnectionRegistry::Forget(const Connection* connection) {
   addresses_.erase(it);
 }
 
+bool ConnectionRegistry::Unlist(List& list, Places& places, const Connection* connection) {
+  const auto place = places.find(connection);
+  if (place == places.end()) return false;
+  list.erase(place->second);
+  places.erase(place);
+  return true;
+}
+
 void ConnectionRegistry::OnHandshakeFailed(const std::shared_ptr<Connection>& connection) {
   std::lock_guard<std::mutex> lock(mutex_);
-  handshaking_.remove(connection);
+  handshaking_.erase(connection.get());
   Forget(connection.get());
 }
 
@@ -74,7 +82,7 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
   // One step under the lock, from the handshaking list into its own list, so
   // that EndAll finds the connection in one of them.
   std::lock_guard<std::mutex> lock(mutex_);
-  handshaking_.remove(connection);
+  handshaking_.erase(connection.get());
   if (run.IsShutDown()) {
     Forget(connection.get());
     connection->End(Farewell::kDisconnect);  // the engine stopped during the handshake
@@ -82,29 +90,41 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
   }
   if (connection->IsFileConnection()) {
     file_connections_.push_back(connection);
+    file_places_[connection.get()] = std::prev(file_connections_.end());
     return;
   }
   // One connection per application: a reconnecting application replaces its
   // old connection, which is told DISCONNECT.
-  const auto old = std::find_if(applications_.begin(), applications_.end(),
-                                [&](const auto& listed) { return listed->GetId() == connection->GetId(); });
-  if (old != applications_.end()) {
-    const std::shared_ptr<Connection> replaced = *old;
-    applications_.erase(old);
+  std::wstring id = connection->GetId();
+  const auto old = applications_by_id_.find(id);
+  if (old != applications_by_id_.end()) {
+    const std::shared_ptr<Connection> replaced = *old->second;
+    applications_by_id_.erase(old);
+    Unlist(applications_, application_places_, replaced.get());
     Forget(replaced.get());
     replaced->End(Farewell::kDisconnect);
   }
   applications_.push_back(connection);
+  const auto place = std::prev(applications_.end());
+  application_places_[connection.get()] = place;
+  applications_by_id_[std::move(id)] = place;
   logger_->Log(LogLevel::Info, L"Application %ls has connected.", connection->GetName().c_str());
 }
 
 bool ConnectionRegistry::Remove(const std::shared_ptr<Connection>& connection) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto& list = connection->IsFileConnection() ? file_connections_ : applications_;
-  const auto it = std::find(list.begin(), list.end(), connection);
-  if (it == list.end()) return false;
+  if (connection->IsFileConnection()) {
+    if (!Unlist(file_connections_, file_places_, connection.get())) return false;
+  } else {
+    const auto place = application_places_.find(connection.get());
+    if (place == application_places_.end()) return false;
+    const auto byId = applications_by_id_.find(connection->GetId());
+    if (byId != applications_by_id_.end() && byId->second == place->second) {
+      applications_by_id_.erase(byId);
+    }
+    Unlist(applications_, application_places_, connection.get());
+  }
   logger_->Log(LogLevel::Info, L"Application %ls has disconnected.", connection->GetName().c_str());
-  list.erase(it);
   Forget(connection.get());
   return true;
 }
@@ -120,7 +140,7 @@ void ConnectionRegistry::EndAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     connections.insert(connections.end(), applications_.begin(), applications_.end());
     connections.insert(connections.end(), file_connections_.begin(), file_connections_.end());
-    connections.insert(connections.end(), handshaking_.begin(), handshaking_.end());
+    for (const auto& handshaking : handshaking_) connections.push_back(handshaking.second);
   }
   // Every DISCONNECT is queued and each stream closes behind its own, at the
   // latest after the acknowledgement timeout: no single peer (one that
@@ -131,7 +151,10 @@ void ConnectionRegistry::EndAll() {
 void ConnectionRegistry::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   applications_.clear();
+  application_places_.clear();
+  applications_by_id_.clear();
   file_connections_.clear();
+  file_places_.clear();
   handshaking_.clear();
   addresses_.clear();
   per_address_.clear();

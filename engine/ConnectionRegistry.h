@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/EngineLimits.h"
@@ -27,6 +28,9 @@ class ServiceRun;
 /// whether the run it belongs to has been shut down, and ends it instead; a
 /// Stop shuts the run down before it calls EndAll, so each connection is
 /// either ended by EndAll or sees the shutdown itself.
+///
+/// Every step is a constant-time lookup, however many thousand connections
+/// there are; only GetApplications copies the list.
 ///
 /// Thread-safety: all members may be called from any thread. The lock is held
 /// only while the lists change or are copied; ending a connection never waits.
@@ -72,16 +76,26 @@ class ConnectionRegistry {
   // Requires mutex_.
   void LogRefusal(const std::string& address, const char* cap);
 
+  using List = std::list<std::shared_ptr<Connection>>;
+  // Where each connection of a list stands in it.
+  using Places = std::unordered_map<const Connection*, List::iterator>;
+
+  // Takes `connection` out of `list` if it stands there. Requires mutex_.
+  bool Unlist(List& list, Places& places, const Connection* connection);
+
   std::shared_ptr<Logging::Logger> logger_;
   mutable std::mutex mutex_;  // guards everything below
   EngineLimits limits_;
   // The address of every listed connection, and how many each address holds.
-  std::map<const Connection*, std::string> addresses_;
-  std::map<std::string, int> per_address_;
+  std::unordered_map<const Connection*, std::string> addresses_;
+  std::unordered_map<std::string, int> per_address_;
   std::map<std::string, std::chrono::steady_clock::time_point> refusals_logged_;
-  std::list<std::shared_ptr<Connection>> applications_;
-  std::list<std::shared_ptr<Connection>> file_connections_;
-  std::list<std::shared_ptr<Connection>> handshaking_;
+  List applications_;  // in the order they registered
+  Places application_places_;
+  std::unordered_map<std::wstring, List::iterator> applications_by_id_;
+  List file_connections_;
+  Places file_places_;
+  std::unordered_map<const Connection*, std::shared_ptr<Connection>> handshaking_;
 };
 
 }  // namespace Client

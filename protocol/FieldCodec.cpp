@@ -1,6 +1,10 @@
 #include "protocol/FieldCodec.h"
 
+#include <pthread.h>
+
+#include <atomic>
 #include <climits>
+#include <memory>
 #include <string>
 
 #include <boost/uuid/random_generator.hpp>
@@ -97,11 +101,33 @@ bool ReadNumber(const std::u16string& source, int offset, int width, int& value)
   return ReadNumber(Field(source, offset, width), value);
 }
 
+namespace {
+
+// Counts forks: a child must not go on with its parent's generator state,
+// or both would hand out the same ids.
+std::atomic<unsigned> fork_generation{0};
+
+void CountFork() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+}  // namespace
+
 std::u16string NewMessageId() {
-  // One generator per thread: the generator is not thread-safe, and seeding
-  // one per call would be slow.
-  thread_local boost::uuids::random_generator generator;
-  return Widen(boost::uuids::to_string(generator()));
+  // Ids need to be unique, not secret: a Mersenne Twister per thread, seeded
+  // from the system's random source once (and again after a fork), instead of
+  // a system call for every id.
+  static const bool registered = (pthread_atfork(nullptr, nullptr, CountFork), true);
+  (void)registered;
+  struct Generator {
+    std::unique_ptr<boost::uuids::random_generator_mt19937> generate;
+    unsigned generation = 0;
+  };
+  thread_local Generator generator;
+  const unsigned generation = fork_generation.load(std::memory_order_relaxed);
+  if (!generator.generate || generator.generation != generation) {
+    generator.generate = std::make_unique<boost::uuids::random_generator_mt19937>();
+    generator.generation = generation;
+  }
+  return Widen(boost::uuids::to_string((*generator.generate)()));
 }
 
 std::wstring ToDecimal(long long value) { return std::to_wstring(value); }

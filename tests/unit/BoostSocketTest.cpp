@@ -338,6 +338,38 @@ TEST_F(BoostSocketTest, ClientThreadWriteCompletesOnTheIoThread) {
   EXPECT_EQ(io_thread_.get_id(), result.second);
 }
 
+// A writer that allows it has a write taken whole completed on its own thread,
+// inside the call; one that cannot go out at once still completes on the I/O
+// thread, after the frames queued before it.
+TEST_F(BoostSocketTest, WriteMayCompleteOnTheWritersThreadWhenTakenWhole) {
+  auto received = PeerReadAsync(5);
+  std::thread::id ranOn;
+  IoResult result;
+  socket_->AsyncWriteMayCompleteHere(u"hello", [&](const error_code& error, std::size_t bytes) {
+    result = IoResult{error, bytes};
+    ranOn = std::this_thread::get_id();
+  });
+  EXPECT_EQ(std::this_thread::get_id(), ranOn);
+  EXPECT_FALSE(result.error);
+  EXPECT_EQ(10u, result.bytes);
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  EXPECT_EQ(u"hello", received.get());
+
+  // Behind a frame too large to go at once, it waits its turn.
+  const std::u16string large(8 * 1024 * 1024, u'L');
+  auto [largeHandler, largeCompletion] = Completion();
+  auto [smallHandler, smallCompletion] = Completion();
+  socket_->AsyncWrite(large, largeHandler);
+  socket_->AsyncWriteMayCompleteHere(u"small", smallHandler);
+  auto all = PeerReadAsync(large.size() + 5);
+  ASSERT_EQ(std::future_status::ready, all.wait_for(kWait));
+  const std::u16string wire = all.get();
+  EXPECT_EQ(u"small", wire.substr(large.size()));
+  ASSERT_EQ(std::future_status::ready, smallCompletion.wait_for(kWait));
+  EXPECT_EQ(10u, smallCompletion.get().bytes);
+  ASSERT_EQ(std::future_status::ready, largeCompletion.wait_for(kWait));
+}
+
 // A frame too large for the kernel to take at once is finished, and counted
 // whole, before the next frame goes out.
 TEST_F(BoostSocketTest, FrameTakenInPartIsFinishedBeforeTheNext) {

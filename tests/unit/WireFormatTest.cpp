@@ -1,6 +1,12 @@
 #include "protocol/FieldCodec.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <set>
 #include <string>
 
@@ -101,6 +107,43 @@ TEST(WireFormatTest, MessageIdsAreFreshLowerCaseVersion4Uuids) {
     seen.insert(id);
   }
   EXPECT_EQ(100u, seen.size());
+}
+
+// Each thread draws from its own generator, and a forked child does not
+// repeat its parent's next ids.
+TEST(WireFormatTest, MessageIdsStayUniqueAcrossThreadsAndForks) {
+  std::vector<std::u16string> ids;
+  std::mutex mutex;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        const std::u16string id = Wire::NewMessageId();
+        std::lock_guard<std::mutex> lock(mutex);
+        ids.push_back(id);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(800u, std::set<std::u16string>(ids.begin(), ids.end()).size());
+
+  int pipe_ends[2];
+  ASSERT_EQ(0, pipe(pipe_ends));
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    const std::u16string id = Wire::NewMessageId();
+    const ssize_t written = write(pipe_ends[1], id.data(), id.size() * sizeof(char16_t));
+    _exit(written == static_cast<ssize_t>(id.size() * sizeof(char16_t)) ? 0 : 1);
+  }
+  const std::u16string parentId = Wire::NewMessageId();
+  std::u16string childId(36, u'\0');
+  EXPECT_EQ(72, read(pipe_ends[0], &childId[0], 72));
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  EXPECT_NE(parentId, childId);
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ void BoostSocket::ResumeWrite() {
     return;
   }
   // Closed before the rest could go out.
-  std::deque<std::shared_ptr<PendingWrite>> abandoned;
+  WriteQueue abandoned;
   abandoned.swap(write_queue_);
   lock.unlock();
   for (const auto& write : abandoned) {
@@ -239,7 +239,7 @@ void BoostSocket::OnWriteComplete(const boost::system::error_code& error, std::s
     stall_timer_->cancel();
   }
 
-  std::deque<std::shared_ptr<PendingWrite>> abandoned;
+  WriteQueue abandoned;
   bool close = false;
   if (closed_ && !draining_) {
     abandoned.swap(write_queue_);

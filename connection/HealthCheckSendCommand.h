@@ -1,9 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/asio/steady_timer.hpp>
 
@@ -55,7 +55,7 @@ class HealthCheckSendCommand : public SendCommand,
   const int ack_timeout_;
   std::shared_ptr<Logging::Logger> logger_;
   std::atomic<bool> cancelled_{false};
-  std::deque<std::u16string> pending_ids_;  // I/O thread only
+  std::vector<std::u16string> pending_ids_;  // I/O thread only; rarely more than one
 };
 
 }  // namespace Client

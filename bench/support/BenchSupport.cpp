@@ -2,10 +2,13 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <sstream>
 #include <stdexcept>
 
 #include <boost/asio/io_context.hpp>
@@ -24,6 +27,36 @@ long ResidentKiB() {
   return 0;
 }
 
+long HeapInUseKiB() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
+}
+
+int ThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 8, "Threads:") == 0) return std::stoi(line.substr(8));
+  }
+  return 0;
+}
+
+double CpuSeconds(int pid) {
+  std::ifstream stat(pid == 0 ? std::string("/proc/self/stat")
+                              : "/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  // The fields after the command name, which ends with the last ')': state
+  // is the 3rd field, utime and stime the 14th and 15th.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string skipped;
+  for (int field = 3; field < 14; ++field) fields >> skipped;
+  long long user = 0;
+  long long system = 0;
+  fields >> user >> system;
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 long RaiseFileLimit(long wanted) {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
@@ -34,6 +67,8 @@ long RaiseFileLimit(long wanted) {
   }
   return static_cast<long>(limit.rlim_cur);
 }
+
+long RaiseFileLimitToHard() { return RaiseFileLimit(std::numeric_limits<long>::max()); }
 
 std::wstring MakeXml(std::size_t characters) {
   const std::wstring head =

@@ -21,9 +21,23 @@ using Clock = std::chrono::steady_clock;
 /// when it cannot be read.
 long ResidentKiB();
 
+/// Heap memory in use by this process in KiB (malloc's allocated chunks, the
+/// mapped ones included): what of ResidentKiB the program asked for itself.
+long HeapInUseKiB();
+
+/// Threads of this process.
+int ThreadCount();
+
+/// CPU time (user and system) that process `pid` has used so far, in
+/// seconds; this process when `pid` is 0. 0 when it cannot be read.
+double CpuSeconds(int pid = 0);
+
 /// Raises the soft limit of open files to at least `wanted` (no further than
 /// the hard limit) and returns the soft limit in force afterwards.
 long RaiseFileLimit(long wanted);
+
+/// Raises the soft limit of open files to the hard limit and returns it.
+long RaiseFileLimitToHard();
 
 
 /// A document valid against the sample grammar, exactly `characters` long

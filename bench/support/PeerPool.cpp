@@ -75,6 +75,9 @@ class PeerPool::Peer : public std::enable_shared_from_this<Peer> {
  private:
   void OnConnected(const boost::system::error_code& error) {
     if (error) {
+      int none = 0;
+      counters_->first_connect_error.compare_exchange_strong(none, error.value());
+      ++counters_->connect_errors;
       Fail();
       return;
     }

@@ -30,6 +30,8 @@ class PeerPool {
   struct Counters {
     std::atomic<int> handshakes{0};          // CONNECTACK received
     std::atomic<int> failed{0};              // could not connect, or closed before CONNECTACK
+    std::atomic<int> connect_errors{0};      // of those, could not connect at all
+    std::atomic<int> first_connect_error{0}; // errno of the first connect error
     std::atomic<long> xml_answered{0};       // XMLDATA received and acknowledged
     std::atomic<long> checks_answered{0};    // HLTHCHK received and acknowledged
     std::atomic<int> disconnects{0};         // DISCONNECT received

@@ -1,6 +1,8 @@
 #include "connection/BoostSocket.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cerrno>
 #include <future>
 #include <stdexcept>
@@ -53,10 +55,16 @@ int BoostSocket::Read(std::u16string& out, int count, boost::system::error_code&
     error = kAborted;
     return 0;
   }
+  char* data = reinterpret_cast<char*>(&out[0]);
+  const std::size_t wanted = out.size() * kBytesPerCharacter;
+  const std::size_t taken = TakeReadAhead(data, wanted);
   // read() loops over receives until the buffer is full or a receive fails; a
   // receive of zero bytes reports eof.
   const std::size_t bytes =
-      boost::asio::read(*stream_, boost::asio::buffer(&out[0], out.size() * kBytesPerCharacter), error);
+      taken + (taken == wanted ? 0
+                               : boost::asio::read(*stream_,
+                                                   boost::asio::buffer(data + taken, wanted - taken),
+                                                   error));
   const std::size_t characters = bytes / kBytesPerCharacter;
   // A character of which only one byte arrived is not received: keep it zero.
   if (bytes % kBytesPerCharacter != 0) out[characters] = u'\0';
@@ -82,21 +90,50 @@ int BoostSocket::Write(const std::u16string& text, boost::system::error_code& er
 
 void BoostSocket::AsyncRead(std::u16string& buffer, IoHandler handler) {
   auto self = shared_from_this();
-  char16_t* data = &buffer[0];
+  char* data = reinterpret_cast<char*>(&buffer[0]);
   const std::size_t bytes = buffer.size() * kBytesPerCharacter;
-  boost::asio::dispatch(strand_, [self, data, bytes, handler = std::move(handler)]() {
+  boost::asio::dispatch(strand_, [self, data, bytes, handler = std::move(handler)]() mutable {
     if (self->closed_) {
       boost::asio::post(self->strand_, [handler]() { handler(kAborted, 0); });
       return;
     }
-    boost::asio::async_read(
-        *self->stream_, boost::asio::buffer(data, bytes),
-        boost::asio::bind_executor(self->strand_,
-                                   [self, handler](const boost::system::error_code& error,
-                                                   std::size_t transferred) {
-                                     handler(error, transferred);
-                                   }));
+    self->ReadInto(data, bytes, std::move(handler));
   });
+}
+
+std::size_t BoostSocket::TakeReadAhead(char* data, std::size_t bytes) {
+  const std::size_t taken = std::min(bytes, ahead_end_ - ahead_begin_);
+  if (taken > 0) std::memcpy(data, read_ahead_.get() + ahead_begin_, taken);
+  ahead_begin_ += taken;
+  if (ahead_begin_ == ahead_end_) ahead_begin_ = ahead_end_ = 0;
+  return taken;
+}
+
+void BoostSocket::ReadInto(char* data, std::size_t bytes, IoHandler handler) {
+  const std::size_t taken = TakeReadAhead(data, bytes);
+  if (taken == bytes) {
+    // Never inside the caller's AsyncRead.
+    boost::asio::post(strand_, [handler = std::move(handler), bytes]() {
+      handler(boost::system::error_code(), bytes);
+    });
+    return;
+  }
+  // Nothing is left ahead now: the receive may fill the read-ahead afresh.
+  if (!read_ahead_) read_ahead_ = std::make_unique<char[]>(kReadAhead);
+  const std::size_t wanted = bytes - taken;
+  const std::array<boost::asio::mutable_buffer, 2> buffers{
+      boost::asio::buffer(data + taken, wanted), boost::asio::buffer(read_ahead_.get(), kReadAhead)};
+  boost::asio::async_read(
+      *stream_, buffers, boost::asio::transfer_at_least(wanted),
+      boost::asio::bind_executor(
+          strand_, [self = shared_from_this(), handler = std::move(handler), taken, wanted](
+                       const boost::system::error_code& error, std::size_t transferred) {
+            if (transferred > wanted) {
+              self->ahead_begin_ = 0;
+              self->ahead_end_ = transferred - wanted;
+            }
+            handler(error, taken + std::min(transferred, wanted));
+          }));
 }
 
 void BoostSocket::AsyncWrite(std::u16string text, IoHandler handler) {

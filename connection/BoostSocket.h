@@ -68,8 +68,14 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   int Write(const std::u16string& text, boost::system::error_code& error);
 
   /// Reads until the whole buffer is filled (see Socket). Started on the strand;
-  /// after Close the handler gets operation_aborted.
+  /// after Close the handler gets operation_aborted. Each receive also takes
+  /// up to kReadAhead bytes beyond the buffer, when they have arrived, and the
+  /// next read starts with them: a small frame's header and body then cost
+  /// one receive, not two.
   void AsyncRead(std::u16string& buffer, IoHandler handler) override;
+
+  /// Bytes a receive may take beyond what was asked for.
+  static constexpr std::size_t kReadAhead = 256;
 
   /// Queues `text`; the handler gets the bytes written (twice the characters).
   /// A queued write that can no longer be written because the socket was
@@ -124,6 +130,11 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   bool TryWriteNow(std::u16string& text, IoHandler& handler, bool completeHere);
   void QueueWrite(std::u16string text, IoHandler handler, bool completeHere);
 
+  // Fills `data` from what was read ahead, then from the stream. Strand.
+  void ReadInto(char* data, std::size_t bytes, IoHandler handler);
+  // Copies what was read ahead into `data`; returns the bytes copied.
+  std::size_t TakeReadAhead(char* data, std::size_t bytes);
+
   // All of these run on the strand.
   void ResumeWrite();
   void EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted);
@@ -137,6 +148,11 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
 
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
+  // Bytes received beyond the last read, [ahead_begin_, ahead_end_) of
+  // read_ahead_ (made at the first read). Strand only, or Read's thread.
+  std::unique_ptr<char[]> read_ahead_;
+  std::size_t ahead_begin_ = 0;
+  std::size_t ahead_end_ = 0;
   std::atomic<bool> closed_;
   // Guards the stream's open state between IsOpen (any thread) and closing.
   mutable std::mutex stream_mutex_;

@@ -172,6 +172,44 @@ TEST_F(BoostSocketTest, AsyncReadFillsTheWholeBuffer) {
   EXPECT_EQ(header, buffer);
 }
 
+// What one receive brings beyond the buffer is kept for the reads after it,
+// in order, whatever their sizes; a stream that ends leaves the reads that
+// follow with what was still ahead.
+TEST_F(BoostSocketTest, BytesReadAheadAreHandedToTheNextReadsInOrder) {
+  std::u16string stream;
+  for (int i = 0; i < 400; ++i) stream += static_cast<char16_t>(u'A' + i % 26);
+  PeerWrite(stream, 0, stream.size() * 2);
+
+  std::u16string received;
+  for (const std::size_t size : {20u, 1u, 36u, 200u, 3u, 140u}) {
+    std::u16string buffer(size, u'\0');
+    auto [handler, completion] = Completion();
+    socket_->AsyncRead(buffer, handler);
+    ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+    const IoResult result = completion.get();
+    ASSERT_FALSE(result.error) << size;
+    EXPECT_EQ(size * 2, result.bytes);
+    received += buffer;
+  }
+  EXPECT_EQ(stream, received);
+
+  // Ahead of a stream's end: the last characters, then eof.
+  const std::u16string tail = u"0123456789";
+  PeerWrite(tail, 0, tail.size() * 2);
+  peer_.shutdown(tcp::socket::shutdown_send);
+  std::u16string first(4, u'\0');
+  auto [firstHandler, firstDone] = Completion();
+  socket_->AsyncRead(first, firstHandler);
+  ASSERT_EQ(std::future_status::ready, firstDone.wait_for(kWait));
+  EXPECT_FALSE(firstDone.get().error);
+  EXPECT_EQ(u"0123", first);
+  boost::system::error_code error;
+  std::u16string rest;
+  EXPECT_EQ(6, socket_->Read(rest, 10, error));
+  EXPECT_EQ(u"456789", rest.substr(0, 6));
+  EXPECT_EQ(boost::asio::error::eof, error);
+}
+
 TEST_F(BoostSocketTest, CloseAbortsAPendingReadAndLaterOperations) {
   EXPECT_TRUE(socket_->IsOpen());
   std::u16string buffer(20, u'\0');

@@ -58,8 +58,7 @@ LoggerConfiguration::LoggerConfiguration(std::wstring moduleDirectory, std::wstr
 }
 
 LogLevel LoggerConfiguration::ThresholdOf(const std::wstring& loggerName) const {
-  const std::wstring fallback = profile_->GetString(kSection, L"defaultLogLevel", L"ERROR");
-  return LogLevelOfWord(profile_->GetString(kSection, loggerName, fallback));
+  return LogLevelOfWord(profile_->GetString(kSection, loggerName, L"defaultLogLevel", L"ERROR"));
 }
 
 void LoggerConfiguration::SetClock(std::shared_ptr<const Platform::LocalClock> clock) {

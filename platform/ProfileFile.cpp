@@ -160,6 +160,15 @@ std::wstring ProfileFile::GetString(const std::wstring& section, const std::wstr
   return CutToBuffer(value ? *value : defaultValue);
 }
 
+std::wstring ProfileFile::GetString(const std::wstring& section, const std::wstring& key,
+                                    const std::wstring& fallbackKey,
+                                    const std::wstring& defaultValue) const {
+  const auto contents = Current();
+  const std::wstring* value = Find(*contents, section, key);
+  if (!value) value = Find(*contents, section, fallbackKey);
+  return CutToBuffer(value ? *value : defaultValue);
+}
+
 int ProfileFile::GetInt(const std::wstring& section, const std::wstring& key,
                         int defaultValue) const {
   const auto contents = Current();

@@ -45,6 +45,11 @@ class ProfileFile {
   std::wstring GetString(const std::wstring& section, const std::wstring& key,
                          const std::wstring& defaultValue) const;
 
+  /// The value of `key` in `section`, else that of `fallbackKey`, else
+  /// `defaultValue`, from one reading of the file.
+  std::wstring GetString(const std::wstring& section, const std::wstring& key,
+                         const std::wstring& fallbackKey, const std::wstring& defaultValue) const;
+
   /// The value of `key` read as a decimal integer like GetPrivateProfileInt:
   /// leading blanks and one sign are skipped, then the leading digits are
   /// read (none gives 0, overflow wraps around modulo 2^32). `defaultValue`

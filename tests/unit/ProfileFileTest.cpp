@@ -30,6 +30,15 @@ TEST_F(ProfileFileTest, MatchesSectionAndKeyWithoutCase) {
   EXPECT_EQ(ini.GetString(L"OTHER", L"Type", L"d"), L"x");
 }
 
+TEST_F(ProfileFileTest, AFallbackKeyStandsInOnlyForAMissingKey) {
+  auto& ini = Open("[Log]\nown=DEBUG\nempty=\nfallback=WARN\n");
+  EXPECT_EQ(ini.GetString(L"Log", L"own", L"fallback", L"d"), L"DEBUG");
+  EXPECT_EQ(ini.GetString(L"Log", L"empty", L"fallback", L"d"), L"");
+  EXPECT_EQ(ini.GetString(L"Log", L"missing", L"fallback", L"d"), L"WARN");
+  EXPECT_EQ(ini.GetString(L"Log", L"missing", L"absent", L"d"), L"d");
+  EXPECT_EQ(ini.GetString(L"None", L"own", L"fallback", L"d"), L"d");
+}
+
 TEST_F(ProfileFileTest, ValuesAreExactAfterTrimmingAndUnquoting) {
   auto& ini = Open(
       "[Log]\n"

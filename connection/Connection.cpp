@@ -51,7 +51,8 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
       settings_(std::move(settings)),
       kind_(kind),
       header_buffer_(Wire::kHeaderLength, u'\0'),
-      dispatcher_(settings_.fileFactory, settings_.fileDirectory, settings_.minFreeBytes),
+      dispatcher_(settings_.fileFactory, settings_.fileDirectory, settings_.minFreeBytes,
+                  fileThreads),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
@@ -205,23 +206,45 @@ void Connection::ReadHeader() {
 
 void Connection::ReadBody() {
   assert(socket_->IsIoThread());
+  // A file whose writing is behind holds the reading back until it catches
+  // up: no deadline runs meanwhile, the peer is not the one late.
+  if (!dispatcher_.MayReadBody([weak = weak_from_this()] {
+        if (const auto self = weak.lock()) self->ResumeBody();
+      })) {
+    return;
+  }
   // The length comes from the peer: the buffer grows as characters arrive,
   // never by what was announced.
   body_expected_ = static_cast<std::size_t>(current_message_->GetRemainingLength());
-  body_buffer_.clear();
-  ReadBodyPiece();
-}
-
-void Connection::ReadBodyPiece() {
-  const std::size_t piece = std::min(body_expected_ - body_buffer_.size(), kBodyPieceLength);
-  ArmFrameDeadline();
-  if (body_buffer_.empty() && piece == body_expected_) {
-    body_buffer_.resize(piece);  // a body of one piece is read in place
+  if (body_expected_ <= kBodyPieceLength) {
+    // A body of one piece is read in place. Resized, not cleared: a body as
+    // long as the last one (a file's data, chunk after chunk) is not zeroed
+    // again.
+    body_buffer_.resize(body_expected_);
+    ArmFrameDeadline();
     socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
                                          const boost::system::error_code& error,
                                          std::size_t bytes) { self->OnRead(error, bytes); });
     return;
   }
+  body_buffer_.clear();
+  ReadBodyPiece();
+}
+
+void Connection::ResumeBody() {
+  boost::asio::post(socket_->GetExecutor(), [self = shared_from_this()] {
+    // Ended meanwhile: the message half read goes, and with it its file.
+    if (self->ended_) {
+      self->StopReading();
+      return;
+    }
+    self->ReadBody();
+  });
+}
+
+void Connection::ReadBodyPiece() {
+  const std::size_t piece = std::min(body_expected_ - body_buffer_.size(), kBodyPieceLength);
+  ArmFrameDeadline();
   piece_buffer_.resize(piece);
   socket_->AsyncRead(piece_buffer_, [self = shared_from_this()](
                                         const boost::system::error_code& error,

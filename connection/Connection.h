@@ -139,6 +139,9 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   void ReadHeader();
   void ReadBody();
+  // Reads on in the body once the dispatcher lets it (a file's writer has
+  // caught up). Any thread.
+  void ResumeBody();
   // Drops the message being read, if any.
   void StopReading();
   void ReadBodyPiece();

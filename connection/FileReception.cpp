@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "connection/BinaryDataAckSendCommand.h"
+#include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionErrors.h"
 #include "connection/FileProcessingThreads.h"
@@ -19,6 +20,7 @@
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/ChecksumText.h"
+#include "protocol/WireFormat.h"
 
 namespace Corvane {
 namespace Client {
@@ -30,19 +32,59 @@ namespace {
 
 const wchar_t kIncorrectChecksum[] = L"Incorrect Checksum";
 
+// The most the connection reads of a file's data at once.
+constexpr std::size_t kLargestRead = Wire::kBinaryDataChunkLength * sizeof(char16_t);
+
+std::wstring WriteFailureText(const File::File& file, const std::wstring& reason) {
+  return L"Error appending data to file \"" + file.GetPath() + L"\".  Error: " + reason;
+}
+
+void RemoveTemporaryFile(File::File& file, Logging::Logger& logger) {
+  try {
+    file.Remove();
+  } catch (const std::exception& e) {
+    logger.Log(LogLevel::Error, L"An error occured deleting %ls: %ls", file.GetPath().c_str(),
+               ExceptionText(e).c_str());
+  }
+}
+
 }  // namespace
 
 FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files,
-                             std::wstring fileDirectory, std::uint64_t minFreeBytes)
+                             std::wstring fileDirectory, std::uint64_t minFreeBytes,
+                             std::shared_ptr<FileProcessingThreads> threads)
     : file_(files->NewFile()),
       file_directory_(std::move(fileDirectory)),
       min_free_bytes_(minFreeBytes),
+      threads_(std::move(threads)),
       logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
   // Made as the header has been read: the body comes next.
   logger_->Log(LogLevel::Debug, L"Parsing body");
 }
 
-FileReception::~FileReception() {
+FileReception::~FileReception() { Drop(); }
+
+void FileReception::Drop() {
+  if (writer_) {
+    writer_->Cancel();
+    // Whoever lets go of the reception (the I/O thread, a connection that
+    // ended mid-file) never waits for the disk: a write still in flight is
+    // waited for on a file processing thread, which then removes the file.
+    if (writer_->IsBusy() && !handed_over_ && threads_) {
+      try {
+        const auto outcome = threads_->Launch(
+            [writer = std::shared_ptr<ChunkWriter>(std::move(writer_)), file = file_,
+             logger = logger_]() mutable {
+              writer.reset();
+              RemoveTemporaryFile(*file, *logger);
+            });
+        if (outcome != FileProcessingThreads::Outcome::kRefused) return;
+      } catch (const std::exception&) {
+        // No thread: the writer went with the work, and was waited for.
+      }
+    }
+    writer_.reset();
+  }
   if (!handed_over_) RemoveFile();
 }
 
@@ -55,6 +97,24 @@ void FileReception::OnFileName(const BinaryDataMessage& message) {
   }
   OpenFile(message.GetMessageId());
   if (failure_.empty() && min_free_bytes_ > 0) RefuseUnlessRoomFor(message);
+  if (failure_.empty()) StartWriter(message);
+}
+
+void FileReception::StartWriter(const BinaryDataMessage& message) {
+  if (static_cast<std::uint64_t>(message.GetDataLength()) <= ChunkWriter::kChunkBytes) return;
+  try {
+    // Runs on the writer thread, and may outlive the reception.
+    auto onFailure = [file = file_, logger = logger_](const std::wstring& reason) {
+      // Logged, and the partial file removed, at once: a full disk wants its
+      // space back while the rest of the data still arrives.
+      logger->Log(LogLevel::Error, L"%ls", WriteFailureText(*file, reason).c_str());
+      RemoveTemporaryFile(*file, *logger);
+    };
+    writer_ = std::make_unique<ChunkWriter>(file_, std::move(onFailure));
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Debug, L"Writing %ls as it arrives: no writer thread (%ls)",
+                 file_->GetPath().c_str(), ExceptionText(e).c_str());
+  }
 }
 
 void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
@@ -90,6 +150,10 @@ void FileReception::OnFileData(const BinaryDataMessage& message, const char* dat
     logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d",
                  message.GetRemainingData(), message.GetRemainingLength());
   }
+  if (writer_) {
+    writer_->Write(data, size);  // hashed and written on the writer thread
+    return;
+  }
   digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), size);
   // Once the name is refused or a write has failed, the rest of the data is
   // read only to keep the stream in step.
@@ -105,20 +169,44 @@ void FileReception::OnFileEnd(const BinaryDataMessage& /*message*/) {
   if (logger_->IsEnabled(LogLevel::Debug)) {
     logger_->Log(LogLevel::Debug, L"Closing file %ls", file_->GetPath().c_str());
   }
-  file_->Close();
-  // The last buffered bytes are written by Close, which keeps a failure
-  // instead of throwing it.
-  if (failure_.empty()) {
-    const std::wstring lost = file_->GetWriteFailure();
-    if (!lost.empty()) FailWrite(lost);
+  if (writer_) {
+    writer_->End();  // the writer thread does the rest and closes the file
+  } else {
+    file_->Close();
+    // The last buffered bytes are written by Close, which keeps a failure
+    // instead of throwing it.
+    if (failure_.empty()) {
+      const std::wstring lost = file_->GetWriteFailure();
+      if (!lost.empty()) FailWrite(lost);
+    }
+    calculated_checksum_ = FinishChecksumText(digest_);
   }
-  calculated_checksum_ = FinishChecksumText(digest_);
   logger_->Log(LogLevel::Debug, L"Parsing checksum");
 }
 
+bool FileReception::MayReadMore(std::function<void()> resume) {
+  return !writer_ || writer_->HasRoom(kLargestRead, std::move(resume));
+}
+
+bool FileReception::IsWritten() const { return !writer_ || writer_->IsDone(); }
+
+std::u16string FileReception::GetCalculatedChecksum() const {
+  return writer_ && writer_->IsDone() ? writer_->GetChecksum() : calculated_checksum_;
+}
+
+std::wstring FileReception::GetFailure() const {
+  if (!failure_.empty() || !writer_ || !writer_->IsDone()) return failure_;
+  const std::wstring lost = writer_->GetFailure();
+  return lost.empty() ? lost : WriteFailureText(*file_, lost);
+}
+
+bool FileReception::FailedOnThisSide() const {
+  if (!failure_.empty()) return failure_on_this_side_;
+  return !GetFailure().empty();  // only the writer thread's own failure is left
+}
+
 void FileReception::FailWrite(const std::wstring& reason) {
-  Fail(L"Error appending data to file \"" + file_->GetPath() + L"\".  Error: " + reason,
-       /*onThisSide=*/true);
+  Fail(WriteFailureText(*file_, reason), /*onThisSide=*/true);
 }
 
 void FileReception::Fail(std::wstring text, bool onThisSide) {
@@ -130,46 +218,59 @@ void FileReception::Fail(std::wstring text, bool onThisSide) {
   RemoveFile();
 }
 
-void FileReception::RemoveFile() const {
-  try {
-    file_->Remove();
-  } catch (const std::exception& e) {
-    logger_->Log(LogLevel::Error, L"An error occured deleting %ls: %ls", file_->GetPath().c_str(),
-                 ExceptionText(e).c_str());
-  }
-}
+void FileReception::RemoveFile() const { RemoveTemporaryFile(*file_, *logger_); }
 
 bool FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
                             const std::shared_ptr<Connection>& connection) {
   handed_over_ = true;
-  if (failure_on_this_side_) {
-    // The disk failed, not the sender: the host hears of it as of any frame
-    // that could not be read.
-    const std::wstring text = L"Error on socket read.  Error message = \"" + failure_ + L"\"";
-    if (const auto& listener = connection->GetListener()) {
-      listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
-    }
-  }
+  // The writer thread may still be writing the last chunks: the file
+  // processing thread waits for them first, and the connection reads the
+  // next frame only once they are written, as when the reader writes.
+  const bool writing = writer_ && !writer_->IsDone();
+  if (!writing) ReportFailure(connection);
+  std::function<void()> resume;
+  if (!writing) resume = [connection] { connection->ResumeReading(); };
   try {
     // While its file waits for a free thread, the connection reads no more:
     // a peer cannot queue more work than the threads take.
     const auto outcome = connection->GetFileProcessingThreads()->Launch(
-        [self = shared_from_this(), message, connection] { self->Finish(message, connection); },
-        [connection] { connection->ResumeReading(); });
+        [self = shared_from_this(), message, connection, writing] {
+          if (writing) self->AwaitWriter(connection);
+          self->Finish(message, connection);
+        },
+        std::move(resume));
     if (outcome == FileProcessingThreads::Outcome::kRefused) {
       // The engine is going away; nobody is left to answer.
       logger_->Log(LogLevel::Debug,
                    L"BinaryDataMessage::Process -> shutting down, so deleting temporary file");
+      writer_.reset();  // stopped before its file goes
       RemoveFile();
     }
-    return outcome != FileProcessingThreads::Outcome::kWaiting;
+    return !writing && outcome != FileProcessingThreads::Outcome::kWaiting;
   } catch (const std::exception& e) {
     const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
     logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
+    writer_.reset();
     RemoveFile();
     Answer(message, connection, text, nullptr);
   }
   return true;
+}
+
+void FileReception::AwaitWriter(const std::shared_ptr<Connection>& connection) {
+  writer_->WaitUntilDone();
+  ReportFailure(connection);
+  connection->ResumeReading();
+}
+
+void FileReception::ReportFailure(const std::shared_ptr<Connection>& connection) const {
+  if (!FailedOnThisSide()) return;
+  // The disk failed, not the sender: the host hears of it as of any frame
+  // that could not be read.
+  const std::wstring text = L"Error on socket read.  Error message = \"" + GetFailure() + L"\"";
+  if (const auto& listener = connection->GetListener()) {
+    listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
+  }
 }
 
 void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& message,
@@ -182,14 +283,16 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
   }
   std::wstring errorText;
   std::shared_ptr<File::FileDelivery> delivery;
-  if (!failure_.empty()) {
-    errorText = failure_;  // already logged; nothing is left on disk
+  const std::wstring failure = GetFailure();
+  if (!failure.empty()) {
+    errorText = failure;  // already logged; nothing is left on disk
     RemoveFile();
   } else {
     const std::wstring directory = connection->GetFileDirectory();
     const std::wstring name = FromUtf16(message->GetFileName());
     try {
-      if (calculated_checksum_ == message->GetExpectedChecksum()) {
+      const std::u16string calculated = GetCalculatedChecksum();
+      if (calculated == message->GetExpectedChecksum()) {
         if (logger_->IsEnabled(LogLevel::Debug)) {
           logger_->Log(LogLevel::Debug, L"Moving file %ls to %ls %ls", file_->GetPath().c_str(),
                        directory.c_str(), name.c_str());
@@ -203,7 +306,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
       } else {
         logger_->Log(LogLevel::Error,
                      L"Incorrect Checksum for file %ls : calculated=[%ls] : expected=[%ls]",
-                     file_->GetPath().c_str(), FromUtf16(calculated_checksum_).c_str(),
+                     file_->GetPath().c_str(), FromUtf16(calculated).c_str(),
                      FromUtf16(message->GetExpectedChecksum()).c_str());
         file_->Remove();
         errorText = kIncorrectChecksum;

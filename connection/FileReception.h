@@ -26,12 +26,22 @@
 // file). A reception dropped before Deliver (a frame that failed, a
 // connection that ended mid-file) removes its temporary file when it goes.
 //
-// Threads: the sink calls run on the connection's read path; Deliver hands
-// the reception to a file processing thread, which then owns it alone.
+// A file larger than one chunk (ChunkWriter::kChunkBytes) is hashed and
+// written by a ChunkWriter on a thread of its own while the reader goes on
+// receiving; the reader asks MayReadMore before each read, so that no more
+// than the writer's bounded queue is ever held. A smaller file, or one whose
+// writer thread cannot start, is hashed and written by the reader as it
+// arrives. A failed write shows the same way either way, once the writing is
+// over.
+//
+// Threads: the sink calls, MayReadMore and Deliver run on the connection's
+// read path; Deliver hands the reception to a file processing thread, which
+// then owns it alone (waiting first for the writer thread, if any, to finish).
 
 #include <cryptopp/sha.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,17 +58,24 @@ class Logger;
 }
 namespace Client {
 
+class ChunkWriter;
 class Connection;
+class FileProcessingThreads;
 
 class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
  public:
   /// The temporary file comes from `files`. A file that would leave less
   /// than `minFreeBytes` free where it is kept or in `fileDirectory` is
-  /// refused (flag 0, "Not enough free space ...").
+  /// refused (flag 0, "Not enough free space ..."). A writer thread still
+  /// inside a write when the reception is dropped is waited for on one of
+  /// `threads` when given, never by whoever drops it (see the destructor).
   explicit FileReception(const std::shared_ptr<File::FileFactory>& files,
                          std::wstring fileDirectory = std::wstring(),
-                         std::uint64_t minFreeBytes = 0);
-  /// Removes the temporary file unless Deliver has handed it on.
+                         std::uint64_t minFreeBytes = 0,
+                         std::shared_ptr<FileProcessingThreads> threads = nullptr);
+  /// Removes the temporary file unless Deliver has handed it on. A writer
+  /// thread is stopped first; should it be inside a write, the wait for it
+  /// and the removal go to a file processing thread when there is one.
   ~FileReception() override;
   FileReception(const FileReception&) = delete;
   FileReception& operator=(const FileReception&) = delete;
@@ -67,13 +84,21 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   void OnFileData(const BinaryDataMessage& message, const char* data, std::size_t size) override;
   void OnFileEnd(const BinaryDataMessage& message) override;
 
+  /// Whether the connection may read the next piece of the body now. False
+  /// while the writer thread's queue is full: `resume` then runs once, on
+  /// the writer thread, when there is room again; it must not let go of the
+  /// reception.
+  bool MayReadMore(std::function<void()> resume);
+
   /// Reports a failed temporary file to the host (see above), then hands
   /// Finish to the connection's file processing threads and returns at once.
   /// Should no thread start, the sender is answered with flag 0 from here (or
   /// not at all when the engine is being destroyed) and the temporary file is
   /// removed. `message` is complete. Returns false when the file waits for a
   /// thread: the connection must then stop reading until the thread that
-  /// takes the file resumes it.
+  /// takes the file resumes it. A file its writer thread is still writing
+  /// always returns false: the thread that takes it waits for the writing,
+  /// reports a failure, then resumes the connection.
   bool Deliver(std::shared_ptr<const BinaryDataMessage> message,
                const std::shared_ptr<Connection>& connection);
 
@@ -94,22 +119,39 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
               const std::shared_ptr<Connection>& connection) const;
 
   /// SHA-1 of the bytes received, 40 lower-case hexadecimal digits; empty
-  /// until the data has been read.
-  const std::u16string& GetCalculatedChecksum() const { return calculated_checksum_; }
+  /// until the data has been read and IsWritten.
+  std::u16string GetCalculatedChecksum() const;
   /// Why the file cannot be delivered whatever its checksum (refused name,
-  /// failed write); empty while it can.
-  const std::wstring& GetFailure() const { return failure_; }
+  /// failed write); empty while it can. A write of the writer thread that
+  /// failed counts once IsWritten.
+  std::wstring GetFailure() const;
+  /// Whether the writer thread has written every byte read and closed the
+  /// file (or its writing has failed). Always true for a file the reader
+  /// writes itself: its writes are over when each sink call returns.
+  bool IsWritten() const;
   const std::shared_ptr<File::File>& GetFile() const { return file_; }
 
  private:
   void OpenFile(const std::u16string& messageId);
   // Fails the reception when the file would eat into the free-space reserve.
   void RefuseUnlessRoomFor(const BinaryDataMessage& message);
+  // Hands larger files to a writer thread; the reader writes the rest.
+  void StartWriter(const BinaryDataMessage& message);
   // Keeps the first failure, logs it and removes the partial file.
   // `onThisSide`: the failure is the engine's (its disk), not the sender's.
   void Fail(std::wstring text, bool onThisSide);
   // Fail with the text of a write into the temporary file that failed.
   void FailWrite(const std::wstring& reason);
+  // Whether the host hears of the failure too (see above).
+  bool FailedOnThisSide() const;
+  // On a file processing thread: waits for the writer thread to write the
+  // last chunks, reports a failure, and lets the connection read on.
+  void AwaitWriter(const std::shared_ptr<Connection>& connection);
+  // Tells the host of a failure of the engine's own (see above).
+  void ReportFailure(const std::shared_ptr<Connection>& connection) const;
+  // Stops the writer thread, and removes the temporary file unless it has
+  // been handed on; see the destructor.
+  void Drop();
   // Removes the temporary file; failures are logged, never thrown.
   void RemoveFile() const;
   void Answer(const std::shared_ptr<const BinaryDataMessage>& message,
@@ -119,8 +161,10 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   const std::shared_ptr<File::File> file_;
   const std::wstring file_directory_;
   const std::uint64_t min_free_bytes_;
-  CryptoPP::SHA1 digest_;
-  std::u16string calculated_checksum_;
+  const std::shared_ptr<FileProcessingThreads> threads_;
+  std::unique_ptr<ChunkWriter> writer_;  // for a file larger than one chunk
+  CryptoPP::SHA1 digest_;                 // of a file the reader writes itself
+  std::u16string calculated_checksum_;    // likewise
   std::shared_ptr<Logging::Logger> logger_;
   std::wstring failure_;
   bool failure_on_this_side_ = false;  // the host is told of it, not only the sender

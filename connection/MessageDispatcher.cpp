@@ -20,10 +20,12 @@ namespace Corvane {
 namespace Client {
 
 MessageDispatcher::MessageDispatcher(std::shared_ptr<File::FileFactory> files,
-                                     std::wstring fileDirectory, std::uint64_t minFreeBytes)
+                                     std::wstring fileDirectory, std::uint64_t minFreeBytes,
+                                     std::shared_ptr<FileProcessingThreads> threads)
     : files_(std::move(files)),
       file_directory_(std::move(fileDirectory)),
-      min_free_bytes_(minFreeBytes) {}
+      min_free_bytes_(minFreeBytes),
+      threads_(std::move(threads)) {}
 
 MessageDispatcher::~MessageDispatcher() = default;
 
@@ -32,11 +34,15 @@ void MessageDispatcher::OnHeader(IntegrationMessage& message) {
   // Without a file factory (a connection that takes no files) a BINDATA is
   // read in step and dropped.
   if (message.GetType() != MessageType::kBinaryData || !files_) return;
-  reception_ = std::make_shared<FileReception>(files_, file_directory_, min_free_bytes_);
+  reception_ = std::make_shared<FileReception>(files_, file_directory_, min_free_bytes_, threads_);
   static_cast<BinaryDataMessage&>(message).SetSink(reception_.get());
 }
 
 void MessageDispatcher::Reset() { reception_.reset(); }
+
+bool MessageDispatcher::MayReadBody(std::function<void()> resume) {
+  return !reception_ || reception_->MayReadMore(std::move(resume));
+}
 
 bool MessageDispatcher::Dispatch(const std::shared_ptr<IntegrationMessage>& message,
                                  const std::shared_ptr<Connection>& connection) {

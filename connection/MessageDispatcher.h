@@ -3,6 +3,7 @@
 // actions, kept out of the message classes so that those stay a codec.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@ class FileFactory;
 namespace Client {
 
 class Connection;
+class FileProcessingThreads;
 class FileReception;
 class IntegrationMessage;
 
@@ -21,9 +23,11 @@ class MessageDispatcher {
  public:
   /// Received files take their temporary files from `files`, and are refused
   /// when they would leave less than `minFreeBytes` free in `fileDirectory`
-  /// or where their temporary files are kept.
+  /// or where their temporary files are kept. `threads` are the connection's
+  /// file processing threads.
   MessageDispatcher(std::shared_ptr<File::FileFactory> files, std::wstring fileDirectory,
-                    std::uint64_t minFreeBytes);
+                    std::uint64_t minFreeBytes,
+                    std::shared_ptr<FileProcessingThreads> threads = nullptr);
   ~MessageDispatcher();
   MessageDispatcher(const MessageDispatcher&) = delete;
   MessageDispatcher& operator=(const MessageDispatcher&) = delete;
@@ -34,6 +38,10 @@ class MessageDispatcher {
   /// The reading of the current message ended without it (a failed frame, a
   /// stopped connection): what was prepared for it goes.
   void Reset();
+  /// Whether the next piece of the current message's body may be read now:
+  /// not while a file's writer is behind. `resume` then runs, on any thread,
+  /// once it may.
+  bool MayReadBody(std::function<void()> resume);
   /// Runs the receive action of a complete message on the connection that
   /// read it. Returns true when the connection must go on reading, false when
   /// it has ended or must wait (a file waiting for a thread resumes it).
@@ -45,6 +53,7 @@ class MessageDispatcher {
   const std::shared_ptr<File::FileFactory> files_;
   const std::wstring file_directory_;
   const std::uint64_t min_free_bytes_;
+  const std::shared_ptr<FileProcessingThreads> threads_;
   std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
 };
 

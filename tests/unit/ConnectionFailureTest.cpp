@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "connection/Connection.h"
+#include "connection/ChunkWriter.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/ListenerSlot.h"
 #include "filestore/FileFactoryImpl.h"
@@ -186,6 +187,9 @@ class ConnectionFailureTest : public ::testing::Test {
     ADD_FAILURE() << "the exchange still broke after " << kMaxOperations << " operations";
   }
 
+  // Sends `data` as one file, the stream broken at every operation in turn.
+  void BreakFileTransfer(const std::string& data);
+
   static bool Empty(const fs::path& directory) {
     return !fs::exists(directory) || fs::directory_iterator(directory) == fs::directory_iterator();
   }
@@ -244,7 +248,15 @@ TEST_F(ConnectionFailureTest, HealthCheckCycle) {
 }
 
 TEST_F(ConnectionFailureTest, FileTransfer) {
-  const std::string data = Testing::PatternBytes(0, 3 * 10240 + 7);  // four data reads
+  BreakFileTransfer(Testing::PatternBytes(0, 3 * 10240 + 7));  // four data reads
+}
+
+// A file larger than one chunk, hashed and written on a thread of its own.
+TEST_F(ConnectionFailureTest, LargeFileTransfer) {
+  BreakFileTransfer(Testing::PatternBytes(0, ChunkWriter::kChunkBytes + 7));
+}
+
+void ConnectionFailureTest::BreakFileTransfer(const std::string& data) {
   BreakEveryOperation(
       ConnectionKind::kFile,
       [&](MemorySocket& socket, Connection&, ScriptedPeer& peer) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -12,6 +15,7 @@
 
 #include "support/LoggingTestSupport.h"
 #include "connection/BoostSocket.h"
+#include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/ListenerSlot.h"
@@ -20,13 +24,19 @@
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/BinaryDataMessage.h"
+#include "protocol/ConnectMessage.h"
+#include "protocol/FieldCodec.h"
 #include "protocol/MessageFactory.h"
+#include "protocol/WireFormat.h"
 #include "support/BinaryDataFrame.h"
+#include "support/Eventually.h"
 #include "support/FileSizeLimit.h"
 #include "support/FrameReader.h"
+#include "support/MemorySocket.h"
 #include "support/RecordingListener.h"
 #include "support/TempDir.h"
 #include "support/TestPeer.h"
+#include "support/TestTiming.h"
 
 namespace Corvane {
 namespace Client {
@@ -35,6 +45,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Testing::BinaryDataFrame;
+using Testing::Eventually;
 using Testing::PatternBytes;
 
 const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
@@ -261,6 +272,25 @@ TEST_F(FileReceptionTest, BytesLostWhenTheFileIsClosedFailTheFile) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
+// A file larger than one chunk is hashed and written on the writer thread;
+// the last bytes it loses when it closes the file fail the file all the same.
+TEST_F(FileReceptionTest, BytesLostWhenTheWriterThreadClosesTheFileFailTheFile) {
+  Testing::FileSizeLimit limit;
+  if (!limit.Set(ChunkWriter::kChunkBytes + 40 * 1024)) {
+    GTEST_SKIP() << "cannot lower the file size limit";
+  }
+  const std::size_t size = ChunkWriter::kChunkBytes + 100 * 1024;
+  auto message = Read(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, size), {}}.ToString());
+  ASSERT_TRUE(Eventually([&] { return message.reception->IsWritten(); }));
+  limit.Restore();
+  EXPECT_EQ(message.reception->GetFailure(), L"Error appending data to file \"" +
+                                                 message.reception->GetFile()->GetPath() +
+                                                 L"\".  Error: File too large");
+  EXPECT_EQ(message.reception->GetCalculatedChecksum(), message->GetExpectedChecksum());
+  EXPECT_TRUE(log_.Count(L"Error appending data to file"));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
 TEST_F(FileReceptionTest, TemporaryFileThatCannotBeOpenedIsReported) {
   root_.WriteFile("blocker", "a file where the temporary directory should be");
   factory_ = std::make_shared<File::FileFactoryImpl>((root_.Path() / "blocker" / "temp").string());
@@ -415,6 +445,231 @@ TEST_F(FileReceptionOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStaysInSt
   EXPECT_EQ(listener_.Errors().size(), 1u);
   EXPECT_FALSE(fs::exists(files_ / "big.bin"));
   EXPECT_TRUE(TempFiles().empty());
+}
+
+// --- Written on a thread of its own, behind a slow disk -------------------------
+
+// Appends wait at the gate until the test opens it: a disk as slow as the
+// test wants. Opened failing, it fails the append waiting, as a full disk.
+struct Gate {
+  void Open(bool failing = false) {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    fail_next = failing;
+    changed.notify_all();
+  }
+  bool WaitForWriter() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, 10s, [&] { return waiting > 0; });
+  }
+  // Each append passes here; true when it must fail. Never waits for ever.
+  bool Pass() {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++waiting;
+    changed.notify_all();
+    changed.wait_for(lock, 30s, [&] { return open; });
+    --waiting;
+    return std::exchange(fail_next, false);
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  int waiting = 0;
+  bool open = false;
+  bool fail_next = false;
+};
+
+class GatedFile : public File::FileImpl {
+ public:
+  GatedFile(std::string tempDirectory, std::shared_ptr<Gate> gate)
+      : FileImpl(std::move(tempDirectory)), gate_(std::move(gate)) {}
+  using FileImpl::Append;
+  void Append(const char* data, std::size_t size) override {
+    if (gate_->Pass()) throw wexception(L"No space left on device");
+    FileImpl::Append(data, size);
+  }
+
+ private:
+  const std::shared_ptr<Gate> gate_;
+};
+
+class GatedFactory : public File::FileFactoryImpl {
+ public:
+  GatedFactory(std::string tempDirectory, std::shared_ptr<Gate> gate)
+      : FileFactoryImpl(std::move(tempDirectory)), gate_(std::move(gate)) {}
+  using FileFactoryImpl::NewFile;
+  std::shared_ptr<File::File> NewFile() override {
+    auto file = std::make_shared<GatedFile>(GetTempDirectory(), gate_);
+    last_ = file;
+    return file;
+  }
+  std::weak_ptr<File::File> last_;  // expires once everyone has let go of it
+
+ private:
+  const std::shared_ptr<Gate> gate_;
+};
+
+// A file connection on a stream in memory, whose files are written behind
+// the gate; the test plays the peer and counts the reads the connection
+// starts.
+class FileReceptionSlowDiskTest : public FileReceptionTest {
+ protected:
+  FileReceptionSlowDiskTest() : guard_(io_.get_executor()) {
+    factory_ = files_factory_;
+    thread_ = std::thread([this] { io_.run(); });
+    slot_->Set(&listener_);
+    socket_ = std::make_shared<Testing::MemorySocket>(
+        io_, [this](Testing::MemorySocket&, const std::u16string& frame) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (Wire::ReadText(frame, Wire::kPrefixLength, Wire::kTypeNameWidth) ==
+              Wire::kTypeBinaryAck) {
+            acks_.push_back(frame.substr(56));  // flag, text length, text
+          }
+        });
+    ConnectionSettings settings;
+    settings.ackTimeout = Testing::Scaled(10000);
+    settings.fileDirectory = Platform::FromUtf8(files_.string());
+    settings.fileFactory = factory_;
+    connection_ = std::make_shared<Connection>(socket_, slot_, nullptr, settings,
+                                               ConnectionKind::kFile, threads_);
+    socket_->Deliver(ConnectMessage(u"vendor-id", u"Vendor", u"127.0.0.1").ToString());
+    std::promise<void> started;
+    boost::asio::post(io_, [&] {
+      connection_->Start([&](const std::shared_ptr<Connection>&, const std::exception_ptr&) {
+        started.set_value();
+      });
+    });
+    started.get_future().wait();
+  }
+  ~FileReceptionSlowDiskTest() override {
+    gate_->Open();
+    if (connection_) connection_->End(Farewell::kNone);
+    connection_.reset();
+    threads_->JoinAll();
+    slot_->Clear();
+    guard_.reset();
+    thread_.join();
+  }
+
+  // The operations the connection has started, once it starts no more: the
+  // stream holds everything sent, so a connection still reading always has
+  // a read completing on the I/O thread.
+  int SettledOperations() {
+    int before = -1;
+    int now = socket_->Operations();
+    for (int round = 0; round < 100000 && now != before; ++round) {
+      std::promise<void> drained;
+      boost::asio::post(io_, [&] { drained.set_value(); });
+      drained.get_future().wait();
+      before = now;
+      now = socket_->Operations();
+    }
+    return now;
+  }
+  std::vector<std::u16string> Acks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return acks_;
+  }
+
+  const fs::path files_ = root_.Path() / "files";
+  const std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+  const std::shared_ptr<GatedFactory> files_factory_ =
+      std::make_shared<GatedFactory>(temp_.string(), gate_);
+  const std::string data_ = PatternBytes(0, 3 * 1024 * 1024);  // more than the queue holds
+  Testing::RecordingListener listener_;
+  std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
+  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  boost::asio::io_context io_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
+  std::thread thread_;
+  std::shared_ptr<Testing::MemorySocket> socket_;
+  std::shared_ptr<Connection> connection_;
+  std::mutex mutex_;
+  std::vector<std::u16string> acks_;
+};
+
+// While the disk keeps the writer's queue full the connection stops reading,
+// so memory stays bounded by the queue; the file then arrives whole.
+TEST_F(FileReceptionSlowDiskTest, AFullQueueHoldsTheReadingBackUntilTheDiskCatchesUp) {
+  const int handshake = SettledOperations();  // and the next header's read
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  ASSERT_TRUE(gate_->WaitForWriter());
+  // The header's read completed, then the fixed part and the name were read.
+  const std::size_t dataRead = (SettledOperations() - handshake - 2) * std::size_t{10240};
+  const std::size_t queue = ChunkWriter::kMaxChunks * ChunkWriter::kChunkBytes;
+  EXPECT_GT(dataRead, queue - ChunkWriter::kChunkBytes);
+  EXPECT_LE(dataRead, queue + 10240);
+
+  gate_->Open();
+  ASSERT_TRUE(Eventually([&] { return !Acks().empty(); }));
+  EXPECT_EQ(Acks(), std::vector<std::u16string>{u"10000"});
+  EXPECT_EQ(Testing::ReadFile(files_ / "big.bin"), data_);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// A disk that fills up while the reading is held back: the rest of the file
+// is still read and hashed, the sender gets flag 0 with the write's text, the
+// host -113, nothing is left, and the next frame is read in step.
+TEST_F(FileReceptionSlowDiskTest, AWriteThatFailsWhileTheReadingIsHeldBackIsAnswered) {
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  ASSERT_TRUE(gate_->WaitForWriter());
+  const std::wstring path = files_factory_->last_.lock()->GetPath();
+  SettledOperations();
+  gate_->Open(/*failing=*/true);
+  ASSERT_TRUE(Eventually([&] { return !Acks().empty(); }));
+  const std::wstring text =
+      L"Error appending data to file \"" + path + L"\".  Error: No space left on device";
+  const std::u16string ackText = Platform::ToUtf16(text);
+  const auto length = static_cast<long long>(ackText.size());
+  EXPECT_EQ(Acks(), std::vector<std::u16string>{u"0" + Wire::FormatNumber(length, 4) + ackText});
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  const std::wstring hostText = L"Error on socket read.  Error message = \"" + text + L"\"";
+  EXPECT_EQ(listener_.Errors(), (std::vector<std::pair<int, std::wstring>>{{-113, hostText}}));
+  EXPECT_TRUE(TempFiles().empty());
+
+  socket_->Deliver(BinaryDataFrame{{}, u"small.txt", "fits", {}}.ToString());
+  ASSERT_TRUE(Eventually([&] { return Acks().size() == 2; }));
+  EXPECT_EQ(Acks()[1], u"10000");
+  EXPECT_FALSE(fs::exists(files_ / "big.bin"));
+  EXPECT_EQ(Testing::ReadFile(files_ / "small.txt"), "fits");
+}
+
+// A connection that ends while its file's chunks wait for a stuck disk:
+// whoever lets go of it (the I/O thread, the engine) does not wait for the
+// disk, nothing more is read or answered, and the file goes once the write
+// has returned.
+TEST_F(FileReceptionSlowDiskTest, AConnectionEndedWhileChunksWaitLeavesNothingBehind) {
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  ASSERT_TRUE(gate_->WaitForWriter());
+  const int held = SettledOperations();
+  auto released = std::async(std::launch::async, [connection = std::move(connection_)]() mutable {
+    connection->End(Farewell::kNone);
+    connection.reset();
+  });
+  EXPECT_EQ(released.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(files_factory_->last_.expired());  // the stuck write still holds it
+  gate_->Open();
+  EXPECT_TRUE(Eventually([&] { return files_factory_->last_.expired(); }));
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_EQ(socket_->Operations(), held);
+  EXPECT_TRUE(Acks().empty());
+  EXPECT_FALSE(fs::exists(files_));
+}
+
+// However many large files arrive at once, at most kMaxWriters writer
+// threads run; a place comes free when its writer goes.
+TEST(ChunkWriterTest, WriterThreadsAreBoundedProcessWide) {
+  Testing::TempDir temp;
+  File::FileFactoryImpl factory(temp.Path().string());
+  std::vector<std::unique_ptr<ChunkWriter>> writers;
+  auto makeWriter = [&](int n) {
+    auto file = factory.NewFile();
+    file->Open(L"writer-" + std::to_wstring(n));
+    return std::make_unique<ChunkWriter>(file, nullptr);
+  };
+  for (int i = 0; i < ChunkWriter::kMaxWriters; ++i) writers.push_back(makeWriter(i));
+  EXPECT_THROW(makeWriter(ChunkWriter::kMaxWriters), std::runtime_error);
+  writers.pop_back();
+  EXPECT_NO_THROW(writers.push_back(makeWriter(ChunkWriter::kMaxWriters + 1)));
 }
 
 }  // namespace

@@ -564,7 +564,7 @@ int Run() {
       std::printf("  %-46s %8.2f us  %5.1f %%\n", name, us, 100.0 * us / referenceMedianUs);
     };
     share("XmlValidator::Validate (1 KiB)", CostOf(2000, [&] { validator.Validate(xml); }));
-    share("CreateLogger (per send command)",
+    share("CreateLogger (once per connection)",
           CostOf(20000, [] { Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand"); }));
     share("message id (UUID)", CostOf(20000, [] { Client::Wire::NewMessageId(); }));
     share("XmlDataMessage + ToString (1 KiB)", CostOf(20000, [&] {

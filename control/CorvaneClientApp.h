@@ -1,22 +1,16 @@
 #pragma once
-// The control module's application object: its version pair, its directory,
-// the count of objects that keep it loaded, and the hook through which the
-// user-interface module shows the about box.
+// The control module's application object: its version pair, its directory
+// and the count of objects that keep it loaded.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-
-typedef struct _CorvaneClientCtrl CorvaneClientCtrl;
 
 namespace Corvane {
 namespace Control {
 
 class CorvaneClientApp {
  public:
-  /// Shows the about box for a control; filled by the user-interface module.
-  using AboutBoxHook = void (*)(CorvaneClientCtrl* control);
-
   /// The one application object, made (and initialised) on first use.
   static CorvaneClientApp& Instance();
 
@@ -46,9 +40,6 @@ class CorvaneClientApp {
   void UnlockModule() { locks_.fetch_sub(1); }
   long GetLockCount() const { return locks_.load(); }
 
-  void SetAboutBoxHook(AboutBoxHook hook) { about_box_hook_.store(hook); }
-  AboutBoxHook GetAboutBoxHook() const { return about_box_hook_.load(); }
-
  private:
   CorvaneClientApp();
 
@@ -56,7 +47,6 @@ class CorvaneClientApp {
   std::uint16_t minor_ = 1;
   std::wstring module_directory_;
   std::atomic<long> locks_{0};
-  std::atomic<AboutBoxHook> about_box_hook_{nullptr};
 };
 
 }  // namespace Control

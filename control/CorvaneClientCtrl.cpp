@@ -13,6 +13,7 @@
 #include "control/MainContextPoster.h"
 #include "control/PropertyKeyFile.h"
 #include "control/QuellorProxy.h"
+#include "control/UiModule.h"
 #include "platform/TextConversion.h"
 
 using Corvane::Control::ControlCore;
@@ -314,9 +315,16 @@ gboolean corvane_client_ctrl_get_hailing(CorvaneClientCtrl* self) {
   return Core(self).IsHailing();
 }
 
-void corvane_client_ctrl_about_box(CorvaneClientCtrl* self) {
-  g_return_if_fail(CORVANE_CLIENT_IS_CTRL(self));
-  if (auto hook = CorvaneClientApp::Instance().GetAboutBoxHook()) hook(self);
+gboolean corvane_client_ctrl_about_box(CorvaneClientCtrl* self, GError** error) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), FALSE);
+  g_return_val_if_fail(error == nullptr || *error == nullptr, FALSE);
+  return Corvane::Control::UiModule::Instance().ShowAboutBox(G_OBJECT(self), error);
+}
+
+gboolean corvane_client_ctrl_show_property_page(CorvaneClientCtrl* self, GError** error) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), FALSE);
+  g_return_val_if_fail(error == nullptr || *error == nullptr, FALSE);
+  return Corvane::Control::UiModule::Instance().ShowPropertyPage(G_OBJECT(self), error);
 }
 
 void corvane_client_ctrl_reset_properties(CorvaneClientCtrl* self) {

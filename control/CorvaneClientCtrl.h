@@ -151,7 +151,9 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * @CORVANE_CLIENT_ERROR_INVALID_PROPERTIES: a saved property set that cannot be read
  * @CORVANE_CLIENT_ERROR_NOT_REGISTERED: no class is registered under that name
  * @CORVANE_CLIENT_ERROR_REGISTRY: the registry file cannot be read or written
- * @CORVANE_CLIENT_ERROR_MODULE: a registered module cannot be loaded or has no such class
+ * @CORVANE_CLIENT_ERROR_MODULE: a registered module cannot be loaded or has no such class;
+ *   or the user-interface module CorvaneClientUi.so cannot be loaded
+ * @CORVANE_CLIENT_ERROR_NO_DISPLAY: a dialog was asked for but there is no display to show it on
  *
  * Errors of the control module's own operations (engine failures are status
  * codes, not errors).
@@ -162,7 +164,8 @@ typedef enum {
   CORVANE_CLIENT_ERROR_INVALID_PROPERTIES,
   CORVANE_CLIENT_ERROR_NOT_REGISTERED,
   CORVANE_CLIENT_ERROR_REGISTRY,
-  CORVANE_CLIENT_ERROR_MODULE
+  CORVANE_CLIENT_ERROR_MODULE,
+  CORVANE_CLIENT_ERROR_NO_DISPLAY
 } CorvaneClientError;
 
 #define CORVANE_CLIENT_ERROR (corvane_client_error_quark())
@@ -294,11 +297,37 @@ gboolean corvane_client_ctrl_get_hailing(CorvaneClientCtrl *self);
 /**
  * corvane_client_ctrl_about_box:
  * @self: the control
+ * @error: a #GError, or %NULL
  *
- * Shows the about box, when the control's user-interface module is present.
+ * Shows the about box modally and returns when it is closed. The dialogs live
+ * in the user-interface module CorvaneClientUi.so beside the control module
+ * (built on GTK 4), loaded on the first request; the control module itself
+ * never loads a toolkit.
+ *
+ * Fails with %CORVANE_CLIENT_ERROR_NO_DISPLAY when no display is set or it
+ * cannot be opened, and with %CORVANE_CLIENT_ERROR_MODULE when the
+ * user-interface module cannot be loaded.
+ *
+ * Returns: %TRUE when the box was shown
  */
 CORVANE_CLIENT_API
-void corvane_client_ctrl_about_box(CorvaneClientCtrl *self);
+gboolean corvane_client_ctrl_about_box(CorvaneClientCtrl *self, GError **error);
+
+/**
+ * corvane_client_ctrl_show_property_page:
+ * @self: the control
+ * @error: a #GError, or %NULL
+ *
+ * The properties verb: shows the control's property page ("General") in a
+ * dialog of its own, modally, and returns when it is closed. The page writes
+ * the control's properties when applied, after checking their ranges; while
+ * the control is started it only shows them. Loaded and failing as
+ * corvane_client_ctrl_about_box() is.
+ *
+ * Returns: %TRUE when the page was shown
+ */
+CORVANE_CLIENT_API
+gboolean corvane_client_ctrl_show_property_page(CorvaneClientCtrl *self, GError **error);
 
 /**
  * corvane_client_ctrl_reset_properties:

@@ -78,21 +78,45 @@ const std::vector<unsigned char>& ModuleVersionBlock() {
   return block;
 }
 
-VersionPair ScanVersionBlock(const std::vector<unsigned char>& block, VersionPair initial) {
-  VersionPair pair = initial;
-  if (block.size() < 2) return pair;
+namespace {
+
+// Calls `match` with the offset of each fixed-file-info signature, by the
+// scan's rules: only when the first word (the total length) exceeds 4, at
+// offsets below the total length less 4, and never where the file-version
+// words (8 to 16 bytes after the signature) would lie past the block.
+template <typename Match>
+void ForEachSignature(const std::vector<unsigned char>& block, Match match) {
+  if (block.size() < 2) return;
   const std::size_t length =
       static_cast<std::size_t>(block[0]) | (static_cast<std::size_t>(block[1]) << 8);
-  if (length <= 4) return pair;
-  // The word read at a match lies 8 to 12 bytes after it; offsets whose word
-  // would lie past the block are not looked at, whatever the length says.
+  if (length <= 4) return;
   for (std::size_t offset = 0; offset < length - 4 && offset + 12 <= block.size(); ++offset) {
-    if (ReadDoubleWord(block, offset) != kFixedFileInfoSignature) continue;
+    if (ReadDoubleWord(block, offset) == kFixedFileInfoSignature) match(offset);
+  }
+}
+
+}  // namespace
+
+VersionPair ScanVersionBlock(const std::vector<unsigned char>& block, VersionPair initial) {
+  VersionPair pair = initial;
+  ForEachSignature(block, [&](std::size_t offset) {
     const std::uint32_t version = ReadDoubleWord(block, offset + 8);
     pair.major = static_cast<std::uint16_t>(version >> 16);
     pair.minor = static_cast<std::uint16_t>(version & 0xFFFFu);
-  }
+  });
   return pair;
+}
+
+FileVersion ScanFileVersion(const std::vector<unsigned char>& block, FileVersion initial) {
+  FileVersion version = initial;
+  ForEachSignature(block, [&](std::size_t offset) {
+    if (offset + 16 > block.size()) return;
+    const std::uint32_t high = ReadDoubleWord(block, offset + 8);
+    const std::uint32_t low = ReadDoubleWord(block, offset + 12);
+    version = {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high & 0xFFFFu),
+               static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low & 0xFFFFu)};
+  });
+  return version;
 }
 
 }  // namespace Control

@@ -15,6 +15,14 @@ struct VersionPair {
   std::uint16_t minor;
 };
 
+/// The four words of a file version, most significant first ("2.0.9.0").
+struct FileVersion {
+  std::uint16_t major;
+  std::uint16_t minor;
+  std::uint16_t build;
+  std::uint16_t revision;
+};
+
 /// The bytes of the version block compiled into this module, for the
 /// project's version.
 const std::vector<unsigned char>& ModuleVersionBlock();
@@ -26,6 +34,11 @@ const std::vector<unsigned char>& ModuleVersionBlock();
 /// overrides an earlier one. `initial` when nothing matches. Never reads past
 /// the block, whatever its first word says.
 VersionPair ScanVersionBlock(const std::vector<unsigned char>& block, VersionPair initial);
+
+/// Reads the whole file version the same way: the pair from the word 8 bytes
+/// after a signature, the build and revision from the word after that (the
+/// about box shows all four). `initial` when nothing matches.
+FileVersion ScanFileVersion(const std::vector<unsigned char>& block, FileVersion initial);
 
 }  // namespace Control
 }  // namespace Corvane

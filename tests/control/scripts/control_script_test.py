@@ -264,7 +264,27 @@ class ControlWithoutEngine(unittest.TestCase):
         self.assertFalse(ctrl.props.hailing)
         ctrl.props.server_port = 4242
         self.assertEqual(ctrl.props.server_port, 4242)
-        ctrl.about_box()  # no user-interface module: nothing happens
+        # No display named: the dialogs fail at once, loading nothing.
+        saved = {name: os.environ.pop(name, None) for name in ("DISPLAY", "WAYLAND_DISPLAY")}
+        try:
+            with self.assertRaises(GLib.Error) as raised:
+                ctrl.about_box()
+            self.assertTrue(raised.exception.matches(CorvaneClient.error_quark(),
+                                                     CorvaneClient.Error.NO_DISPLAY))
+            # A display named, but no user-interface module beside this copy
+            # of the control module: the error names the file.
+            os.environ["DISPLAY"] = ":31999"
+            with self.assertRaises(GLib.Error) as raised:
+                ctrl.show_property_page()
+            self.assertTrue(raised.exception.matches(CorvaneClient.error_quark(),
+                                                     CorvaneClient.Error.MODULE))
+            self.assertIn(os.path.join(MODULE_DIR, "CorvaneClientUi.so"),
+                          raised.exception.message)
+        finally:
+            for name, value in saved.items():
+                os.environ.pop(name, None)
+                if value is not None:
+                    os.environ[name] = value
 
 
 if __name__ == "__main__":

@@ -140,6 +140,36 @@ TEST(ScanVersionBlockTest, LengthWordBeyondTheBlockNeverReadsPastIt) {
   EXPECT_TRUE(SameVersion(ScanVersionBlock(block, kInitial), {1, 1}));
 }
 
+// The about box shows all four words of the file version.
+TEST(ScanFileVersionTest, TheModulesBlockGivesItsWholeFileVersion) {
+  const FileVersion version = ScanFileVersion(ModuleVersionBlock(), {1, 1, 0, 0});
+  EXPECT_EQ(version.major, CORVANE_VERSION_MAJOR);
+  EXPECT_EQ(version.minor, CORVANE_VERSION_MINOR);
+  EXPECT_EQ(version.build, CORVANE_VERSION_PATCH);
+  EXPECT_EQ(version.revision, CORVANE_VERSION_TWEAK);
+  // The pair the module reports is the file version's first two words.
+  const VersionPair pair = ScanVersionBlock(ModuleVersionBlock(), kInitial);
+  EXPECT_TRUE(SameVersion(pair, {version.major, version.minor}));
+}
+
+TEST(ScanFileVersionTest, BuildAndRevisionComeFromTheWordAfterThePair) {
+  Block block = MakeBlock(92, 92, {40}, 0x00020000u);
+  PutDoubleWord(block, 52, 0x00090003u);
+  const FileVersion version = ScanFileVersion(block, {1, 1, 0, 0});
+  EXPECT_EQ(version.major, 2);
+  EXPECT_EQ(version.minor, 0);
+  EXPECT_EQ(version.build, 9);
+  EXPECT_EQ(version.revision, 3);
+}
+
+TEST(ScanFileVersionTest, MatchWhoseLowWordLiesPastTheBlockIsNotRead) {
+  // The pair's word fits (bytes 10 to 13) but the next would not.
+  const FileVersion version =
+      ScanFileVersion(MakeBlock(14, 0xFFFF, {2}, 0x00020000u), {1, 1, 7, 7});
+  EXPECT_EQ(version.major, 1);
+  EXPECT_EQ(version.build, 7);
+}
+
 }  // namespace
 }  // namespace Control
 }  // namespace Corvane

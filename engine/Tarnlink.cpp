@@ -409,15 +409,18 @@ void Tarnlink::SendData(const std::wstring& xml) {
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
   }
-  // The grammar is read from a file: without a descriptor to read it, valid
-  // XML would be reported invalid.
-  if (!Platform::SpareDescriptor::OneMoreAvailable()) {
+  try {
+    validator_->Validate(xml);
+  } catch (const QuellorException& e) {
+    // A grammar that had to be read from its file, in a process without a
+    // descriptor to read it with, says nothing about the XML. Probed only
+    // on a failure: a kept grammar needs no descriptor.
+    if (e.GetCode() != kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
     logger_->Log(LogLevel::Error, L"Send message failed: the process has no file descriptors left.");
     throw QuellorException(
         L"Failed to send message: the process has no file descriptors left to read the grammar",
         kSendFailed);
   }
-  validator_->Validate(xml);
 
   // Every application gets the frame first, then the acknowledgements are
   // awaited together: the peers work at the same time, and the call wakes

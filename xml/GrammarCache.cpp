@@ -43,7 +43,9 @@ GrammarCache::State GrammarCache::Check(const std::wstring& path) {
   const auto entry = entries_.find(path);
   if (entry == entries_.end()) return State::kUnknown;
   if (!entry->second.settled || !Unchanged(entry->second)) return State::kChanged;
-  return entry->second.loaded ? State::kCurrent : State::kFailed;
+  if (entry->second.loaded) return State::kCurrent;
+  const bool retry = std::chrono::steady_clock::now() - entry->second.failed_at >= settle_time_;
+  return retry ? State::kChanged : State::kFailed;
 }
 
 void GrammarCache::BeginLoad(const std::wstring& path) {
@@ -60,6 +62,7 @@ void GrammarCache::EndLoad(bool loaded) {
   entry.files = std::move(loading_files_);
   entry.loaded = loaded;
   entry.loaded_in = validation_;
+  if (!loaded) entry.failed_at = std::chrono::steady_clock::now();
   loading_files_.clear();
   if (loaded) ++load_count_;
   const std::int64_t settledBefore =

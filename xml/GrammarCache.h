@@ -15,6 +15,10 @@
 // its grammars, so a changed grammar is never taken out alone: the pool is
 // cleared and every grammar is loaded again when next needed).
 //
+// A grammar that could not be loaded is not tried again for the settle time
+// (unless its files change), so that a broken DTD does not cost a load at
+// every validation.
+//
 // File times are coarse (a tick of the kernel's clock): two edits within
 // one tick can leave a file with the same times and size. A grammar read
 // from a file changed less than `settleTime` before it was read is therefore
@@ -61,7 +65,7 @@ class GrammarCache {
   /// What is known of the grammar at `path`.
   enum class State {
     kCurrent,    // in the pool, its files unchanged
-    kFailed,     // could not be loaded, and its files are unchanged since
+    kFailed,     // could not be loaded lately, and its files are unchanged since
     kUnknown,    // never loaded
     kChanged,    // loaded (or tried) from files that have changed since
   };
@@ -94,6 +98,9 @@ class GrammarCache {
     bool loaded = false;
     bool settled = false;  // every file older than the settle time when read
     std::uint64_t loaded_in = 0;  // the validation that loaded it
+    // When a load failed: tried again after the settle time, since the cause
+    // may have passed (no descriptor free, say) while the files stayed.
+    std::chrono::steady_clock::time_point failed_at;
   };
 
   // Whether every file of `entry` is as recorded, looking at each file at

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -183,6 +184,26 @@ TEST_F(PeerLimitsTest, RunningOutOfDescriptorsNeitherEndsTheRunNorMisreports) {
   EXPECT_TRUE(engine_->IsStarted());
   Testing::TestPeer later(server_port_);
   EXPECT_TRUE(later.HandShake(u"later"));
+
+  // A grammar once read is kept: sending then needs no descriptor beyond
+  // the peers' own. (A grammar file changed within the last second is read
+  // at every use, so the copy made by Start must settle first.)
+  const std::wstring xml =
+      L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
+      L"<message id=\"m2\"><sender>client</sender><body>hello</body></message>";
+  ASSERT_TRUE(Eventually([&] { return Applications() == 2; }));
+  const fs::path dtd = module_.Path() / "dtd" / "corvane-message.dtd";
+  ASSERT_TRUE(Eventually(
+      [&] {
+        struct stat status {};
+        return ::stat(dtd.c_str(), &status) == 0 && ::time(nullptr) - status.st_ctime >= 2;
+      },
+      5s));
+  EXPECT_NO_THROW(engine_->SendData(xml));
+  DescriptorLimit limit;
+  limit.LeaveOnly(0);
+  EXPECT_NO_THROW(engine_->SendData(xml));
+  limit.Free();
 }
 
 }  // namespace

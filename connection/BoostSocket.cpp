@@ -109,6 +109,13 @@ std::size_t BoostSocket::TakeReadAhead(char* data, std::size_t bytes) {
   return taken;
 }
 
+bool BoostSocket::ReadReceived(std::u16string& buffer) {
+  const std::size_t bytes = buffer.size() * kBytesPerCharacter;
+  if (closed_ || ahead_end_ - ahead_begin_ < bytes) return false;
+  TakeReadAhead(reinterpret_cast<char*>(&buffer[0]), bytes);
+  return true;
+}
+
 void BoostSocket::ReadInto(char* data, std::size_t bytes, IoHandler handler) {
   const std::size_t taken = TakeReadAhead(data, bytes);
   if (taken == bytes) {

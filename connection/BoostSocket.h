@@ -74,6 +74,9 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// one receive, not two.
   void AsyncRead(std::u16string& buffer, IoHandler handler) override;
 
+  /// Takes what was read ahead (see Socket). Strand only.
+  bool ReadReceived(std::u16string& buffer) override;
+
   /// Bytes a receive may take beyond what was asked for.
   static constexpr std::size_t kReadAhead = 256;
 

@@ -28,6 +28,12 @@ class Socket {
   /// called once, on the I/O thread; a stream closed by Close completes it with
   /// operation_aborted.
   virtual void AsyncRead(std::u16string& buffer, IoHandler handler) = 0;
+  /// Fills the whole of `buffer` at once from what has already been received
+  /// and not yet read, when that holds enough, and returns true; otherwise
+  /// takes nothing and returns false (read with AsyncRead then). On the I/O
+  /// thread, between reads. Lets a frame that arrived whole be read on
+  /// without a trip through the I/O queue.
+  virtual bool ReadReceived(std::u16string& /*buffer*/) { return false; }
 
   /// Starts sending the whole of `text` (the socket keeps it until sent). The
   /// handler is called once, on the I/O thread. Frames of different writers

@@ -409,8 +409,12 @@ void Tarnlink::SendData(const std::wstring& xml) {
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
   }
+  // One UTF-16 copy serves the validation and the frames; a document too long
+  // to be valid is refused without one.
+  const std::u16string text =
+      xml.size() > XmlValidator::kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml);
   try {
-    validator_->Validate(xml);
+    validator_->Validate(xml, text);
   } catch (const QuellorException& e) {
     // A grammar that had to be read from its file, in a process without a
     // descriptor to read it with, says nothing about the XML. Probed only
@@ -426,7 +430,6 @@ void Tarnlink::SendData(const std::wstring& xml) {
   // awaited together: the peers work at the same time, and the call wakes
   // once when all have answered. Each outcome is judged as if the peer were
   // the only one (Connection::FinishSend).
-  const std::u16string text = Platform::ToUtf16(xml);
   const auto group = std::make_shared<SendGroup>(applications.size());
   std::vector<Connection::PendingSend> sends;
   sends.reserve(applications.size());

@@ -61,10 +61,19 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 std::u16string ToUtf16(const std::wstring& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto cp = static_cast<char32_t>(wc);
+  // Text in the basic plane (nearly all of it) is one unit per character,
+  // written in place; the first character outside it ends this fast run.
+  std::u16string out(text.size(), u'\0');
+  std::size_t done = 0;
+  for (; done < text.size(); ++done) {
+    const auto cp = static_cast<char32_t>(text[done]);
+    if (cp >= 0xD800 && (cp < 0xE000 || cp > 0xFFFF)) break;
+    out[done] = static_cast<char16_t>(cp);
+  }
+  if (done == text.size()) return out;
+  out.resize(done);
+  for (std::size_t i = done; i < text.size(); ++i) {
+    auto cp = static_cast<char32_t>(text[i]);
     if (IsSurrogate(cp) || cp > 0x10FFFF) cp = kReplacement;
     if (cp < 0x10000) {
       out += static_cast<char16_t>(cp);

@@ -220,6 +220,10 @@ XmlValidator::~XmlValidator() {
 }
 
 void XmlValidator::Validate(const std::wstring& xml) {
+  Validate(xml, xml.size() > kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml));
+}
+
+void XmlValidator::Validate(const std::wstring& xml, const std::u16string& units) {
   if (xml.size() > kMaxDocumentLength) {
     const std::wstring message = L"XML is not valid: the document is " +
                                  std::to_wstring(xml.size()) + L" characters long; the limit is " +
@@ -229,7 +233,6 @@ void XmlValidator::Validate(const std::wstring& xml) {
   }
   std::lock_guard<std::mutex> guard(lock_);
 
-  const std::u16string units = Platform::ToUtf16(xml);
   xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(units.data()),
                                     units.size() * sizeof(char16_t), "uniqueIdHere",
                                     false);

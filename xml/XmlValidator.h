@@ -80,6 +80,9 @@ class XmlValidator {
   /// The text is read as the UTF-16 form of the wide string whatever encoding
   /// its XML declaration names.
   void Validate(const std::wstring& xml);
+  /// As Validate(xml), for a caller that already holds the text's UTF-16
+  /// form `units` (and would make it anyway).
+  void Validate(const std::wstring& xml, const std::u16string& units);
 
   /// The directory grammars are read from, without a trailing '/'.
   const std::wstring& GetGrammarDirectory() const { return grammar_directory_; }

@@ -24,8 +24,9 @@ struct EngineOptions {
 class BenchEngine {
  public:
   /// Creates the module directory, installs its logging configuration for
-  /// the loggers created from now on, constructs and starts the engine.
-  /// Throws when the engine cannot start.
+  /// the loggers created from now on, constructs and starts the engine, and
+  /// returns once its grammar files count as settled (about a second after
+  /// they were copied). Throws when the engine cannot start.
   explicit BenchEngine(EngineOptions options = {});
   /// Stops the engine and removes the module directory.
   ~BenchEngine();

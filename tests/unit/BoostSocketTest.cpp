@@ -1,5 +1,6 @@
 #include "connection/BoostSocket.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -208,6 +209,39 @@ TEST_F(BoostSocketTest, BytesReadAheadAreHandedToTheNextReadsInOrder) {
   EXPECT_EQ(6, socket_->Read(rest, 10, error));
   EXPECT_EQ(u"456789", rest.substr(0, 6));
   EXPECT_EQ(boost::asio::error::eof, error);
+}
+
+// A body that came with its header is taken at once from what was received;
+// asking for more than came takes nothing, and once all is taken the next
+// read waits for the stream.
+TEST_F(BoostSocketTest, ReadReceivedTakesOnlyWhatHasArrivedWhole) {
+  const std::u16string header = u"CVNPBDP001XMLACK    ";
+  const std::u16string body(36, u'b');
+  PeerWrite(header + body, 0, (header.size() + body.size()) * 2);
+
+  std::u16string headerBuffer(header.size(), u'\0');
+  std::u16string bodyBuffer(body.size(), u'\0');
+  std::u16string tooLong(body.size() + 1, u'\0');
+  std::promise<std::array<bool, 3>> taken;
+  socket_->AsyncRead(headerBuffer, [&](const error_code&, std::size_t) {
+    const bool more = socket_->ReadReceived(tooLong);
+    const bool whole = socket_->ReadReceived(bodyBuffer);
+    std::u16string one(1, u'\0');
+    taken.set_value({more, whole, socket_->ReadReceived(one)});
+  });
+  auto answers = taken.get_future();
+  ASSERT_EQ(std::future_status::ready, answers.wait_for(kWait));
+  EXPECT_EQ((std::array<bool, 3>{false, true, false}), answers.get());
+  EXPECT_EQ(header, headerBuffer);
+  EXPECT_EQ(body, bodyBuffer);
+
+  std::u16string next(4, u'\0');
+  auto [handler, completion] = Completion();
+  socket_->AsyncRead(next, handler);
+  PeerWrite(u"NEXT", 0, 8);
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(kWait));
+  EXPECT_FALSE(completion.get().error);
+  EXPECT_EQ(u"NEXT", next);
 }
 
 TEST_F(BoostSocketTest, CloseAbortsAPendingReadAndLaterOperations) {

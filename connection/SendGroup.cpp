@@ -8,7 +8,9 @@ namespace Corvane {
 namespace Client {
 
 SendGroup::SendGroup(std::size_t count) : remaining_(count) {
-  if (sem_init(&settled_, 0, 0) != 0) throw std::system_error(errno, std::generic_category(), "sem_init");
+  if (sem_init(&settled_, 0, 0) != 0) {
+    throw std::system_error(errno, std::generic_category(), "sem_init");
+  }
 }
 
 SendGroup::~SendGroup() { sem_destroy(&settled_); }

@@ -28,7 +28,8 @@ TEST(TextConversionTest, ToUtf16WritesPairsAndReplacementsWhereverTheyStand) {
 }
 
 TEST(TextConversionTest, FromUtf16UndoesToUtf16) {
-  const std::wstring text = L"h\u00e9llo " + std::wstring(1, static_cast<wchar_t>(0x10437)) + L" \u20ac";
+  const std::wstring text =
+      L"h\u00e9llo " + std::wstring(1, static_cast<wchar_t>(0x10437)) + L" \u20ac";
   EXPECT_EQ(FromUtf16(ToUtf16(text)), text);
 }
 

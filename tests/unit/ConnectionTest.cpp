@@ -308,6 +308,20 @@ TEST_F(ConnectionTest, AnnouncedLengthReservesNothingAndAStalledFrameEnds) {
   EXPECT_TRUE(peer->WaitForClose());
 }
 
+// The parts of a small frame that arrived with its header are read on at
+// once; the part still missing is waited for only until the frame's deadline.
+TEST_F(ConnectionTest, ASmallFrameCutShortEndsAtItsDeadline) {
+  std::unique_ptr<TestPeer> peer;
+  Connected(peer, {/*ackTimeout=*/300});
+  const std::u16string frame = XmlDataMessage(u"<a/>").ToString();
+  peer->SendRaw(frame.substr(0, frame.size() - 1));
+  ASSERT_TRUE(listener_.WaitForErrors(1));
+  EXPECT_EQ(listener_.Errors()[0].first, -113);
+  EXPECT_NE(listener_.Errors()[0].second.find(L"in the middle of a frame"), std::wstring::npos);
+  EXPECT_TRUE(closed_.WaitFor(1));
+  EXPECT_TRUE(listener_.Messages().empty());
+}
+
 // Junk is read past frame by frame, but a stream of nothing else is closed
 // after a bounded number of reports, and what the peer wrote reaches the log
 // with its control characters escaped.

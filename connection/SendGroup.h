@@ -3,11 +3,10 @@
 // XMLDATA a fan-out writes to every application: each transaction reports
 // once when its outcome is known, and the waiter wakes once, when all have.
 
-#include <semaphore.h>
-
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 
 namespace Corvane {
 namespace Client {
@@ -17,7 +16,6 @@ class SendGroup {
  public:
   /// A group of `count` transactions.
   explicit SendGroup(std::size_t count);
-  ~SendGroup();
   SendGroup(const SendGroup&) = delete;
   SendGroup& operator=(const SendGroup&) = delete;
 
@@ -29,12 +27,9 @@ class SendGroup {
   bool WaitUntil(std::chrono::steady_clock::time_point deadline);
 
  private:
-  std::atomic<std::size_t> remaining_;
-  // Posted once, by the last transaction, and posted again by each waiter
-  // it wakes: a wait that finds the count at zero returns without it. A
-  // semaphore, not a condition variable, so that the waking thread and the
-  // woken one never meet at a mutex.
-  sem_t settled_;
+  std::mutex mutex_;
+  std::condition_variable settled_;
+  std::size_t remaining_;
 };
 
 }  // namespace Client

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "connection/ListenerSlot.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "errors/ExceptionText.h"
 #include "filestore/File.h"
 #include "filestore/FileDelivery.h"

@@ -11,7 +11,7 @@
 
 #include "connection/ConnectionSettings.h"
 #include "connection/MessageDispatcher.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Logging {

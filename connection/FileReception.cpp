@@ -9,7 +9,7 @@
 #include "connection/ConnectionErrors.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/ListenerSlot.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "errors/ExceptionText.h"
 #include "filestore/File.h"
 #include "filestore/FileDelivery.h"

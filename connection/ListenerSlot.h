@@ -7,7 +7,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Client {

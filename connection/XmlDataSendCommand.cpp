@@ -6,7 +6,7 @@
 
 #include "connection/ConnectionErrors.h"
 #include "connection/SendGroup.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/WireFormat.h"

@@ -11,7 +11,7 @@
 #include "control/ApplicationRecord.h"
 #include "control/ControlProperties.h"
 #include "control/NotificationPoster.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Control {

@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/DynamicLibrary.h"
 
 #if defined(__GNUC__)

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "engine/EngineErrors.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 
 namespace Corvane {

@@ -3,7 +3,7 @@
 // pointer first, then the operation's arguments, and calls the operation
 // through the engine's virtual table. Their types are those of QuellorMethods.
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Client {

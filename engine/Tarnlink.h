@@ -12,7 +12,7 @@
 #include "engine/ConnectionRegistry.h"
 #include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace File {

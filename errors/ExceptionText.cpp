@@ -1,6 +1,6 @@
 #include "errors/ExceptionText.h"
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 
 namespace Corvane {

@@ -10,7 +10,7 @@
 #include <set>
 #include <system_error>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "filestore/File.h"
 #include "platform/TextConversion.h"
 

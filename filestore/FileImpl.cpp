@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "filestore/FileName.h"
 #include "filestore/TempDirectory.h"
 #include "platform/ModuleDirectory.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 
 namespace Corvane {

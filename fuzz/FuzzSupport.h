@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/HailMessage.h"
 #include "protocol/IntegrationMessage.h"

@@ -3,7 +3,7 @@
 #include <type_traits>
 
 // The encoder is the one the host header carries, so that it stands alone.
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Platform {

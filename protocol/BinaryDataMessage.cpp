@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataSink.h"
 #include "protocol/FieldCodec.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
 

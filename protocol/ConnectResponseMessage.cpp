@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FieldCodec.h"

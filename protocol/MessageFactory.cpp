@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"

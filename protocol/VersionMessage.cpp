@@ -3,7 +3,7 @@
 #include <algorithm>
 
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"

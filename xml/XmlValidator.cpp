@@ -16,7 +16,7 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "xml/DtdEntityResolver.h"

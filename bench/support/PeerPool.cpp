@@ -8,7 +8,7 @@
 #include <cstring>
 #include <future>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"

@@ -6,7 +6,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/MessageFactory.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/MessageFactory.h"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Testing {

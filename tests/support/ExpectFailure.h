@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Testing {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Testing {

@@ -15,7 +15,7 @@
 
 #include <cryptopp/sha.h>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/ChecksumText.h"
 #include "protocol/ConnectMessage.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/BinaryDataSink.h"

@@ -10,7 +10,7 @@
 #include "support/ExpectFailure.h"
 #include "support/FrameReader.h"
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"

@@ -12,7 +12,7 @@
 #include "support/ExpectFailure.h"
 #include "support/FrameReader.h"
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/MessageFactory.h"

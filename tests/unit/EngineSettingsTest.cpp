@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "support/TempDir.h"
 
 namespace Corvane {

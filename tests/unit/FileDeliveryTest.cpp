@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <future>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "filestore/FileImpl.h"
 #include "support/TempDir.h"
 

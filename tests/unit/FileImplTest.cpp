@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "filestore/TempDirectory.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"

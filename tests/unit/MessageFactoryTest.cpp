@@ -9,7 +9,7 @@
 
 #include "support/ExpectFailure.h"
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"

@@ -16,7 +16,7 @@
 #include "connection/ListenerSlot.h"
 #include "connection/SendGroup.h"
 #include "logging/Logger.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/HeldWriteSocket.h"

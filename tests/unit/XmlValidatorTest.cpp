@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LoggingTestSupport.h"
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "support/TempDir.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/IntegrationMessage.h"
 #include "protocol/MessageFactory.h"

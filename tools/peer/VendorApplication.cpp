@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "protocol/ChecksumText.h"
 #include "protocol/ConnectMessage.h"

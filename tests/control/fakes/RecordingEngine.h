@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Quellor.h"
+#include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Testing {

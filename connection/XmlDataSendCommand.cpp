@@ -1,6 +1,5 @@
 #include "connection/XmlDataSendCommand.h"
 
-#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -19,10 +18,6 @@ using Logging::LogLevel;
 using Platform::FromUtf16;
 
 namespace {
-
-// The write wait re-tests the socket at this step, so a closed socket ends it
-// even when no completion arrives.
-constexpr std::chrono::milliseconds kWriteWaitStep(500);
 
 const wchar_t* Text(bool value) { return value ? L"true" : L"false"; }
 
@@ -93,14 +88,12 @@ void XmlDataSendCommand::Finish() {
     // Counted from the write's start: a fan-out may come here later.
     const auto start = started_at_;
     logger_->Log(LogLevel::Debug, L"Run -> send_finished == false, waiting");
-    // A successful write to a version-1 peer does not wake this thread (see
-    // OnWritten); the step never exceeds the acknowledgement timeout, so
-    // the acknowledgement wait below still ends on time when no XMLACK comes.
-    const auto step = std::min<std::chrono::steady_clock::duration>(kWriteWaitStep, limit);
-    while (!send_finished_ && socket_->IsOpen() &&
-           std::chrono::steady_clock::now() - start < limit) {
-      condition_.wait_for(lock, step);
-    }
+    // Woken by the write's completion (a successful write to a version-1
+    // peer only through its XMLACK, see OnWritten), the connection's end, or
+    // the deadline: the acknowledgement wait below starts no later than it
+    // would have without the wake-up.
+    condition_.wait_until(lock, start + limit,
+                          [this] { return send_finished_ || connection_ended_; });
     const std::chrono::duration<double> waited =
         (send_finished_ ? finished_at_ : std::chrono::steady_clock::now()) - start;
     logger_->Log(LogLevel::Debug, L"Time waited for send to finish: %f seconds", waited.count());

@@ -28,8 +28,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The command's wait steps are half a second: a wake-up that went missing
-// shows as a Run that takes that long.
+// Every wait ends on a wake-up or its deadline: a wake-up that went missing
+// shows as a Run that takes longer than this.
 constexpr auto kWellWithinAStep = 400ms;
 
 // How a Run ended: whether it threw, the exception's code and text, and how
@@ -135,10 +135,13 @@ TEST_F(XmlDataSendCommandTest, FailedOrShortWriteEndsRunAtOnceWithItsDescription
 
 // A peer's reset makes the connection close the socket; a write whose
 // completion has not come by then ends the wait with no text and code 0.
-TEST_F(XmlDataSendCommandTest, SocketClosedDuringTheWriteEndsRunWithoutADescription) {
+// The connection ending (its socket closed) while the write is under way
+// wakes the waiting caller at once, before the write's aborted completion.
+TEST_F(XmlDataSendCommandTest, ConnectionEndedDuringTheWriteEndsRunWithoutADescription) {
   auto run = Start(60000, 1);
   socket_->WaitForWrite();
   socket_->SetOpen(false);
+  command_->OnConnectionEnded();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
   EXPECT_TRUE(result.failed);

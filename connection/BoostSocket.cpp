@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <cerrno>
-#include <future>
 #include <stdexcept>
 #include <utility>
 
@@ -46,47 +44,6 @@ BoostSocket::BoostSocket(Stream stream)
       closed_(false) {}
 
 BoostSocket::~BoostSocket() = default;
-
-int BoostSocket::Read(std::u16string& out, int count, boost::system::error_code& error) {
-  error.clear();
-  out.assign(count > 0 ? static_cast<std::size_t>(count) : 0, u'\0');
-  if (count <= 0) return 0;
-  if (closed_) {
-    error = kAborted;
-    return 0;
-  }
-  char* data = reinterpret_cast<char*>(&out[0]);
-  const std::size_t wanted = out.size() * kBytesPerCharacter;
-  const std::size_t taken = TakeReadAhead(data, wanted);
-  // read() loops over receives until the buffer is full or a receive fails; a
-  // receive of zero bytes reports eof.
-  const std::size_t bytes =
-      taken + (taken == wanted ? 0
-                               : boost::asio::read(*stream_,
-                                                   boost::asio::buffer(data + taken, wanted - taken),
-                                                   error));
-  const std::size_t characters = bytes / kBytesPerCharacter;
-  // A character of which only one byte arrived is not received: keep it zero.
-  if (bytes % kBytesPerCharacter != 0) out[characters] = u'\0';
-  return static_cast<int>(characters);
-}
-
-int BoostSocket::Write(const std::u16string& text, boost::system::error_code& error) {
-  error.clear();
-  if (text.empty()) return 0;
-  if (IsIoThread()) {
-    error = boost::system::error_code(EDEADLK, boost::system::system_category());
-    return 0;
-  }
-  auto done = std::make_shared<std::promise<std::pair<boost::system::error_code, std::size_t>>>();
-  auto result = done->get_future();
-  AsyncWrite(text, [done](const boost::system::error_code& writeError, std::size_t bytes) {
-    done->set_value(std::make_pair(writeError, bytes));
-  });
-  const auto outcome = result.get();
-  error = outcome.first;
-  return static_cast<int>(outcome.second / kBytesPerCharacter);
-}
 
 void BoostSocket::AsyncRead(std::u16string& buffer, IoHandler handler) {
   auto self = shared_from_this();

@@ -9,12 +9,21 @@
 // there holds the socket, and would hold the io_context in a cycle. Whoever
 // owns the socket keeps the io_context alive (a connection does).
 //
-// Threads: everything that touches the stream (starting reads and writes,
-// their completions, closing) runs on one strand of the stream's executor,
-// except that a write from another thread that finds nothing queued is sent
-// at once from that thread (the stream lock keeps the close out), so
-// AsyncRead, AsyncWrite, Write, IsOpen and Close may be called from any
-// thread. Handlers run on that strand, on the thread running the io_context.
+// Threads: the socket's state belongs to one strand of the stream's
+// executor: starting reads and writes, their completions and closing all run
+// there, and other threads hand their calls to it (AsyncRead, AsyncWrite,
+// IsOpen and Close may be called from any thread). Handlers run on that
+// strand, on the thread running the io_context.
+//
+// One fast path is kept beside the strand, because it saves the I/O thread a
+// wake-up per frame that a host thread sends (measured: a fan-out's XML round
+// trip): a write from another thread that finds nothing queued and nothing on
+// its way to the queue is sent at once from that thread, without waiting
+// (TryWriteNow). The rule that makes it safe: it sends only while
+// write_mutex_ shows an empty queue and no posted writes (so frames keep
+// their order), and only under stream_mutex_ with the stream open (so it
+// never races the close, which takes the same lock). What it cannot send
+// whole goes to the strand, which writes the rest first.
 // Writes go through a queue with one write in flight: frames written by
 // different threads never interleave on the wire, and each thread's frames go
 // out in the order it wrote them.
@@ -51,21 +60,6 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   ~BoostSocket() override;
   BoostSocket(const BoostSocket&) = delete;
   BoostSocket& operator=(const BoostSocket&) = delete;
-
-  /// Synchronous receive loop, meant for the handshake before any asynchronous
-  /// read is started; it must not run at the same time as AsyncRead or Close.
-  /// Progress is counted in bytes: a character counts once both its bytes have
-  /// arrived. On eof or an error, returns the characters received so far with
-  /// the rest of `out` zero. A count of 0 or below returns 0 at once; after
-  /// Close, returns 0 with operation_aborted.
-  int Read(std::u16string& out, int count, boost::system::error_code& error);
-
-  /// Queues `text` like AsyncWrite and waits for the write to complete. Must
-  /// not be called on a thread that runs the stream's io_context (the write
-  /// could never complete there): such a call fails at once with EDEADLK and
-  /// sends nothing. Needs the io_context to be running on another thread. An
-  /// empty text returns 0 at once and sends nothing.
-  int Write(const std::u16string& text, boost::system::error_code& error);
 
   /// Reads until the whole buffer is filled (see Socket). Started on the strand;
   /// after Close the handler gets operation_aborted. Each receive also takes
@@ -152,7 +146,7 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
   // Bytes received beyond the last read, [ahead_begin_, ahead_end_) of
-  // read_ahead_ (made at the first read). Strand only, or Read's thread.
+  // read_ahead_ (made at the first read). Strand only.
   std::unique_ptr<char[]> read_ahead_;
   std::size_t ahead_begin_ = 0;
   std::size_t ahead_end_ = 0;

@@ -89,6 +89,23 @@ class BoostSocketTest : public ::testing::Test {
     return {handler, std::move(future)};
   }
 
+  // Reads `characters` with AsyncRead and waits for the outcome.
+  std::pair<IoResult, std::u16string> ReadNow(std::size_t characters) {
+    std::u16string buffer(characters, u'\0');
+    auto [handler, completion] = Completion();
+    socket_->AsyncRead(buffer, handler);
+    if (completion.wait_for(kWait) != std::future_status::ready) return {};
+    return {completion.get(), buffer};
+  }
+
+  // Writes `text` with AsyncWrite and waits for the outcome.
+  IoResult WriteNow(const std::u16string& text) {
+    auto [handler, completion] = Completion();
+    socket_->AsyncWrite(text, handler);
+    if (completion.wait_for(kWait) != std::future_status::ready) return {};
+    return completion.get();
+  }
+
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_ =
       boost::asio::make_work_guard(io_);
@@ -102,60 +119,43 @@ class BoostSocketTest : public ::testing::Test {
 TEST_F(BoostSocketTest, ReadAssemblesCharactersArrivingInPieces) {
   const std::u16string frame = ConnectMessage(u"app-id", u"Vendor", u"127.0.0.1").ToString();
   ASSERT_EQ(137u, frame.size());
-  auto reader = std::async(std::launch::async, [this] {
-    std::u16string out;
-    error_code error;
-    const int count = socket_->Read(out, 137, error);
-    return std::make_tuple(count, out, error);
-  });
+  auto reader = std::async(std::launch::async, [this] { return ReadNow(137); });
   PeerWrite(frame, 0, 1);
   PeerWrite(frame, 1, 3);
   PeerWrite(frame, 4, frame.size() * 2 - 4);
 
   ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
-  const auto [count, out, error] = reader.get();
-  EXPECT_EQ(137, count);
-  EXPECT_FALSE(error);
+  const auto [result, out] = reader.get();
+  EXPECT_EQ(274u, result.bytes);
+  EXPECT_FALSE(result.error);
   EXPECT_EQ(frame, out);
 }
 
-TEST_F(BoostSocketTest, ReadReturnsWhatArrivedBeforeThePeerClosed) {
+// A stream that ends part-way reports eof with the bytes that did arrive,
+// half a character included.
+TEST_F(BoostSocketTest, ReadReportsWhatArrivedBeforeThePeerClosed) {
   const std::u16string sent = u"CVNPBDP001";
   PeerWrite(sent, 0, 20);
   PeerWrite(u"x", 0, 1);  // half a character
   peer_.close();
 
-  std::u16string out;
-  error_code error;
-  EXPECT_EQ(10, socket_->Read(out, 137, error));
-  EXPECT_EQ(boost::asio::error::eof, error);
-  EXPECT_EQ(sent + std::u16string(127, u'\0'), out);
+  const auto [result, out] = ReadNow(137);
+  EXPECT_EQ(21u, result.bytes);
+  EXPECT_EQ(boost::asio::error::eof, result.error);
+  EXPECT_EQ(sent, out.substr(0, 10));
 }
 
 TEST_F(BoostSocketTest, WriteOfAnEmptyTextSendsNothing) {
-  error_code error;
-  EXPECT_EQ(0, socket_->Write(u"", error));
-  EXPECT_FALSE(error);
+  IoResult empty = WriteNow(u"");
+  EXPECT_FALSE(empty.error);
+  EXPECT_EQ(0u, empty.bytes);
 
   auto received = PeerReadAsync(2);
-  EXPECT_EQ(2, socket_->Write(u"ok", error));
-  EXPECT_FALSE(error);
+  IoResult written = WriteNow(u"ok");
+  EXPECT_FALSE(written.error);
+  EXPECT_EQ(4u, written.bytes);
   ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
   EXPECT_EQ(u"ok", received.get());
-}
-
-TEST_F(BoostSocketTest, WriteOnTheIoThreadFailsInsteadOfWaitingForever) {
-  std::promise<std::pair<int, error_code>> done;
-  boost::asio::post(io_, [&] {
-    error_code error;
-    const int count = socket_->Write(u"never", error);
-    done.set_value({count, error});
-  });
-  auto result = done.get_future();
-  ASSERT_EQ(std::future_status::ready, result.wait_for(kWait));
-  const auto [count, error] = result.get();
-  EXPECT_EQ(0, count);
-  EXPECT_EQ(error_code(EDEADLK, boost::system::system_category()), error);
 }
 
 TEST_F(BoostSocketTest, AsyncReadFillsTheWholeBuffer) {
@@ -204,11 +204,10 @@ TEST_F(BoostSocketTest, BytesReadAheadAreHandedToTheNextReadsInOrder) {
   ASSERT_EQ(std::future_status::ready, firstDone.wait_for(kWait));
   EXPECT_FALSE(firstDone.get().error);
   EXPECT_EQ(u"0123", first);
-  boost::system::error_code error;
-  std::u16string rest;
-  EXPECT_EQ(6, socket_->Read(rest, 10, error));
-  EXPECT_EQ(u"456789", rest.substr(0, 6));
-  EXPECT_EQ(boost::asio::error::eof, error);
+  const auto [rest, restText] = ReadNow(10);
+  EXPECT_EQ(12u, rest.bytes);
+  EXPECT_EQ(u"456789", restText.substr(0, 6));
+  EXPECT_EQ(boost::asio::error::eof, rest.error);
 }
 
 // A body that came with its header is taken at once from what was received;
@@ -342,12 +341,12 @@ TEST_F(BoostSocketTest, FramesOfConcurrentWritersNeverInterleave) {
   const std::size_t total = kFrames * (makeFrame(u'A', 0, kSizeA).size() + makeFrame(u'B', 0, kSizeB).size());
   auto received = PeerReadAsync(total);
 
-  auto blockingWriter = std::async(std::launch::async, [&] {
+  auto waitingWriter = std::async(std::launch::async, [&] {
     int failures = 0;
     for (int i = 0; i < kFrames; ++i) {
       const std::u16string frame = makeFrame(u'A', i, kSizeA);
-      error_code error;
-      if (socket_->Write(frame, error) != static_cast<int>(frame.size()) || error) ++failures;
+      const IoResult written = WriteNow(frame);
+      if (written.bytes != frame.size() * 2 || written.error) ++failures;
     }
     return failures;
   });
@@ -365,9 +364,9 @@ TEST_F(BoostSocketTest, FramesOfConcurrentWritersNeverInterleave) {
     return failures;
   });
 
-  ASSERT_EQ(std::future_status::ready, blockingWriter.wait_for(kWait));
+  ASSERT_EQ(std::future_status::ready, waitingWriter.wait_for(kWait));
   ASSERT_EQ(std::future_status::ready, asyncWriter.wait_for(kWait));
-  EXPECT_EQ(0, blockingWriter.get());
+  EXPECT_EQ(0, waitingWriter.get());
   EXPECT_EQ(0, asyncWriter.get());
   ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
   const std::u16string stream = received.get();

@@ -7,6 +7,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
+#include "connection/AccessPolicy.h"
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
 #include "connection/FileProcessingThreads.h"
@@ -134,6 +135,15 @@ void Connection::OnConnectRead(const boost::system::error_code& error, std::size
   std::u16string().swap(connect_buffer_);
   if (!connect || connect->GetMessageId().empty()) {
     FinishHandshake(failure);
+    return;
+  }
+  if (settings_.access && !settings_.access->AllowsApplication(FromUtf16(connect->GetApplicationId()))) {
+    // No CONNECTACK, and no farewell either: the peer learns nothing.
+    refused_ = true;
+    EndOnce(Farewell::kNone);
+    FinishHandshake(std::make_exception_ptr(
+        wexception(L"application id " + FromUtf16(connect->GetApplicationId()) +
+                   L" is not in AllowedApplicationIds")));
     return;
   }
   const ConnectResponseMessage response(*connect, ToUtf16(settings_.engineApplicationId),

@@ -86,6 +86,9 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// peer holds up whoever ends it. Later calls do nothing.
   virtual void End(Farewell farewell);
   virtual bool IsClosed();
+  /// True once the handshake was refused because the site does not allow
+  /// the CONNECT's application id (the handshake then fails).
+  bool WasRefused() const { return refused_; }
   /// Runs one XML transaction; true when the text was written and, for a
   /// version-1 peer, acknowledged. Concurrent callers take turns.
   virtual bool SendData(const std::wstring& xml);
@@ -193,6 +196,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   boost::asio::steady_timer handshake_timer_;
   boost::asio::steady_timer frame_timer_;  // I/O thread only
   HandshakeHandler handshake_done_;
+  bool refused_ = false;  // set on the I/O thread before the handshake ends
   bool handshake_timed_out_ = false;
   int consecutive_read_errors_ = 0;
   int bad_frames_in_row_ = 0;

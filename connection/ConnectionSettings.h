@@ -13,6 +13,8 @@ class FileFactory;
 }
 namespace Client {
 
+class AccessPolicy;
+
 /// The port a connection came in on: standard connections carry XML and are
 /// health-checked; file connections carry files only.
 enum class ConnectionKind { kStandard, kFile };
@@ -37,6 +39,9 @@ struct ConnectionSettings {
   /// A file is refused when receiving it would leave less than this many
   /// bytes free where it is kept or delivered.
   std::uint64_t minFreeBytes = 0;
+  /// Whom the site lets in; null allows everyone. A CONNECT whose application
+  /// id it does not allow is answered with nothing: the connection closes.
+  std::shared_ptr<const AccessPolicy> access = nullptr;
 };
 
 }  // namespace Client

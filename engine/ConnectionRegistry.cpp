@@ -44,11 +44,58 @@ bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& conne
   return true;
 }
 
-void ConnectionRegistry::LogRefusal(const std::string& address, const char* cap) {
+void ConnectionRegistry::SetAccess(std::shared_ptr<const AccessPolicy> access) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  access_ = std::move(access);
+}
+
+bool ConnectionRegistry::Admits(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!access_ || access_->AllowsAddress(address)) return true;
+  ++refused_count_;
+  if (ShouldLogRefusal(address)) {
+    logger_->Log(LogLevel::Warning, L"Connection from %ls refused: not in AllowedNetworks",
+                 Platform::FromUtf8(address).c_str());
+  }
+  return false;
+}
+
+void ConnectionRegistry::OnApplicationRefused(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++refused_count_;
+  const auto found = addresses_.find(connection.get());
+  const std::string address = found == addresses_.end() ? std::string() : found->second;
+  if (ShouldLogRefusal(address)) {
+    logger_->Log(LogLevel::Warning,
+                 L"Connection from %ls refused: application id %ls not in AllowedApplicationIds",
+                 Platform::FromUtf8(address).c_str(), connection->GetId().c_str());
+  }
+}
+
+std::shared_ptr<const AccessPolicy> ConnectionRegistry::GetAccess() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return access_;
+}
+
+bool ConnectionRegistry::ShouldLogRefusal(const std::string& address) {
   const auto now = std::chrono::steady_clock::now();
+  // Forget what is old, so that a flood from many addresses cannot grow the
+  // map without end.
+  if (refusals_logged_.size() > 4096) {
+    for (auto it = refusals_logged_.begin(); it != refusals_logged_.end();) {
+      it = now - it->second >= limits_.refusalLogInterval ? refusals_logged_.erase(it) : ++it;
+    }
+  }
   const auto last = refusals_logged_.find(address);
-  if (last != refusals_logged_.end() && now - last->second < limits_.refusalLogInterval) return;
+  if (last != refusals_logged_.end() && now - last->second < limits_.refusalLogInterval) {
+    return false;
+  }
   refusals_logged_[address] = now;
+  return true;
+}
+
+void ConnectionRegistry::LogRefusal(const std::string& address, const char* cap) {
+  if (!ShouldLogRefusal(address)) return;
   logger_->Log(LogLevel::Error,
                L"Refused a connection from %ls: the %ls limit of engine.ini is reached (further "
                L"refusals of this address are not logged for a while)",

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
@@ -9,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "connection/AccessPolicy.h"
 #include "engine/EngineLimits.h"
 
 namespace Corvane {
@@ -43,6 +46,21 @@ class ConnectionRegistry {
 
   /// The caps AddHandshaking applies from now on.
   void SetLimits(const EngineLimits& limits);
+  /// Whom Admits lets in from now on.
+  void SetAccess(std::shared_ptr<const AccessPolicy> access);
+
+  /// Whether a connection from `address` may be served at all (the site's
+  /// AllowedNetworks). A refusal is counted and logged once per address and
+  /// interval. Any thread.
+  bool Admits(const std::string& address);
+  /// Connections refused by the site's access lists since the engine was made.
+  std::uint64_t GetRefusedCount() const { return refused_count_; }
+  /// Counts and logs (once per address and interval) a CONNECT refused for
+  /// its application id.
+  /// Call before OnHandshakeFailed.
+  void OnApplicationRefused(const std::shared_ptr<Connection>& connection);
+  /// The access lists in force.
+  std::shared_ptr<const AccessPolicy> GetAccess() const;
 
   /// An accepted connection from `address` whose handshake is about to start.
   /// Returns false, ending it without a farewell, when `run` has been shut
@@ -75,6 +93,9 @@ class ConnectionRegistry {
   // Logs a refusal unless one from `address` was logged within the interval.
   // Requires mutex_.
   void LogRefusal(const std::string& address, const char* cap);
+  // True when a refusal of `address` was not logged within the interval, and
+  // notes that it is now. Requires mutex_.
+  bool ShouldLogRefusal(const std::string& address);
 
   using List = std::list<std::shared_ptr<Connection>>;
   // Where each connection of a list stands in it.
@@ -86,6 +107,8 @@ class ConnectionRegistry {
   std::shared_ptr<Logging::Logger> logger_;
   mutable std::mutex mutex_;  // guards everything below
   EngineLimits limits_;
+  std::shared_ptr<const AccessPolicy> access_;
+  std::atomic<std::uint64_t> refused_count_{0};
   // The address of every listed connection, and how many each address holds.
   std::unordered_map<const Connection*, std::string> addresses_;
   std::unordered_map<std::string, int> per_address_;

@@ -1,5 +1,7 @@
 #include "engine/MulticastServer.h"
 
+#include <stdexcept>
+
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/host_name.hpp>
 #include <boost/asio/ip/multicast.hpp>
@@ -10,6 +12,7 @@
 #include "errors/DescribeError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
+#include "platform/NetworkInterfaces.h"
 #include "protocol/HailMessage.h"
 
 namespace Corvane {
@@ -28,7 +31,7 @@ constexpr int kMulticastTimeToLive = 32;
 MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
                                  const std::wstring& groupAddress, int groupPort, int serverPort,
                                  std::wstring applicationName, std::wstring applicationId,
-                                 int interval, std::string hostAddress)
+                                 int interval, std::string hostAddress, HailInterfaces interfaces)
     : io_context_(std::move(ioContext)),
       group_address_(groupAddress),
       group_port_(groupPort),
@@ -41,18 +44,30 @@ MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioCont
       application_id_(std::move(applicationId)),
       interval_(interval),
       host_address_(std::move(hostAddress)),
+      interfaces_(std::move(interfaces)),
+      group_decimal_(EngineSettings::DecimalGroupAddress(groupAddress)),
       logger_(Logging::CreateLogger(L"Corvane::Client::MulticastServer")) {
+  if (interfaces_.GetMode() == HailInterfaces::Mode::kListed) {
+    std::vector<std::string> missing;
+    if (interfaces_
+            .Choose(Platform::ListNetworkInterfaces(), host_address_, group_decimal_,
+                    static_cast<unsigned short>(group_port_), missing)
+            .empty()) {
+      std::string names;
+      for (const auto& name : missing) names += (names.empty() ? "" : ", ") + name;
+      throw std::runtime_error("none of the hail interfaces in engine.ini is up: " + names);
+    }
+  }
   socket_.open(boost::asio::ip::udp::v4());
   socket_.set_option(boost::asio::ip::multicast::hops(kMulticastTimeToLive));
   socket_.set_option(boost::asio::socket_base::reuse_address(true));
+  // A round of hails never waits on the I/O thread.
+  socket_.non_blocking(true);
 }
 
 MulticastServer::~MulticastServer() = default;
 
-void MulticastServer::Start() {
-  BuildHailMessage();
-  OnHailTimer({});
-}
+void MulticastServer::Start() { OnHailTimer({}); }
 
 std::string MulticastServer::ResolveHostAddress() {
   boost::asio::io_context io;
@@ -65,13 +80,38 @@ std::string MulticastServer::ResolveHostAddress() {
   return boost::asio::ip::address_v4::any().to_string();
 }
 
-void MulticastServer::BuildHailMessage() {
-  const std::string address = host_address_;
+const std::u16string& MulticastServer::HailFor(const std::string& address) {
+  auto found = hails_.find(address);
+  if (found != hails_.end()) return found->second;
   const HailMessage hail(Platform::ToUtf16(FromUtf8(address)), server_port_,
                          Platform::ToUtf16(application_id_));
   logger_->Log(LogLevel::Debug, L"MulticastServer: building hail message for: %ls",
                FromUtf16(hail.GetMessageId()).c_str());
-  hail_text_ = hail.ToString();
+  return hails_.emplace(address, hail.ToString()).first->second;
+}
+
+std::vector<HailTarget> MulticastServer::ChooseTargets() {
+  std::vector<std::string> missing;
+  auto targets = interfaces_.Choose(Platform::ListNetworkInterfaces(), host_address_,
+                                    group_decimal_, static_cast<unsigned short>(group_port_),
+                                    missing);
+  for (const auto& name : missing) {
+    if (missing_logged_.insert(name).second) {
+      logger_->Log(LogLevel::Warning, L"MulticastServer: hail interface %ls is not up; skipped",
+                   FromUtf8(name).c_str());
+    }
+  }
+  if (targets != last_targets_) {
+    for (const auto& target : targets) {
+      logger_->Log(LogLevel::Info, L"MulticastServer: hailing through %ls with the address %ls",
+                   target.outboundInterface.empty()
+                       ? L"the system's interface for the group"
+                       : FromUtf8(target.outboundInterface).c_str(),
+                   FromUtf8(target.announcedAddress).c_str());
+    }
+    last_targets_ = targets;
+  }
+  return targets;
 }
 
 void MulticastServer::OnHailTimer(const boost::system::error_code& error) {
@@ -84,18 +124,31 @@ void MulticastServer::OnHailTimer(const boost::system::error_code& error) {
     return;
   }
   hailing_ = true;
-  if (logger_->IsEnabled(LogLevel::Info)) {
-    logger_->Log(LogLevel::Info,
-                 L"MulticastServer::OnHailTimer: Sending hailing message to %ls port %d [%ls]",
-                 group_address_.c_str(), group_port_, FromUtf16(hail_text_).c_str());
+  boost::system::error_code failure;
+  const auto targets = ChooseTargets();
+  for (const auto& target : targets) {
+    const std::u16string& text = HailFor(target.announcedAddress);
+    if (&target == &targets.front()) hail_text_ = text;
+    if (logger_->IsEnabled(LogLevel::Info)) {
+      logger_->Log(LogLevel::Info,
+                   L"MulticastServer::OnHailTimer: Sending hailing message to %ls port %d [%ls]",
+                   group_address_.c_str(), group_port_, FromUtf16(text).c_str());
+    }
+    boost::system::error_code sendError;
+    if (!target.outboundInterface.empty()) {
+      socket_.set_option(boost::asio::ip::multicast::outbound_interface(
+                             boost::asio::ip::make_address_v4(target.outboundInterface)),
+                         sendError);
+    }
+    // The frame's UTF-16 code units are the datagram, two bytes per character.
+    if (!sendError) {
+      socket_.send_to(boost::asio::buffer(text.data(), text.size() * sizeof(char16_t)), endpoint_,
+                      0, sendError);
+    }
+    if (sendError && !failure) failure = sendError;
   }
-  // The frame's UTF-16 code units are the datagram, two bytes per character.
-  socket_.async_send_to(
-      boost::asio::buffer(hail_text_.data(), hail_text_.size() * sizeof(char16_t)), endpoint_,
-      [self = shared_from_this()](const boost::system::error_code& sendError, std::size_t) {
-        self->OnHailSent(sendError);
-      });
   logger_->Log(LogLevel::Debug, L"OnHailTimer: async_send_to complete");
+  OnHailSent(failure);
 }
 
 void MulticastServer::OnHailSent(const boost::system::error_code& error) {

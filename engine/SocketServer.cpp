@@ -1,6 +1,7 @@
 #include "engine/SocketServer.h"
 
 #include <cerrno>
+#include <stdexcept>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -16,9 +17,10 @@ using Logging::LogLevel;
 using boost::asio::ip::tcp;
 
 SocketServer::SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
-                           StreamHandler handle)
+                           StreamHandler handle, std::string address)
     : io_context_(std::move(ioContext)),
       port_(port),
+      address_(std::move(address)),
       handle_(std::move(handle)),
       retry_timer_(*io_context_),
       logger_(Logging::CreateLogger(L"Corvane::Client::SocketServer")) {}
@@ -32,10 +34,20 @@ void SocketServer::Start() {
 
 void SocketServer::Listen() {
   auto acceptor = std::make_shared<tcp::acceptor>(*io_context_);
-  const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port_));
+  const auto port = static_cast<unsigned short>(port_);
+  const tcp::endpoint endpoint = address_.empty()
+                                     ? tcp::endpoint(tcp::v4(), port)
+                                     : tcp::endpoint(boost::asio::ip::make_address_v4(address_), port);
   acceptor->open(endpoint.protocol());
   acceptor->set_option(tcp::acceptor::reuse_address(true));
-  acceptor->bind(endpoint);
+  try {
+    acceptor->bind(endpoint);
+  } catch (const boost::system::system_error& e) {
+    if (address_.empty()) throw;
+    // Say which of the listed addresses could not be had.
+    throw std::runtime_error(std::string(e.what()) + " (" + address_ + " port " +
+                             std::to_string(port_) + ")");
+  }
   acceptor->listen(boost::asio::socket_base::max_listen_connections);
   acceptor_ = std::move(acceptor);
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -15,8 +16,8 @@ class Logger;
 }
 namespace Client {
 
-/// Accepts TCP connections on one port (all IPv4 interfaces) and hands each
-/// accepted stream to the engine.
+/// Accepts TCP connections on one port (of every IPv4 address, or of one)
+/// and hands each accepted stream to the engine.
 ///
 /// Owned through a shared pointer; pending accepts hold it. Handlers run on
 /// the I/O thread; Stop may be called from any thread.
@@ -30,8 +31,9 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
   /// listening socket stays open through any accept error.
   static constexpr std::chrono::milliseconds kRetryDelay{100};
 
+  /// `address`: the dotted IPv4 address to listen on; empty for all.
   SocketServer(std::shared_ptr<boost::asio::io_context> ioContext, int port,
-               StreamHandler handle);
+               StreamHandler handle, std::string address = std::string());
   ~SocketServer();
   SocketServer(const SocketServer&) = delete;
   SocketServer& operator=(const SocketServer&) = delete;
@@ -52,6 +54,7 @@ class SocketServer : public std::enable_shared_from_this<SocketServer> {
 
   const std::shared_ptr<boost::asio::io_context> io_context_;
   const int port_;
+  const std::string address_;
   const StreamHandler handle_;
   std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor_;  // I/O thread only after Start
   boost::asio::steady_timer retry_timer_;

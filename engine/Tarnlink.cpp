@@ -133,6 +133,13 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
   limits_ = EngineLimits::Read(module_directory_);
   connections_.SetLimits(limits_);
+  std::wstring networkError;
+  if (!NetworkSettings::Read(module_directory_, network_, networkError)) {
+    const std::wstring text = L"engine.ini: " + networkError;
+    logger_->Log(LogLevel::Error, L"Start failed.  Reason: %ls", text.c_str());
+    throw QuellorException(text, kServiceThreadFailed);
+  }
+  connections_.SetAccess(network_.access);
 
   // Files of the previous run still being checked own their temporary
   // files: give them a bounded while, and never clear under them.
@@ -225,6 +232,10 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
     const bool fileKind = kind == ConnectionKind::kFile;
     logger_->Log(LogLevel::Debug, fileKind ? L"Tarnlink::RunServiceThread starting file_server"
                                            : L"Tarnlink::RunServiceThread starting socket_server");
+    // Every address the site listed, or all of them at once.
+    std::vector<std::string> listenAddresses = network_.listenAddresses;
+    if (listenAddresses.empty()) listenAddresses.emplace_back();
+    for (const std::string& listenAddress : listenAddresses) {
     run->RunUnlessShutDown([&] {
       auto server = std::make_shared<SocketServer>(
           io, fileKind ? settings.FilePort : settings.ServerPort,
@@ -234,14 +245,18 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
             if (!currentRun) return;
             boost::system::error_code error;
             const std::string address = stream.remote_endpoint(error).address().to_string();
+            // Refused before anything is read or written.
+            if (!connections_.Admits(address)) return;
             auto socket = std::make_shared<BoostSocket>(std::move(stream));
             socket->LimitWrites(limits.maxQueuedBytes,
                                 std::chrono::milliseconds(currentRun->GetSettings().AckTimeout));
             OnAccepted(currentRun, kind, limits, std::move(socket), address);
-          });
+          },
+          listenAddress);
       server->Start();
       run->OnShutdown([server] { server->Stop(); });
     });
+    }
   }
   // Hailing last: a peer that hears the first hail finds the ports listening.
   logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
@@ -252,7 +267,7 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
         auto server = std::make_shared<MulticastServer>(
             io, settings.GroupAddress, settings.GroupPort, settings.ServerPort,
             settings.ApplicationName, settings.ApplicationId, settings.HailingInterval,
-            hostAddress);
+            hostAddress, network_.hailInterfaces);
         server->Start();
         run->SetMulticastServer(server);
         run->OnShutdown([server] { server->Stop(); });
@@ -280,6 +295,7 @@ void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind
   connectionSettings.fileFactory = file_factory_;
   if (kind == ConnectionKind::kFile) connectionSettings.idleTimeout = limits.fileIdleTimeout;
   connectionSettings.minFreeBytes = limits.minFreeBytes;
+  connectionSettings.access = connections_.GetAccess();
   auto connection = std::make_shared<Connection>(
       std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
       run->GetIoContext());
@@ -297,6 +313,12 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
                                const std::exception_ptr& failure) {
   if (!failure) {
     connections_.OnHandshakeDone(connection, run);
+    return;
+  }
+  if (connection->WasRefused()) {
+    // The site's choice, not a failure: counted and logged, not reported.
+    connections_.OnApplicationRefused(connection);
+    connections_.OnHandshakeFailed(connection);
     return;
   }
   connections_.OnHandshakeFailed(connection);

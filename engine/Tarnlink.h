@@ -12,6 +12,7 @@
 #include "engine/ConnectionRegistry.h"
 #include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
+#include "engine/NetworkSettings.h"
 #include "interface/Quellor.h"
 
 namespace Corvane {
@@ -109,6 +110,7 @@ class Tarnlink : public Quellor, public ConnectionListener {
   std::mutex lifecycle_mutex_;  // serialises Start and Stop; held across Stop's bounded wait
   EngineSettings settings_;     // written by Start under lifecycle_mutex_; runs keep a copy
   EngineLimits limits_;         // read by Start from engine.ini; each run's servers keep a copy
+  NetworkSettings network_;     // likewise
 
   std::mutex run_mutex_;  // guards current_run_ and retired_runs_; never held across a wait
   std::shared_ptr<ServiceRun> current_run_;

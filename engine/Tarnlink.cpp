@@ -239,7 +239,14 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
                                 std::chrono::milliseconds(currentRun->GetSettings().AckTimeout));
             OnAccepted(currentRun, kind, limits, std::move(socket), address);
           });
-      server->Start();
+      // The failure names the port it concerns: a host shows the text as it is.
+      try {
+        server->Start();
+      } catch (const std::exception& e) {
+        const int port = fileKind ? settings.FilePort : settings.ServerPort;
+        throw std::runtime_error(std::string(e.what()) + (fileKind ? " (file port " : " (server port ") +
+                                 std::to_string(port) + ")");
+      }
       run->OnShutdown([server] { server->Stop(); });
     });
   }

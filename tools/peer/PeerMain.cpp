@@ -112,14 +112,21 @@ struct Options {
   std::exit(2);
 }
 
-double Seconds(const std::string& text) {
+// A number of seconds to wait; false when `text` is none.
+bool ReadSeconds(const std::string& text, double& seconds) {
   try {
     std::size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used == text.size() && value >= 0 && value < 1e6) return value;
+    seconds = std::stod(text, &used);
+    return used == text.size() && seconds >= 0 && seconds < 1e6;
   } catch (const std::exception&) {
+    return false;
   }
-  Usage("wait takes a number of seconds, not \"" + text + "\"");
+}
+
+double Seconds(const std::string& text) {
+  double seconds = 0;
+  if (!ReadSeconds(text, seconds)) Usage("wait takes a number of seconds, not \"" + text + "\"");
+  return seconds;
 }
 
 int Number(const std::string& text, const std::string& option) {
@@ -319,7 +326,9 @@ int Connect(Options options, EventPrinter& out) {
       words >> command >> argument;
       if (command.empty()) continue;
       if (command == "quit" || command == "exit") break;
-      if (!Known(command) || (TakesArgument(command) && argument.empty())) {
+      double seconds = 0;
+      if (!Known(command) || (TakesArgument(command) && argument.empty()) ||
+          (command == "wait" && !ReadSeconds(argument, seconds))) {
         out.Error("unknown command or missing argument: " + line);
         ok = false;
         continue;

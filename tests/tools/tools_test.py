@@ -217,7 +217,7 @@ class RunTest(unittest.TestCase):
     def test_wait_app_is_bounded_and_unknown_commands_fail(self):
         run = subprocess.run([sys.executable, CORVANE, "run", "--json", "--no-hailing",
                               "--server-port", str(free_port()), "--file-port", str(free_port()),
-                              "--wait-timeout", "0.3", "--no-stdin", "wait-app", "stop"],
+                              "wait-app", "stop", "--wait-timeout", "0.3", "--no-stdin"],
                              capture_output=True, text=True, timeout=60)
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         failed = [e for e in events_of(run.stdout) if e["event"] == "failed"]

@@ -359,27 +359,34 @@ class ReadmeExampleTest(unittest.TestCase):
         return "".join(line[4:] + "\n" for line in block.rstrip("\n").split("\n"))
 
     def build_and_run(self, commands):
-        """Runs the README's commands in a directory with example.c; the
-        program runs until a vendor application's XML reaches it."""
+        """Runs the README's commands in a directory with example.c, in a
+        network namespace of their own (the example takes the default ports);
+        the program runs until a vendor application's XML reaches it."""
         with open(os.path.join(self.directory, "example.c"), "w") as f:
             f.write(self.program)
-        script = commands.replace("./example", "exec stdbuf -oL ./example")
-        example = subprocess.Popen(["sh", "-ec", script], cwd=self.directory,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.addCleanup(stop, example)
-        xml = os.path.join(self.directory, "m.xml")
-        with open(xml, "w") as f:
+        with open(os.path.join(self.directory, "m.xml"), "w") as f:
             f.write(VALID_XML.format("vendor"))
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and example.poll() is None:
-            peer = subprocess.run([PEER, "connect", "--host", "127.0.0.1", "--port", "45500",
-                                   "send-xml", xml], capture_output=True, timeout=60)
-            if peer.returncode == 0:
-                break
-            time.sleep(0.2)
-        example.terminate()
-        out, err = example.communicate(timeout=30)
-        self.assertIn("XML: " + VALID_XML.format("vendor"), out, err)
+        script = commands.replace("./example", "stdbuf -oL ./example >example.out 2>&1 &")
+        script += """
+example=$!
+tries=0
+until "$PEER" connect --host 127.0.0.1 --port 45500 send-xml m.xml >/dev/null 2>&1; do
+  tries=$((tries + 1)); [ $tries -lt 150 ] || break
+  kill -0 $example 2>/dev/null || break
+  sleep 0.2
+done
+kill $example; wait $example || true
+"""
+        flags = "-n" if os.geteuid() == 0 else "-rn"
+        run = subprocess.run(["unshare", flags, "sh", "-c",
+                              "ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
+                              "exec sh -ec \"$0\"", script],
+                             cwd=self.directory, env=dict(os.environ, PEER=PEER),
+                             capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(self.directory, "example.out")) as f:
+            out = f.read()
+        self.assertIn("XML: " + VALID_XML.format("vendor"), out, run.stderr)
 
     def test_from_the_build_tree(self):
         os.symlink(os.path.dirname(BIN), os.path.join(self.directory, "build"))

@@ -296,6 +296,12 @@ class PeerFaultTest(unittest.TestCase):
                          run.stdout)
         self.assertFalse([e for e in self.host_events() if e["event"] == "error"])
 
+    def test_an_unknown_command_is_refused_before_connecting(self):
+        run = self.peer("send-xml %s" % self.directory)
+        self.assertEqual(run.returncode, 2, run.stdout + run.stderr)
+        self.assertIn('unknown command "send-xml %s"' % self.directory, run.stderr)
+        self.assertEqual(run.stdout, "")
+
     def test_stop_reading_is_not_a_success(self):
         xml = os.path.join(self.directory, "m.xml")
         with open(xml, "w") as f:

@@ -107,8 +107,14 @@ struct Options {
   std::vector<std::string> commands;
 };
 
+// The problem, the synopsis (the help's first three lines) and where more is.
 [[noreturn]] void Usage(const std::string& problem) {
-  std::fprintf(stderr, "corvane-peer: %s\n%s", problem.c_str(), kUsage);
+  std::string synopsis = kUsage;
+  std::size_t end = 0;
+  for (int line = 0; line < 3 && end != std::string::npos; ++line) end = synopsis.find('\n', end + 1);
+  synopsis.resize(end == std::string::npos ? synopsis.size() : end + 1);
+  std::fprintf(stderr, "corvane-peer: %s\n%s(corvane-peer --help says more)\n", problem.c_str(),
+               synopsis.c_str());
   std::exit(2);
 }
 

@@ -120,8 +120,15 @@ def start_host(*arguments, stdin=subprocess.DEVNULL):
                              "--server-port", str(free_port()), "--file-port", str(free_port())] +
                             list(arguments), stdin=stdin, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
-    started = json.loads(host.stdout.readline())
-    return host, started
+    # Read byte by byte: communicate() later reads the descriptor itself, and
+    # would miss lines a buffered readline had taken along.
+    line = b""
+    while not line.endswith(b"\n"):
+        byte = os.read(host.stdout.fileno(), 1)
+        if not byte:
+            break
+        line += byte
+    return host, json.loads(line)
 
 
 def events_of(output):
@@ -256,7 +263,7 @@ class RunTest(unittest.TestCase):
         out, err = host.communicate(timeout=60)
         self.assertEqual(host.returncode, 1, out + err)
         failed = [e for e in events_of(out) if e["event"] == "failed"]
-        self.assertEqual(failed[0]["file"], missing)
+        self.assertEqual(failed[0]["file"], missing, out)
         self.assertIn("cannot read %s: No such file or directory" % missing, failed[0]["text"])
         self.assertEqual(failed[1]["code"], -111, out)
         self.assertEqual(failed[1]["applications"], ["deaf-peer"])

@@ -69,7 +69,8 @@ void EventPrinter::Frame(bool sent, const std::u16string& raw) {
         raw.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(width))));
     const std::size_t first = text.find_first_not_of(' ');
     const std::string trimmed =
-        first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+        first == std::string::npos ? ""
+                                   : text.substr(first, text.find_last_not_of(' ') - first + 1);
     if (count && !trimmed.empty() && trimmed.size() < 19 &&
         trimmed.find_first_not_of("0123456789") == std::string::npos) {
       fields.emplace_back(name, std::stoll(trimmed));

@@ -111,7 +111,9 @@ struct Options {
 [[noreturn]] void Usage(const std::string& problem) {
   std::string synopsis = kUsage;
   std::size_t end = 0;
-  for (int line = 0; line < 3 && end != std::string::npos; ++line) end = synopsis.find('\n', end + 1);
+  for (int line = 0; line < 3 && end != std::string::npos; ++line) {
+    end = synopsis.find('\n', end + 1);
+  }
   synopsis.resize(end == std::string::npos ? synopsis.size() : end + 1);
   std::fprintf(stderr, "corvane-peer: %s\n%s(corvane-peer --help says more)\n", problem.c_str(),
                synopsis.c_str());
@@ -266,7 +268,8 @@ bool Run(Peer::VendorApplication& application, const std::string& command,
   }
   if (command == "send-file") return application.SendFile(argument, 60000);
   if (command == "wait") {
-    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(Seconds(argument) * 1000)));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(static_cast<long>(Seconds(argument) * 1000)));
     return true;
   }
   if (command == "disconnect") {

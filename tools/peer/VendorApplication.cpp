@@ -197,7 +197,8 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
     if (!file) problem = std::strerror(errno);
   }
   if (!problem.empty()) {
-    out_.Event("file_failed", {{"name", name}, {"path", path}, {"error", "cannot read " + path + ": " + problem}});
+    out_.Event("file_failed",
+               {{"name", name}, {"path", path}, {"error", "cannot read " + path + ": " + problem}});
     return false;
   }
   const auto size = static_cast<std::uint64_t>(status.st_size);
@@ -232,7 +233,8 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
       progress.Finish();
       files.Reset();  // the engine sees the file cut short, never a wrong one
       out_.Event("file_failed", {{"name", name}, {"path", path},
-                                 {"error", "cannot read " + path + " past byte " + std::to_string(sent)}});
+                                 {"error", "cannot read " + path + " past byte " +
+                                               std::to_string(sent)}});
       return false;
     }
     digest.Update(reinterpret_cast<const CryptoPP::byte*>(chunk.data()), count);
@@ -240,7 +242,9 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
     if (bytes.size() % 2 != 0) bytes += '\0';  // the last character's high half
     if (!files.SendBytes(bytes.data(), bytes.size())) {
       progress.Finish();
-      out_.Event("file_failed", {{"name", name}, {"path", path}, {"error", "the engine closed the connection"}});
+      out_.Event("file_failed", {{"name", name},
+                                 {"path", path},
+                                 {"error", "the engine closed the connection"}});
       return false;
     }
     sent += count;

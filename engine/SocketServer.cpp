@@ -1,7 +1,6 @@
 #include "engine/SocketServer.h"
 
 #include <cerrno>
-#include <stdexcept>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -40,14 +39,7 @@ void SocketServer::Listen() {
                                      : tcp::endpoint(boost::asio::ip::make_address_v4(address_), port);
   acceptor->open(endpoint.protocol());
   acceptor->set_option(tcp::acceptor::reuse_address(true));
-  try {
-    acceptor->bind(endpoint);
-  } catch (const boost::system::system_error& e) {
-    if (address_.empty()) throw;
-    // Say which of the listed addresses could not be had.
-    throw std::runtime_error(std::string(e.what()) + " (" + address_ + " port " +
-                             std::to_string(port_) + ")");
-  }
+  acceptor->bind(endpoint);
   acceptor->listen(boost::asio::socket_base::max_listen_connections);
   acceptor_ = std::move(acceptor);
 }

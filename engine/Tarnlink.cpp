@@ -253,7 +253,16 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
             OnAccepted(currentRun, kind, limits, std::move(socket), address);
           },
           listenAddress);
-      server->Start();
+      // The failure names the port (and address) it concerns: a host shows
+      // the text as it is.
+      try {
+        server->Start();
+      } catch (const std::exception& e) {
+        const int port = fileKind ? settings.FilePort : settings.ServerPort;
+        throw std::runtime_error(std::string(e.what()) + (fileKind ? " (file port " : " (server port ") +
+                                 std::to_string(port) +
+                                 (listenAddress.empty() ? "" : " on " + listenAddress) + ")");
+      }
       run->OnShutdown([server] { server->Stop(); });
     });
     }

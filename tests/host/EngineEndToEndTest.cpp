@@ -438,6 +438,11 @@ TEST_F(EngineEndToEndTest, PortInUseReportsServiceFailure) {
                                       (module_.Path() / "files").wstring());
   ASSERT_TRUE(listener_.WaitForErrors(1));
   EXPECT_EQ(listener_.Errors()[0].first, -107);
+  // The text keeps the socket's reason and names the port it concerns.
+  EXPECT_NE(listener_.Errors()[0].second.find(L"Address already in use (file port " +
+                                              std::to_wstring(port) + L")"),
+            std::wstring::npos)
+      << Platform::ToUtf8(listener_.Errors()[0].second);
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (IsStarted() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
   EXPECT_FALSE(IsStarted());

@@ -37,11 +37,13 @@ void EventPrinter::Event(const std::string& kind, const Fields& fields) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (json_) {
     std::string line = "{\"event\":" + Quote(kind);
-    for (const auto& [name, value] : fields) line += "," + Quote(name) + ":" + Quote(value);
+    for (const auto& [name, value] : fields) {
+      line += "," + Quote(name) + ":" + (value.Literal() ? value.Text() : Quote(value.Text()));
+    }
     std::printf("%s}\n", line.c_str());
   } else {
     std::string line = kind;
-    for (const auto& [name, value] : fields) line += "  " + name + "=" + value;
+    for (const auto& [name, value] : fields) line += "  " + name + "=" + value.Text();
     std::printf("%s\n", line.c_str());
   }
   std::fflush(stdout);
@@ -57,33 +59,42 @@ void EventPrinter::Frame(bool sent, const std::u16string& raw) {
   std::string body = Platform::ToUtf8(Platform::FromUtf16(raw.substr(
       std::min<std::size_t>(raw.size(), Wire::kHeaderLength), 200)));
   if (raw.size() > Wire::kHeaderLength + 200) body += "...";
-  Fields fields{{"header", header},     {"protocol", protocol},
-                {"version", version},   {"type", type},
-                {"characters", std::to_string(raw.size())}};
-  // The fields every body starts with, as the peer's developer looks for them.
-  const auto field = [&](const char* name, int offset, int width) {
-    if (raw.size() >= static_cast<std::size_t>(offset + width)) {
-      fields.emplace_back(name, Platform::ToUtf8(Platform::FromUtf16(raw.substr(
-                                    static_cast<std::size_t>(offset), static_cast<std::size_t>(width)))));
+  Fields fields{{"header", header},   {"protocol", protocol}, {"version", version},
+                {"type", type},       {"characters", raw.size()}};
+  // The fields every body starts with, as the peer's developer looks for them;
+  // counts as numbers when they read as numbers, else as the frame has them.
+  const auto field = [&](const char* name, int offset, int width, bool count) {
+    if (raw.size() < static_cast<std::size_t>(offset + width)) return;
+    const std::string text = Platform::ToUtf8(Platform::FromUtf16(
+        raw.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(width))));
+    const std::size_t first = text.find_first_not_of(' ');
+    const std::string trimmed =
+        first == std::string::npos ? ""
+                                   : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    if (count && !trimmed.empty() && trimmed.size() < 19 &&
+        trimmed.find_first_not_of("0123456789") == std::string::npos) {
+      fields.emplace_back(name, std::stoll(trimmed));
+    } else {
+      fields.emplace_back(name, text);
     }
   };
-  if (type != "HAIL" && type != "DISCONNECT") field("message-id", 20, 36);
-  if (type == "XMLDATA") field("data-length", 56, 10);
+  if (type != "HAIL" && type != "DISCONNECT") field("message_id", 20, 36, false);
+  if (type == "XMLDATA") field("data_length", 56, 10, true);
   if (type == "BINDATA") {
-    field("name-length", 56, 5);
-    field("data-length", 61, 10);
+    field("name_length", 56, 5, true);
+    field("data_length", 61, 10, true);
   }
   if (type == "BINACK") {
-    field("flag", 56, 1);
-    field("text-length", 57, 4);
+    field("flag", 56, 1, true);
+    field("text_length", 57, 4, true);
   }
   if (type == "HAIL") {
-    field("address", 20, 15);
-    field("port", 35, 5);
-    field("application-id", 40, 36);
+    field("address", 20, 15, false);
+    field("port", 35, 5, true);
+    field("application_id", 40, 36, false);
   }
   fields.emplace_back("body", body);
-  Event(sent ? "frame-sent" : "frame-received", fields);
+  Event(sent ? "frame_sent" : "frame_received", fields);
 }
 
 void EventPrinter::Error(const std::string& text) {

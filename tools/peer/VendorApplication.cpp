@@ -2,7 +2,11 @@
 
 #include <cryptopp/sha.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -72,10 +76,10 @@ void VendorApplication::Connect(const std::string& host, int port) {
   out_.Frame(false, frame.raw);
   const auto& ack = static_cast<const Client::ConnectResponseMessage&>(*frame.message);
   file_port_ = ack.GetFilePort();
-  out_.Event("connected", {{"engine-id", Text(ack.GetClientId())},
-                           {"engine-name", Text(ack.GetClientName())},
+  out_.Event("connected", {{"engine_id", Text(ack.GetClientId())},
+                           {"engine_name", Text(ack.GetClientName())},
                            {"language", Text(ack.GetLanguage())},
-                           {"file-port", std::to_string(file_port_)}});
+                           {"file_port", file_port_}});
   connected_ = true;
   if (identity_.version != 1) {
     Send(Client::VersionMessage(identity_.version).ToString());
@@ -90,7 +94,7 @@ void VendorApplication::ReadLoop() {
     if (!link_->Receive(frame, error)) break;
     out_.Frame(false, frame.raw);
     if (!frame.message) {
-      out_.Event("unreadable-frame", {{"error", error}});
+      out_.Event("unreadable_frame", {{"error", error}});
       continue;
     }
     Answer(frame);
@@ -127,7 +131,7 @@ void VendorApplication::Answer(const ReceivedFrame& frame) {
       return;
     }
     case MessageType::kHealthCheck: {
-      out_.Event("health-check", {{"id", Text(message.GetMessageId())}});
+      out_.Event("health_check", {{"id", Text(message.GetMessageId())}});
       if (faults_.noHealthAck || identity_.version != 1) return;
       delay();
       std::u16string text =
@@ -138,7 +142,7 @@ void VendorApplication::Answer(const ReceivedFrame& frame) {
       return;
     }
     case MessageType::kDisconnect:
-      out_.Event("disconnect-received", {});
+      out_.Event("disconnect_received", {});
       return;
     default:
       out_.Event("message", {{"type", Text(Wire::ReadText(frame.raw, Wire::kPrefixLength,
@@ -150,26 +154,54 @@ void VendorApplication::Answer(const ReceivedFrame& frame) {
 bool VendorApplication::SendXml(const std::u16string& xml, int timeoutMs) {
   const Client::XmlDataMessage message(xml);
   Send(message.ToString());
-  out_.Event("xml-sent", {{"id", Text(message.GetMessageId())},
-                          {"characters", std::to_string(xml.size())}});
-  if (identity_.version != 1 || faults_.stopReading) return connected_;
+  out_.Event("xml_sent", {{"id", Text(message.GetMessageId())}, {"characters", xml.size()}});
+  if (identity_.version != 1) return connected_;
+  if (faults_.stopReading) {
+    // Nothing reads the stream, so no XMLACK can be seen: not a success.
+    out_.Event("xml_not_acknowledged",
+               {{"id", Text(message.GetMessageId())},
+                {"reason", "not reading the connection (--stop-reading)"}});
+    return false;
+  }
   std::unique_lock<std::mutex> lock(mutex_);
   const bool acked = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
     return acked_xml_id_ == message.GetMessageId() || !connected_;
   }) && acked_xml_id_ == message.GetMessageId();
   lock.unlock();
-  out_.Event(acked ? "xml-acknowledged" : "xml-not-acknowledged",
-             {{"id", Text(message.GetMessageId())}});
+  if (acked) {
+    out_.Event("xml_acknowledged", {{"id", Text(message.GetMessageId())}});
+  } else {
+    out_.Event("xml_not_acknowledged",
+               {{"id", Text(message.GetMessageId())},
+                {"reason", connected_ ? "no XMLACK within " + std::to_string(timeoutMs) + " ms"
+                                      : std::string("the engine closed the connection")}});
+  }
   return acked;
 }
 
 bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  file.seekg(0, std::ios::end);
-  const auto size = static_cast<std::uint64_t>(file.tellg());
-  file.seekg(0);
+  // What cannot be read is refused before anything goes to the engine.
   const std::string name = path.substr(path.find_last_of('/') + 1);
+  std::string problem;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    problem = std::strerror(errno);
+  } else if (S_ISDIR(status.st_mode)) {
+    problem = "it is a directory";
+  } else if (!S_ISREG(status.st_mode)) {
+    problem = "it is not a regular file";
+  }
+  std::ifstream file;
+  if (problem.empty()) {
+    file.open(path, std::ios::binary);
+    if (!file) problem = std::strerror(errno);
+  }
+  if (!problem.empty()) {
+    out_.Event("file_failed",
+               {{"name", name}, {"path", path}, {"error", "cannot read " + path + ": " + problem}});
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
   const std::u16string wideName = Platform::ToUtf16(Platform::FromUtf8(name));
 
   PeerLink files(host_, file_port_);
@@ -197,13 +229,22 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
   while (sent < size) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, size - sent));
     file.read(&chunk[0], static_cast<std::streamsize>(count));
-    if (static_cast<std::size_t>(file.gcount()) != count) throw std::runtime_error("cannot read " + path);
+    if (static_cast<std::size_t>(file.gcount()) != count) {
+      progress.Finish();
+      files.Reset();  // the engine sees the file cut short, never a wrong one
+      out_.Event("file_failed", {{"name", name}, {"path", path},
+                                 {"error", "cannot read " + path + " past byte " +
+                                               std::to_string(sent)}});
+      return false;
+    }
     digest.Update(reinterpret_cast<const CryptoPP::byte*>(chunk.data()), count);
     std::string bytes = chunk.substr(0, count);
     if (bytes.size() % 2 != 0) bytes += '\0';  // the last character's high half
     if (!files.SendBytes(bytes.data(), bytes.size())) {
       progress.Finish();
-      out_.Event("file-failed", {{"name", name}, {"error", "the engine closed the connection"}});
+      out_.Event("file_failed", {{"name", name},
+                                 {"path", path},
+                                 {"error", "the engine closed the connection"}});
       return false;
     }
     sent += count;
@@ -211,7 +252,7 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
     if (faults_.resetMidFile && sent >= size / 2) {
       progress.Finish();
       files.Reset();
-      out_.Event("file-reset", {{"name", name}, {"bytes-sent", std::to_string(sent)}});
+      out_.Event("file_reset", {{"name", name}, {"bytes_sent", sent}});
       return false;
     }
   }
@@ -220,18 +261,18 @@ bool VendorApplication::SendFile(const std::string& path, int timeoutMs) {
   if (faults_.badChecksum) checksum[0] = checksum[0] == u'0' ? u'1' : u'0';
   files.Send(checksum);
 
-  out_.Event("file-sent", {{"id", Text(id)}, {"name", name}, {"bytes", std::to_string(size)}});
+  out_.Event("file_sent", {{"id", Text(id)}, {"name", name}, {"bytes", size}});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
     if (!files.Receive(frame, error)) break;
     out_.Frame(false, frame.raw);
     if (!frame.isBinaryAck) continue;
     out_.Event("binack", {{"id", Text(frame.ackId)},
-                          {"flag", std::to_string(frame.ackFlag)},
+                          {"flag", frame.ackFlag},
                           {"text", Text(frame.ackText)}});
     return frame.ackFlag == 1;
   }
-  out_.Event("binack-missing", {{"id", Text(id)}});
+  out_.Event("binack_missing", {{"id", Text(id)}, {"name", name}});
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/peer/HailListener.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,6 +45,8 @@ HailListener::HailListener(const std::string& group, int port, const std::string
     ::close(fd_);
     throw std::runtime_error("not an interface address: " + interfaceAddress);
   }
+  // Each datagram comes with the interface it arrived on.
+  ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
   if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
     const std::string reason = std::strerror(errno);
     ::close(fd_);
@@ -64,8 +67,23 @@ bool HailListener::Next(Hail& hail, std::chrono::milliseconds timeout) {
     pollfd ready{fd_, POLLIN, 0};
     if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
     std::u16string frame(512, u'\0');
-    const ssize_t got = ::recv(fd_, &frame[0], frame.size() * sizeof(char16_t), 0);
+    iovec data{&frame[0], frame.size() * sizeof(char16_t)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(fd_, &message, 0);
     if (got <= 0) continue;
+    hail.interfaceName.clear();
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+      if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_PKTINFO) continue;
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(item), sizeof info);
+      char name[IF_NAMESIZE] = {};
+      if (::if_indextoname(static_cast<unsigned>(info.ipi_ifindex), name)) hail.interfaceName = name;
+    }
     frame.resize(static_cast<std::size_t>(got) / sizeof(char16_t));
     // HAIL: header (20), address (15), port (5), application id (36).
     if (frame.size() < 76 ||

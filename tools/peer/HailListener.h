@@ -11,6 +11,8 @@ struct Hail {
   std::string applicationId;
   std::string address;
   int port = 0;
+  /// The interface the hail came in on (its name; empty when unknown).
+  std::string interfaceName;
 };
 
 class HailListener {

@@ -247,7 +247,8 @@ int Listen(const Options& options, EventPrinter& out) {
     ++heard;
     out.Event("hail", {{"application_id", hail.applicationId},
                        {"address", hail.address},
-                       {"port", hail.port}});
+                       {"port", hail.port},
+                       {"interface", hail.interfaceName}});
   }
   return options.count > 0 && heard < options.count ? 1 : 0;
 }
@@ -311,7 +312,8 @@ int Connect(Options options, EventPrinter& out) {
     }
     out.Event("hail", {{"application_id", hail.applicationId},
                        {"address", hail.address},
-                       {"port", hail.port}});
+                       {"port", hail.port},
+                       {"interface", hail.interfaceName}});
     options.host = hail.address == "0.0.0.0" ? "127.0.0.1" : hail.address;
     options.port = hail.port;
   }

@@ -90,7 +90,13 @@ void FileReception::Drop() {
 
 void FileReception::OnFileName(const BinaryDataMessage& message) {
   logger_->Log(LogLevel::Debug, L"Parsing file name");
-  const std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
+  std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
+  // Distinct names on the wire must stay distinct on disk: a lone surrogate
+  // would be replaced, and two such names would land on one file.
+  if (refused.empty() && Platform::HasUnpairedSurrogate(message.GetFileName())) {
+    refused = L"Invalid file name: \"" + FromUtf16(message.GetFileName()) +
+              L"\" (it holds an unpaired surrogate)";
+  }
   if (!refused.empty()) {
     Fail(refused, /*onThisSide=*/false);
     return;

@@ -86,6 +86,19 @@ std::u16string ToUtf16(const std::wstring& text) {
   return out;
 }
 
+bool HasUnpairedSurrogate(const std::u16string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0xD800 || unit > 0xDFFF) continue;
+    if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // a pair
+      continue;
+    }
+    return true;
+  }
+  return false;
+}
+
 std::wstring FromUtf16(const std::u16string& text) {
   std::wstring out;
   out.reserve(text.size());

@@ -21,6 +21,10 @@ std::u16string ToUtf16(const std::wstring& text);
 /// surrogate becomes U+FFFD.
 std::wstring FromUtf16(const std::u16string& text);
 
+/// Whether `text` holds a surrogate that is not part of a pair: such text has
+/// no faithful wide or UTF-8 form (FromUtf16 would replace it).
+bool HasUnpairedSurrogate(const std::u16string& text);
+
 /// The longest start of `text` that fits in `units` UTF-16 code units; a
 /// character that needs a surrogate pair is never split.
 std::wstring CutToUtf16Units(const std::wstring& text, std::size_t units);

@@ -235,6 +235,23 @@ TEST_F(FileReceptionTest, NamesThatChooseADirectoryAreRefusedAndNothingIsWritten
   EXPECT_EQ(fs::directory_iterator(root_.Path()), fs::directory_iterator());  // nothing at all
 }
 
+// Lone surrogates are valid units on the wire but have no form on disk: two
+// such names would land on one file, and both senders would be told theirs
+// arrived. A pair is one character and is kept.
+TEST_F(FileReceptionTest, NamesWithAnUnpairedSurrogateAreRefused) {
+  for (const std::u16string& name : std::vector<std::u16string>{
+           u"ls-\xD800.bin", u"ls-\xDC00.bin", u"\xDBFFtail", std::u16string(u"end\xD800")}) {
+    auto message = Read(BinaryDataFrame{{}, name, "data", {}}.ToString());
+    EXPECT_EQ(message->GetParseState(), BinaryDataMessage::kComplete);
+    EXPECT_NE(message.reception->GetFailure().find(L"unpaired surrogate"), std::wstring::npos)
+        << Platform::ToUtf8(message.reception->GetFailure());
+  }
+  EXPECT_TRUE(TempFiles().empty());
+  auto paired = Read(BinaryDataFrame{{}, u"ls-\xD83D\xDE00.bin", "data", {}}.ToString());
+  EXPECT_TRUE(paired.reception->GetFailure().empty())
+      << Platform::ToUtf8(paired.reception->GetFailure());
+}
+
 TEST_F(FileReceptionTest, PeerChosenIdNeverNamesTheTemporaryFileOutsideItsDirectory) {
   auto message = Read(BinaryDataFrame{u"../../../../escape", u"a.txt", "abc", {}}.ToString());
   const fs::path path = Platform::ToUtf8(message.reception->GetFile()->GetPath());

@@ -72,6 +72,12 @@ void ConnectionRegistry::OnApplicationRefused(const std::shared_ptr<Connection>&
   }
 }
 
+std::string ConnectionRegistry::AddressOf(const Connection& connection) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = addresses_.find(&connection);
+  return found == addresses_.end() ? std::string() : found->second;
+}
+
 std::shared_ptr<const AccessPolicy> ConnectionRegistry::GetAccess() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return access_;

@@ -59,6 +59,9 @@ class ConnectionRegistry {
   /// its application id.
   /// Call before OnHandshakeFailed.
   void OnApplicationRefused(const std::shared_ptr<Connection>& connection);
+  /// The peer address of a connection still listed (handshaking ones too);
+  /// empty when it is not.
+  std::string AddressOf(const Connection& connection) const;
   /// The access lists in force.
   std::shared_ptr<const AccessPolicy> GetAccess() const;
 

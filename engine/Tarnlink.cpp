@@ -330,6 +330,7 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
     connections_.OnHandshakeFailed(connection);
     return;
   }
+  const std::string address = connections_.AddressOf(*connection);
   connections_.OnHandshakeFailed(connection);
   if (run.IsShutDown()) return;  // cut short by the engine's own Stop
   std::wstring reason;
@@ -339,9 +340,39 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
     reason = ExceptionText(e);
   }
   const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
-  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
   logger_->Log(LogLevel::Error, L"%ls", text.c_str());
+  ReportFailedHandshake(run, address, text);
   // Released here: its destructor says DISCONNECT and closes.
+}
+
+void Tarnlink::ReportFailedHandshake(const ServiceRun& run, const std::string& address,
+                                     const std::wstring& text) {
+  // A storm of junk connections must not become a storm of host events: a
+  // few per address and second, then one summary once the second is over.
+  switch (handshake_reports_->Note(address)) {
+    case ReportLimiter::Verdict::kReport:
+      listener_->Notify(
+          [&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
+      return;
+    case ReportLimiter::Verdict::kSuppress:
+      return;
+    case ReportLimiter::Verdict::kSuppressFirst:
+      break;
+  }
+  auto timer = std::make_shared<boost::asio::steady_timer>(*run.GetIoContext());
+  timer->expires_after(handshake_reports_->GetWindow());
+  timer->async_wait([timer, address, limiter = handshake_reports_, listener = listener_,
+                     logger = logger_](const boost::system::error_code& error) {
+    if (error) return;
+    const int count = limiter->TakeSuppressed(address);
+    if (count == 0) return;
+    const std::wstring summary =
+        std::to_wstring(count) + L" more attempted connections from " +
+        Platform::FromUtf8(address) + L" failed within a second (not reported one by one)";
+    logger->Log(LogLevel::Error, L"%ls", summary.c_str());
+    listener->Notify(
+        [&](QuellorListener& host) { host.OnError(kConnectionFailed, summary); });
+  });
 }
 
 void Tarnlink::ConnectionClosed(std::shared_ptr<Connection> connection) {

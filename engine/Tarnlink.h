@@ -13,6 +13,7 @@
 #include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
 #include "engine/NetworkSettings.h"
+#include "engine/ReportLimiter.h"
 #include "interface/Quellor.h"
 
 namespace Corvane {
@@ -92,6 +93,10 @@ class Tarnlink : public Quellor, public ConnectionListener {
                   const std::string& address);
   void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
                        const std::exception_ptr& failure);
+  // Tells the host of a failed handshake, a few times per address and
+  // second at most (then once with the count). I/O thread.
+  void ReportFailedHandshake(const ServiceRun& run, const std::string& address,
+                             const std::wstring& text);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);
   void ReportServiceFailure(const std::string& text);
   /// Stops `run` when it is still the current one, or the current run when
@@ -111,6 +116,9 @@ class Tarnlink : public Quellor, public ConnectionListener {
   EngineSettings settings_;     // written by Start under lifecycle_mutex_; runs keep a copy
   EngineLimits limits_;         // read by Start from engine.ini; each run's servers keep a copy
   NetworkSettings network_;     // likewise
+  // Failed handshakes reported to the host: three per address and second.
+  const std::shared_ptr<ReportLimiter> handshake_reports_ =
+      std::make_shared<ReportLimiter>(3, std::chrono::seconds(1));
 
   std::mutex run_mutex_;  // guards current_run_ and retired_runs_; never held across a wait
   std::shared_ptr<ServiceRun> current_run_;

@@ -261,6 +261,27 @@ class AccessTest(EngineFixture):
         answer = talk("10.77.0.1", "10.77.0.1", self.server_port, connect_frame("known-app"))
         self.assertTrue(answer.decode("utf-16-le").startswith("CVNPBDP001CONNECTACK"), answer)
 
+    def test_a_storm_of_failed_handshakes_is_reported_a_few_times_then_counted(self):
+        from gi.repository import GLib
+        status, text = self.start("", hailing=False)
+        self.assertEqual(status, 0, text)
+        storm = 200
+        for _ in range(storm):
+            with socket.create_connection(("127.0.0.1", self.server_port), timeout=WAIT) as s:
+                s.sendall(b"x" * 274)
+        until = time.monotonic() + WAIT
+        while time.monotonic() < until and not any("more attempted" in t for _, t in self.errors):
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.01)
+        failures = [t for n, t in self.errors if n == -100]
+        summaries = [t for t in failures if "more attempted connections from 127.0.0.1" in t]
+        self.assertTrue(summaries, failures)
+        # A few one by one, and one summary per second the storm lasted.
+        self.assertLessEqual(len(failures), 3 * 5 + 5, failures)
+        reported = len(failures) - len(summaries)
+        held_back = sum(int(t.split()[0]) for t in summaries)
+        self.assertLessEqual(reported + held_back, storm)
+
     def test_a_malformed_entry_fails_start_and_names_it(self):
         for ini, entry in (("[Access]\nAllowedNetworks=10.0.0.0/33\n", "10.0.0.0/33"),
                            ("[Access]\nAllowedNetworks=10.1.2.0/24, office\n", "office"),

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "connection/AccessPolicy.h"
 #include "engine/ConnectionRegistry.h"
+#include "engine/ReportLimiter.h"
 #include "support/LoggingTestSupport.h"
 
 namespace Corvane {
@@ -112,6 +114,25 @@ TEST(AccessPolicyTest, RefusalsAreCountedAndLoggedOncePerAddressAndInterval) {
   EXPECT_EQ(2001u, registry.GetRefusedCount());
   EXPECT_EQ(1, log.CountExactly(L"Connection from 203.0.113.9 refused: not in AllowedNetworks"));
   EXPECT_EQ(1, log.CountExactly(L"Connection from 203.0.113.10 refused: not in AllowedNetworks"));
+}
+
+// A storm of failed handshakes from one address: three reports a second,
+// the rest counted for one summary; other addresses are not held back.
+TEST(ReportLimiterTest, AFewReportsPerKeyAndWindowThenACount) {
+  using Verdict = ReportLimiter::Verdict;
+  ReportLimiter limiter(3, std::chrono::seconds(1));
+  const auto start = ReportLimiter::Clock::now();
+  std::vector<Verdict> verdicts;
+  for (int i = 0; i < 2000; ++i) verdicts.push_back(limiter.Note("203.0.113.9", start));
+  EXPECT_EQ(3, std::count(verdicts.begin(), verdicts.end(), Verdict::kReport));
+  EXPECT_EQ(Verdict::kSuppressFirst, verdicts[3]);
+  EXPECT_EQ(1997, std::count(verdicts.begin() + 3, verdicts.end(), Verdict::kSuppress) + 1);
+  EXPECT_EQ(Verdict::kReport, limiter.Note("203.0.113.10", start));
+
+  EXPECT_EQ(1997, limiter.TakeSuppressed("203.0.113.9"));
+  EXPECT_EQ(0, limiter.TakeSuppressed("203.0.113.9"));
+  // The next second reports again.
+  EXPECT_EQ(Verdict::kReport, limiter.Note("203.0.113.9", start + std::chrono::seconds(1)));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-# Installation, in two components: "runtime" (the modules, the typelib, the
-# support files, the tools and their manual pages) and "dev" (the headers, the
-# GIR, the CMake package and the pkg-config files). Every path is relative to
+# Installation, in four components: "runtime" (the modules and the support
+# files), "typelib" (the typelib), "tools" (the tools and their manual pages) and
+# "dev" (the headers, the GIR, the CMake package and the pkg-config files). Every path is relative to
 # the prefix and follows GNUInstallDirs, so a prefix of /usr gives Debian's
 # multiarch layout (lib/x86_64-linux-gnu) and /opt/corvane a plain lib/.
 include(GNUInstallDirs)
@@ -23,9 +23,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/tools/logger.ini DESTINATION ${CORVANE_INSTALL
         RENAME logger.ini.sample COMPONENT runtime)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/engine.ini DESTINATION ${CORVANE_INSTALL_MODULE_DIR}
         RENAME engine.ini.sample COMPONENT runtime)
-install(TARGETS corvane-peer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS corvane-peer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/corvane DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT runtime)
+        COMPONENT tools)
 
 # The typelib and the GIR name the installed control module by its absolute
 # path, so that GObject Introspection loads it with no library path set. The
@@ -52,7 +52,7 @@ foreach(page ${CORVANE_MAN_PAGES})
   list(APPEND man_outputs ${output})
 endforeach()
 add_custom_target(corvane_man ALL DEPENDS ${man_outputs})
-install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 
 # Headers.
 install(FILES ${CMAKE_SOURCE_DIR}/interface/Quellor.h ${CMAKE_SOURCE_DIR}/interface/QuellorSettings.h

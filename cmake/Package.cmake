@@ -10,9 +10,12 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog)
 add_custom_target(corvane_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
-foreach(component runtime dev)
+set(CORVANE_GIR_PACKAGE gir1.2-corvaneclient-1.0)
+foreach(component runtime typelib tools dev)
   if(component STREQUAL "runtime")
     set(package corvane)
+  elseif(component STREQUAL "typelib")
+    set(package ${CORVANE_GIR_PACKAGE})
   else()
     set(package corvane-${component})
   endif()
@@ -22,7 +25,7 @@ endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev)
+set(CPACK_COMPONENTS_ALL runtime typelib tools dev)
 set(CPACK_PACKAGE_NAME corvane)
 set(CPACK_PACKAGE_VENDOR "Corvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -33,33 +36,47 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/corvane")
+set(exact "(= ${PROJECT_VERSION})")
+# Lines after the first are the extended description; CPack indents them.
+set(about "Corvane lets a desktop application find the vendor's own applications on
+the local network (UDP multicast hails) and exchange XML and files with them
+over TCP.
+")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME corvane)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION net)
-# The host program is Python over the control's typelib.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "python3, python3-gi, gir1.2-glib-2.0")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "LAN integration engine for desktop applications
- Corvane lets a desktop application find the vendor's own applications on
- the local network (UDP multicast hails) and exchange XML and files with
- them over TCP.
- .
- This package holds the engine Quellor.so, the GObject control module
- CorvaneClient.so with its typelib (gi.require_version(\"CorvaneClient\",
- \"1.0\")), the dialog module on GTK 4, the message DTDs, sample logger.ini
- and engine.ini files, the host program corvane and the vendor-application
- simulator corvane-peer.")
+${about}
+This package holds the engine Quellor.so, the GObject control module
+CorvaneClient.so, the dialog module CorvaneClientUi.so on GTK 4, the message
+DTDs and sample logger.ini and engine.ini files.")
+
+set(CPACK_DEBIAN_TYPELIB_PACKAGE_NAME ${CORVANE_GIR_PACKAGE})
+set(CPACK_DEBIAN_TYPELIB_PACKAGE_SECTION introspection)
+set(CPACK_DEBIAN_TYPELIB_PACKAGE_DEPENDS "corvane ${exact}, gir1.2-glib-2.0")
+set(CPACK_COMPONENT_TYPELIB_DESCRIPTION "LAN integration engine for desktop applications (typelib)
+${about}
+This package holds the typelib of the control, with which Python (python3-gi)
+and JavaScript (gjs) create it: gi.require_version with CorvaneClient 1.0.")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME corvane-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
+# The host program is Python over the control's typelib.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CORVANE_GIR_PACKAGE} ${exact}, python3, python3-gi")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "LAN integration engine for desktop applications (tools)
+${about}
+This package holds the host program corvane (runs the engine from a terminal
+and checks the network) and corvane-peer, which plays a vendor application.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME corvane-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "corvane (= ${PROJECT_VERSION}), libglib2.0-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "corvane ${exact}, ${CORVANE_GIR_PACKAGE} ${exact}, libglib2.0-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "libgtk-4-dev")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "LAN integration engine for desktop applications (development files)
- Corvane lets a desktop application find the vendor's own applications on
- the local network and exchange XML and files with them.
- .
- This package holds the headers of the engine interface and of the control's
- C API, the control's GIR, the CMake package (find_package(Corvane)) and the
- pkg-config files corvane-client and corvane-client-ui.")
+${about}
+This package holds the headers of the engine interface and of the control's
+C API, the control's GIR, the CMake package (find_package with Corvane) and
+the pkg-config files corvane-client and corvane-client-ui.")
 
 include(CPack)

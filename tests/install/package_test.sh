@@ -8,14 +8,17 @@ set -eu
 dir=$(cd "$1" && pwd)
 source=$(cd "$(dirname "$0")/../.." && pwd)
 runtime=$(ls "$dir"/corvane_*.deb)
+gir=$(ls "$dir"/gir1.2-corvaneclient-1.0_*.deb)
+tools=$(ls "$dir"/corvane-tools_*.deb)
 dev=$(ls "$dir"/corvane-dev_*.deb)
+all="$runtime $gir $tools $dev"
 
 echo "package: lintian"
 lintian --fail-on error --suppress-tags-from-file "$source/tests/install/lintian-overrides" \
-  "$runtime" "$dev"
+  $all
 
 # What a system looks for must be where it looks.
-contents=$(dpkg-deb -c "$runtime" | awk '{print $6}')
+contents=$(for p in $all; do dpkg-deb -c "$p"; done | awk '{print $6}')
 for path in ./usr/bin/corvane ./usr/bin/corvane-peer ./usr/share/man/man1/corvane.1.gz \
   ./usr/share/man/man1/corvane-peer.1.gz; do
   echo "$contents" | grep -qx "$path" || { echo "package: $path missing" >&2; exit 1; }
@@ -31,14 +34,14 @@ installed_before=$(dpkg-query -W -f='${Status}' corvane 2>/dev/null | grep -c "i
 moddir=""
 cleanup() {
   if [ "$installed_before" = 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq corvane corvane-dev >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq corvane gir1.2-corvaneclient-1.0 corvane-tools corvane-dev >/dev/null 2>&1 || true
     # What the engine made beside itself (temp/) as root.
     if [ -n "$moddir" ] && [ -d "$moddir" ]; then rm -rf "$moddir"; fi
   fi
 }
 trap cleanup EXIT
 echo "package: apt-get install"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$runtime" "$dev" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $all >/dev/null
 moddir=$(dirname "$(dpkg -L corvane | grep '/Quellor.so$')")
 pkg-config --exists corvane-client corvane-client-ui
 # The engine hails: inside a private network namespace, with no environment.

@@ -57,11 +57,13 @@ inline std::string Encode(const std::wstring& text) {
 /// converted once at construction.
 class QUELLOR_API wexception : public std::exception {
  public:
+  /// Keeps the wide message and its UTF-8 form.
   explicit wexception(const std::wstring& message)
       : message_(message), narrow_(Utf8::Encode(message)) {}
 
   /// The wide message passed to the constructor.
   const std::wstring& GetMessage() const noexcept { return message_; }
+  /// The message as UTF-8.
   const char* what() const noexcept override { return narrow_.c_str(); }
 
  private:
@@ -73,8 +75,10 @@ class QUELLOR_API wexception : public std::exception {
 /// negative code.
 class QUELLOR_API QuellorException : public wexception {
  public:
+  /// An exception with the engine's text and its negative code.
   QuellorException(const std::wstring& message, int code) : wexception(message), code_(code) {}
 
+  /// The engine's negative code (for example -107 for a port that cannot be bound).
   int GetCode() const noexcept { return code_; }
 
  private:
@@ -98,9 +102,13 @@ class QUELLOR_API QuellorListener {
 class QUELLOR_API ClientApplication {
  public:
   virtual ~ClientApplication() = default;
+  /// The application's IPv4 address, as text.
   virtual std::wstring GetAddress() = 0;
+  /// The id the application sent in its CONNECT.
   virtual std::wstring GetId() = 0;
+  /// The name the application sent in its CONNECT.
   virtual std::wstring GetName() = 0;
+  /// The protocol version the application announced (1 or 2).
   virtual int GetVersion() = 0;
 };
 
@@ -113,18 +121,31 @@ class QUELLOR_API Quellor {
   virtual ~Quellor() = default;
   /// A fresh random version-4 UUID as 36 lower-case characters.
   virtual std::wstring Register() = 0;
+  /// Gives back an id that Register returned.
   virtual void Unregister(const std::wstring& id) = 0;
   /// Always "Tarnlink".
   virtual std::wstring GetConnectorType() = 0;
+  /// Starts hailing and listening: announces the client applicationId
+  /// (applicationName) with hails to groupAddress:groupPort every
+  /// hailingInterval ms when usingHailingServer is true, accepts applications
+  /// on serverPort and files on filePort, waits ackTimeout ms for every
+  /// acknowledgement, checks each application's health every
+  /// healthCheckInterval ms, and stores received files in fileDirectory
+  /// (created when missing, without its parents). Throws when a setting is
+  /// out of range or a port cannot be bound.
   virtual void Start(const std::wstring& applicationId, const std::wstring& applicationName,
                      const std::wstring& groupAddress, int groupPort, int serverPort,
                      int hailingInterval, bool usingHailingServer, int ackTimeout,
                      int healthCheckInterval, int filePort, const std::wstring& fileDirectory) = 0;
+  /// Stops hailing, ends every connection and closes the ports.
   virtual void Stop() = 0;
+  /// Whether Start succeeded and Stop has not been called since.
   virtual bool IsStarted() = 0;
   /// Stores a non-owning pointer; the listener must outlive the engine's use of it.
   virtual void SetListener(QuellorListener* listener) = 0;
+  /// Forgets the listener, after the callbacks in progress have returned.
   virtual void ClearListener() = 0;
+  /// Whether the engine is started and sending hails.
   virtual bool IsHailing() = 0;
   /// Validates the XML and delivers it to every connected application.
   virtual void SendData(const std::wstring& xml) = 0;
@@ -135,17 +156,28 @@ class QUELLOR_API Quellor {
 /// Signatures of the addresses returned by the get_<Method>_method exports:
 /// each takes the engine pointer first, then the operation's own arguments.
 namespace QuellorMethods {
+/// Quellor::Register.
 using Register = std::wstring (*)(Quellor*);
+/// Quellor::Unregister.
 using Unregister = void (*)(Quellor*, const std::wstring&);
+/// Quellor::GetConnectorType.
 using GetConnectorType = std::wstring (*)(Quellor*);
+/// Quellor::Start.
 using Start = void (*)(Quellor*, const std::wstring&, const std::wstring&, const std::wstring&, int,
                        int, int, bool, int, int, int, const std::wstring&);
+/// Quellor::Stop.
 using Stop = void (*)(Quellor*);
+/// Quellor::IsStarted.
 using IsStarted = bool (*)(Quellor*);
+/// Quellor::SetListener.
 using SetListener = void (*)(Quellor*, QuellorListener*);
+/// Quellor::ClearListener.
 using ClearListener = void (*)(Quellor*);
+/// Quellor::IsHailing.
 using IsHailing = bool (*)(Quellor*);
+/// Quellor::SendData.
 using SendData = void (*)(Quellor*, const std::wstring&);
+/// Quellor::GetApplications.
 using GetApplications = std::shared_ptr<ClientApplicationList> (*)(Quellor*);
 }  // namespace QuellorMethods
 

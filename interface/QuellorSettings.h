@@ -11,11 +11,16 @@ namespace Settings {
 /// An integer argument of Start: its default and the values Start accepts
 /// (both ends included). Intervals and timeouts are milliseconds.
 struct IntegerSetting {
+  /// The setting's name, as the property file and the messages spell it.
   const char* name;
+  /// The value a host that sets nothing gets.
   int defaultValue;
+  /// The smallest value Start accepts.
   int minimum;
+  /// The largest value Start accepts.
   int maximum;
 
+  /// Whether Start accepts the value.
   constexpr bool Accepts(int value) const { return value >= minimum && value <= maximum; }
 };
 

@@ -16,7 +16,8 @@ found = set()
 for line in (result.stdout + result.stderr).splitlines():
     if "not documented" in line:
         # Without the source position, which moves with every edit.
-        found.add(re.sub(r" at \S+:\d+", "", line.split("WARNING: ")[-1].strip()))
+        text = re.search(r"((Symbol|Parameter|Return value).*not documented)", line).group(1)
+        found.add(re.sub(r" at \S+:\d+", "", text))
 if result.returncode not in (0, 1) or (result.returncode == 1 and not found):
     sys.stderr.write(result.stdout + result.stderr)
     sys.exit("gi-docgen check failed")

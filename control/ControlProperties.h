@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "filestore/UserDirectories.h"
+
 namespace Corvane {
 namespace Control {
 
@@ -16,13 +18,15 @@ struct ControlProperties {
   int ackTimeout = 30000;
   int healthCheckInterval = 60000;
   int filePort = 45501;
-  /// Default: the control module's directory followed by "/files".
+  /// Default: the control module's directory followed by "/files", or a
+  /// per-user directory where that is not writable.
   std::wstring fileDirectory;
 
-  /// The defaults, with the file directory inside `moduleDirectory`.
+  /// The defaults, with the file directory inside `moduleDirectory` (or the
+  /// per-user one).
   static ControlProperties Defaults(const std::wstring& moduleDirectory) {
     ControlProperties properties;
-    properties.fileDirectory = moduleDirectory + L"/files";
+    properties.fileDirectory = File::DefaultFileDirectory(moduleDirectory);
     return properties;
   }
 

@@ -22,6 +22,7 @@
 #include "filestore/FileDelivery.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/TempDirectory.h"
+#include "filestore/UserDirectories.h"
 #include "logging/Logger.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
@@ -74,7 +75,7 @@ Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFacto
       file_threads_(std::make_shared<FileProcessingThreads>()),
       file_factory_(std::move(fileFactory)) {
   MakeSharedStatics();
-  settings_.FileDirectory = module_directory_ + L"/files";
+  settings_.FileDirectory = File::DefaultFileDirectory(module_directory_);
 }
 
 Tarnlink::~Tarnlink() {

@@ -1,5 +1,7 @@
 #include "filestore/TempDirectory.h"
 
+#include "filestore/UserDirectories.h"
+
 #include <filesystem>
 
 #include "interface/Quellor.h"
@@ -9,7 +11,7 @@ namespace Corvane {
 namespace File {
 
 std::string TempDirectoryPath(const std::wstring& moduleDirectory) {
-  return Platform::ToUtf8(moduleDirectory) + "/temp";
+  return ChooseTempDirectory(moduleDirectory);
 }
 
 std::uintmax_t RemoveDirectoryTree(const std::string& directory) {

@@ -7,7 +7,8 @@ namespace Corvane {
 namespace File {
 
 /// The directory where incoming files wait until they are checked: "temp"
-/// inside the engine library's module directory.
+/// inside the engine library's module directory, or where that is not
+/// writable, a per-user one (see ChooseTempDirectory).
 std::string TempDirectoryPath(const std::wstring& moduleDirectory);
 
 /// Removes `directory` with everything in it and returns the number of entries

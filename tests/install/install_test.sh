@@ -50,4 +50,21 @@ cc -o "$work/pc-ui-consumer" "$source/tests/install/consumer/ui_consumer.c" \
   $(pkg-config --cflags --libs corvane-client-ui)
 "$work/pc-ui-consumer" >/dev/null
 "$work/prefix/bin/corvane" --help >/dev/null
+
+# A system installation owned by root, used by another user: Start works with
+# the default file directory, which is then the user's own, and files arrive
+# through a temporary directory under the user's cache. Needs root to become
+# that user.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  chmod -R a+rX "$work"
+  home="$work/home"
+  mkdir "$home" && chown 65534:65534 "$home"
+  "$source/tools/netns-run" setpriv --reuid=65534 --regid=65534 --clear-groups \
+    env -i HOME="$home" PATH="$work/prefix/bin:/usr/bin:/bin" \
+    GI_TYPELIB_PATH="$(dirname "$(find "$work/prefix" -name CorvaneClient-1.0.typelib)")" \
+    /usr/bin/python3 "$source/tests/install/package_script.py" \
+    --files-under "$home/.local/share/corvane/files"
+  test -d "$home/.cache/corvane/temp"
+  test ! -e "$module/temp" && test ! -e "$module/files"
+fi
 echo "installed tree works"

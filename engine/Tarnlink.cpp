@@ -21,6 +21,7 @@
 #include "errors/ExceptionText.h"
 #include "filestore/FileDelivery.h"
 #include "filestore/FileFactoryImpl.h"
+#include "filestore/RunTempDirectory.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
 #include "platform/MessageTable.h"
@@ -63,11 +64,19 @@ void MakeSharedStatics() {
 }  // namespace
 
 Tarnlink::Tarnlink(std::wstring moduleDirectory)
-    : Tarnlink(moduleDirectory, std::make_shared<File::FileFactoryImpl>(
-                                    File::TempDirectoryPath(moduleDirectory))) {}
+    : Tarnlink(moduleDirectory,
+               std::make_shared<File::RunTempDirectory>(File::TempDirectoryPath(moduleDirectory))) {}
 
-Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory)
+Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::RunTempDirectory> runTemp)
+    : Tarnlink(std::move(moduleDirectory),
+               std::make_shared<File::FileFactoryImpl>(runTemp->GetPath()), runTemp) {}
+
+Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory,
+                   std::shared_ptr<File::RunTempDirectory> runTemp)
     : module_directory_(std::move(moduleDirectory)),
+      run_temp_(runTemp ? std::move(runTemp)
+                        : std::make_shared<File::RunTempDirectory>(
+                              File::TempDirectoryPath(module_directory_))),
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
@@ -141,6 +150,14 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
   connections_.SetAccess(network_.access);
 
+  // Other processes' engines may share temp/: keep to a directory of our
+  // own, and take away only what no running engine owns.
+  try {
+    run_temp_->Claim();
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Error, L"Start could not claim a temporary directory: %ls",
+                 ExceptionText(e).c_str());
+  }
   // Files of the previous run still being checked own their temporary
   // files: give them a bounded while, and never clear under them.
   if (file_threads_->WaitUntilIdle(std::chrono::milliseconds(settings_.AckTimeout))) {
@@ -183,7 +200,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
 
 void Tarnlink::ClearTempDirectory() {
   try {
-    File::RemoveDirectoryTree(File::TempDirectoryPath(module_directory_));
+    run_temp_->Clear();
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Info, L"Start could not clear the temp directory: %ls",
                  ExceptionText(e).c_str());

@@ -10,6 +10,7 @@
 #include "support/LoggingTestSupport.h"
 #include "engine/Tarnlink.h"
 #include "filestore/FileFactoryImpl.h"
+#include "filestore/RunTempDirectory.h"
 #include "filestore/FileImpl.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "support/FreePort.h"
@@ -62,8 +63,9 @@ TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
   Testing::TempDir module;
   const fs::path files = module.Path() / "files";
   auto gate = std::make_shared<Gate>();
+  auto runTemp = std::make_shared<File::RunTempDirectory>((module.Path() / "temp").string());
   auto engine = std::make_unique<Tarnlink>(
-      module.WidePath(), std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+      module.WidePath(), std::make_shared<HeldMoveFactory>(runTemp->GetPath(), gate), runTemp);
   const int filePort = Testing::FreeTcpPort();
   engine->Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
                 1000, 60000, filePort, files.wstring());
@@ -88,8 +90,9 @@ TEST(TarnlinkFileReceptionTest, StartWaitsForFilesStillBeingChecked) {
   Testing::LogCapture log;
   Testing::TempDir module;
   auto gate = std::make_shared<Gate>();
-  Tarnlink engine(module.WidePath(),
-                  std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+  auto runTemp = std::make_shared<File::RunTempDirectory>((module.Path() / "temp").string());
+  Tarnlink engine(module.WidePath(), std::make_shared<HeldMoveFactory>(runTemp->GetPath(), gate),
+                  runTemp);
   int filePort = Testing::FreeTcpPort();
   const auto start = [&] {
     engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000,

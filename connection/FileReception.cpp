@@ -16,6 +16,7 @@
 #include "filestore/FileFactory.h"
 #include "filestore/FileName.h"
 #include "logging/Logger.h"
+#include "platform/FileIdentity.h"
 #include "platform/FreeSpace.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
@@ -125,18 +126,24 @@ void FileReception::StartWriter(const BinaryDataMessage& message) {
 
 void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
   // The file is written where temporary files are kept, then moved (or, on
-  // another file system, copied) into the file directory: both must hold it.
+  // another file system, copied) into the file directory: both must hold it,
+  // beside what the other files under way have still to write there.
   const std::uint64_t size = static_cast<std::uint64_t>(message.GetDataLength());
-  for (const std::string& place : {Platform::ToUtf8(file_->GetPath()),
-                                   Platform::ToUtf8(file_directory_)}) {
-    const std::uint64_t free = Platform::AvailableBytes(place);
-    if (free >= size && free - size >= min_free_bytes_) continue;
-    Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
-             std::to_wstring(size) + L" bytes; " + std::to_wstring(free) +
-             L" bytes free, " + std::to_wstring(min_free_bytes_) + L" kept in reserve)",
-         /*onThisSide=*/false);
-    return;
+  const std::wstring places[] = {file_->GetPath(), file_directory_};
+  std::vector<SpaceReservations::Place> measured;
+  for (const std::wstring& place : places) {
+    measured.push_back({Platform::FileIdentity::Of(place).device,
+                        Platform::AvailableBytes(Platform::ToUtf8(place))});
   }
+  std::size_t shortPlace = 0;
+  std::uint64_t free = 0;
+  reservation_ = SpaceReservations::Process().TryReserve(measured, size, min_free_bytes_,
+                                                         shortPlace, free);
+  if (reservation_) return;
+  Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
+           std::to_wstring(size) + L" bytes; " + std::to_wstring(free) + L" bytes free, " +
+           std::to_wstring(min_free_bytes_) + L" kept in reserve)",
+       /*onThisSide=*/false);
 }
 
 void FileReception::OpenFile(const std::u16string& messageId) {
@@ -156,6 +163,7 @@ void FileReception::OnFileData(const BinaryDataMessage& message, const char* dat
     logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d",
                  message.GetRemainingData(), message.GetRemainingLength());
   }
+  if (reservation_) reservation_->Written(size);
   if (writer_) {
     writer_->Write(data, size);  // hashed and written on the writer thread
     return;

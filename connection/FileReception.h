@@ -45,6 +45,7 @@
 #include <memory>
 #include <string>
 
+#include "connection/SpaceReservations.h"
 #include "protocol/BinaryDataSink.h"
 
 namespace Corvane {
@@ -163,6 +164,8 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   const std::uint64_t min_free_bytes_;
   const std::shared_ptr<FileProcessingThreads> threads_;
   std::unique_ptr<ChunkWriter> writer_;  // for a file larger than one chunk
+  // The space this file was admitted with, given back as its bytes arrive.
+  std::unique_ptr<SpaceReservations::Reservation> reservation_;
   CryptoPP::SHA1 digest_;                 // of a file the reader writes itself
   std::u16string calculated_checksum_;    // likewise
   std::shared_ptr<Logging::Logger> logger_;

@@ -12,6 +12,7 @@
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/SendGroup.h"
+#include "connection/SpaceReservations.h"
 #include "connection/ConnectionErrors.h"
 #include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
@@ -59,6 +60,7 @@ void MakeSharedStatics() {
   DescribeError(boost::system::error_code());  // its table and the error categories
   File::FileDelivery::PrepareNameTable();
   Platform::MessageTable::Engine();
+  SpaceReservations::Process();
 }
 
 }  // namespace

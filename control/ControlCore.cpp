@@ -9,13 +9,8 @@
 namespace Corvane {
 namespace Control {
 
-ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine,
-                         NotificationPoster& poster,
-                         const std::wstring& moduleDirectory)
-    : engine_(std::move(engine)),
-      poster_(poster),
-      defaults_(ControlProperties::Defaults(moduleDirectory)),
-      properties_(defaults_) {
+ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster)
+    : engine_(std::move(engine)), poster_(poster) {
   try {
     engine_->SetListener(this);
   } catch (const std::exception&) {
@@ -28,15 +23,6 @@ ControlCore::~ControlCore() {
     engine_->ClearListener();
   } catch (const std::exception&) {
   }
-}
-
-bool ControlCore::SetProperties(const ControlProperties& properties) {
-  if (IsStarted()) return false;
-  if (properties != properties_) {
-    properties_ = properties;
-    modified_ = true;
-  }
-  return true;
 }
 
 bool ControlCore::IsStarted() {
@@ -77,13 +63,15 @@ std::int16_t ControlCore::Run(Operation&& operation) {
   }
 }
 
-std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName) {
+std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName,
+                                const std::wstring& groupAddress, int groupPort, int serverPort,
+                                int hailingInterval, bool usingHailingServer, int ackTimeout,
+                                int healthCheckInterval, int filePort,
+                                const std::wstring& fileDirectory) {
   last_error_.clear();
-  const ControlProperties& p = properties_;
   return Run([&] {
-    engine_->Start(clientId, connectionName, p.groupAddress, p.groupPort, p.serverPort,
-                   p.hailingInterval, p.usingHailingServer, p.ackTimeout, p.healthCheckInterval,
-                   p.filePort, p.fileDirectory);
+    engine_->Start(clientId, connectionName, groupAddress, groupPort, serverPort, hailingInterval,
+                   usingHailingServer, ackTimeout, healthCheckInterval, filePort, fileDirectory);
   });
 }
 

@@ -25,7 +25,8 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * group-port (4), server-port (5), hailing-interval (6), started (7, read-only),
  * hailing (8, read-only), using-hailing-server (13), ack-timeout (15),
  * health-check-interval (16), file-port (18), file-directory (19). Writes to
- * stored properties are ignored while the control is started.
+ * stored properties are ignored while the control is started. Each property
+ * is notified when its value changes, started and hailing included.
  *
  * Methods that return a status give 0 on success and the engine's negative
  * code on failure; corvane_client_ctrl_get_last_error_message() then holds its
@@ -36,104 +37,6 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * main context that was its thread-default context at creation. A host that
  * runs no GLib main loop calls g_main_context_iteration() on that context
  * itself.
- */
-
-/**
- * CorvaneClientCtrl:group-address:
- *
- * Address used for multicast hailing. Default "228.11.11.11"; id 3.
- */
-
-/**
- * CorvaneClientCtrl:group-port:
- *
- * Port used for multicast hailing. Default 45599; id 4.
- */
-
-/**
- * CorvaneClientCtrl:server-port:
- *
- * Port used to accept connections. Default 45500; id 5.
- */
-
-/**
- * CorvaneClientCtrl:hailing-interval:
- *
- * Number of milleseconds between hailing messages. Default 15000; id 6.
- */
-
-/**
- * CorvaneClientCtrl:started:
- *
- * Is the control started: asked of the engine, %FALSE without one. Read-
- * only; id 7.
- */
-
-/**
- * CorvaneClientCtrl:hailing:
- *
- * The control is hailing: asked of the engine, %FALSE without one. Read-
- * only; id 8.
- */
-
-/**
- * CorvaneClientCtrl:using-hailing-server:
- *
- * The control should send hailing messages to find Corvane applications.
- * Default %TRUE; id 13.
- */
-
-/**
- * CorvaneClientCtrl:ack-timeout:
- *
- * The number of milleseconds to wait for an acknowledgement package. Default
- * 30000; id 15.
- */
-
-/**
- * CorvaneClientCtrl:health-check-interval:
- *
- * The number of milleseconds to wait between health check messages. Default
- * 60000; id 16.
- */
-
-/**
- * CorvaneClientCtrl:file-port:
- *
- * Port used to receive files. Default 45501; id 18.
- */
-
-/**
- * CorvaneClientCtrl:file-directory:
- *
- * Directory used to store received files. Default: the control module's
- * directory followed by /files; id 19.
- */
-
-/**
- * CorvaneClientCtrl::error-occured:
- * @self: the control
- * @number: the engine's error number, cut to its low 16 bits
- * @description: the error's full text
- *
- * An error that happened on one of the engine's threads (a refused
- * connection, a read error, a failed service thread).
- */
-
-/**
- * CorvaneClientCtrl::message-received:
- * @self: the control
- * @message: the XML text
- *
- * A vendor application sent XML data.
- */
-
-/**
- * CorvaneClientCtrl::file-received:
- * @self: the control
- * @file_path: the full path of the file in the file directory
- *
- * A vendor application sent a file, which was checked and stored.
  */
 
 /**

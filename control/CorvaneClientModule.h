@@ -167,11 +167,16 @@ gint32 DllRegisterServer(void);
 /**
  * DllUnregisterServer:
  *
- * Removes what DllRegisterServer() wrote. Entries already missing are no
- * failure.
+ * Removes what DllRegisterServer() wrote: first the type library of the
+ * module's version pair, then the classes and the event source. Class entries
+ * already missing are no failure.
  *
- * Returns: %CORVANE_CLIENT_S_OK, %CORVANE_CLIENT_SELFREG_E_TYPELIB or
- *   %CORVANE_CLIENT_SELFREG_E_CLASS as for DllRegisterServer()
+ * Returns: %CORVANE_CLIENT_S_OK; %CORVANE_CLIENT_SELFREG_E_TYPELIB when the
+ *   type library cannot be unregistered (the registry file cannot be read or
+ *   written, or holds no type library of this version: nothing is
+ *   registered, or it was unregistered already), and nothing is removed;
+ *   %CORVANE_CLIENT_SELFREG_E_CLASS when the classes could not be
+ *   unregistered
  */
 CORVANE_CLIENT_API
 gint32 DllUnregisterServer(void);

@@ -193,9 +193,12 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
 // --- Stored properties ------------------------------------------------------
 
 // Whether a stored property may be written now: not while the engine runs.
-// A write that may marks the control modified.
+// Every write that may marks the control modified, whether or not it changes
+// the value: a host that saves when modified saves after any assignment.
 bool MayWrite(CorvaneClientCtrl* self) {
-  return !Core(self).IsStarted();
+  if (Core(self).IsStarted()) return false;
+  Private(self)->modified = TRUE;
+  return true;
 }
 
 void SetText(CorvaneClientCtrl* self, gchar** field, const gchar* value, guint id) {
@@ -204,7 +207,6 @@ void SetText(CorvaneClientCtrl* self, gchar** field, const gchar* value, guint i
   if (g_strcmp0(*field, text) == 0) return;
   g_free(*field);
   *field = g_strdup(text);
-  Private(self)->modified = TRUE;
   g_object_notify_by_pspec(G_OBJECT(self), props[id]);
 }
 
@@ -212,7 +214,6 @@ void SetInteger(CorvaneClientCtrl* self, gint* field, gint value, guint id) {
   if (!MayWrite(self)) return;
   if (*field == value) return;
   *field = value;
-  Private(self)->modified = TRUE;
   g_object_notify_by_pspec(G_OBJECT(self), props[id]);
 }
 
@@ -221,7 +222,6 @@ void SetFlag(CorvaneClientCtrl* self, gboolean* field, gboolean value, guint id)
   value = value != FALSE;
   if (*field == value) return;
   *field = value;
-  Private(self)->modified = TRUE;
   g_object_notify_by_pspec(G_OBJECT(self), props[id]);
 }
 

@@ -245,8 +245,11 @@ void corvane_client_ctrl_reset_properties(CorvaneClientCtrl *self);
  * corvane_client_ctrl_get_modified:
  * @self: the control
  *
- * Whether a stored property changed since the control was created, loaded
- * or saved.
+ * Whether a stored property was assigned while the control was stopped
+ * since the control was created, loaded or saved; any assignment counts,
+ * whether or not it changed the value (so does
+ * corvane_client_ctrl_reset_properties()). Assignments ignored because the
+ * control is started do not.
  *
  * Returns: %TRUE when there is something to save
  */

@@ -81,6 +81,36 @@ TEST_F(CorvaneClientCtrlTest, AStoredPropertyNotifiesOnlyWhenItsValueChanges) {
   EXPECT_EQ(notified_["server-port"], 0);
 }
 
+TEST_F(CorvaneClientCtrlTest, EverySetterCallWhileStoppedMarksModified) {
+  EXPECT_FALSE(corvane_client_ctrl_get_modified(control_));
+  // The same value as before: nothing to notify, but something to save.
+  g_object_set(control_, "group-port", 45599, nullptr);
+  EXPECT_TRUE(corvane_client_ctrl_get_modified(control_));
+  EXPECT_EQ(notified_["group-port"], 0);
+  gchar* data = corvane_client_ctrl_save_to_data(control_, nullptr);
+  g_free(data);
+  EXPECT_FALSE(corvane_client_ctrl_get_modified(control_));
+  for (const char* name : {"group-address", "file-directory"}) {
+    g_object_set(control_, name, "x", nullptr);
+    EXPECT_TRUE(corvane_client_ctrl_get_modified(control_)) << name;
+    data = corvane_client_ctrl_save_to_data(control_, nullptr);
+    g_free(data);
+    g_object_set(control_, name, "x", nullptr);
+    EXPECT_TRUE(corvane_client_ctrl_get_modified(control_)) << name;
+    data = corvane_client_ctrl_save_to_data(control_, nullptr);
+    g_free(data);
+  }
+  g_object_set(control_, "using-hailing-server", TRUE, nullptr);
+  EXPECT_TRUE(corvane_client_ctrl_get_modified(control_));
+
+  // Ignored while started: not modified.
+  data = corvane_client_ctrl_save_to_data(control_, nullptr);
+  g_free(data);
+  ASSERT_EQ(corvane_client_ctrl_start(control_, "id", "name"), 0);
+  g_object_set(control_, "group-port", 1, nullptr);
+  EXPECT_FALSE(corvane_client_ctrl_get_modified(control_));
+}
+
 TEST_F(CorvaneClientCtrlTest, IntegersOutsideAnyRangeReachTheEngineWhichRefusesThem) {
   g_object_set(control_, "group-port", G_MAXINT, "server-port", G_MININT, "ack-timeout", -1,
                nullptr);

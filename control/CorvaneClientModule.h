@@ -31,7 +31,42 @@ G_BEGIN_DECLS
 CORVANE_CLIENT_API
 GObject *corvane_client_create_object(const gchar *prog_id, GError **error);
 
+/**
+ * corvane_client_get_version:
+ * @major: (out) (optional): the module's major version
+ * @minor: (out) (optional): the module's minor version
+ *
+ * The control module's version pair, read from the module's file version
+ * (2.0 for file version 2.0.9.0). It is the type library's version, and its
+ * word (major in the high 16 bits) heads every saved property set. The same
+ * as GetMajorVersion() and GetMinorVersion().
+ */
+CORVANE_CLIENT_API
+void corvane_client_get_version(guint16 *major, guint16 *minor);
+
 #ifndef __GI_SCANNER__
+
+/**
+ * GetMajorVersion:
+ *
+ * The major half of the module's version pair (see
+ * corvane_client_get_version()).
+ *
+ * Returns: the major version
+ */
+CORVANE_CLIENT_API
+guint16 GetMajorVersion(void);
+
+/**
+ * GetMinorVersion:
+ *
+ * The minor half of the module's version pair (see
+ * corvane_client_get_version()).
+ *
+ * Returns: the minor version
+ */
+CORVANE_CLIENT_API
+guint16 GetMinorVersion(void);
 
 /**
  * CORVANE_CLIENT_S_OK:

@@ -61,6 +61,19 @@ gint32 DllCanUnloadNow(void) {
   });
 }
 
+guint16 GetMajorVersion(void) {
+  return Corvane::Control::CorvaneClientApp::Instance().GetMajorVersion();
+}
+
+guint16 GetMinorVersion(void) {
+  return Corvane::Control::CorvaneClientApp::Instance().GetMinorVersion();
+}
+
+void corvane_client_get_version(guint16* major, guint16* minor) {
+  if (major) *major = GetMajorVersion();
+  if (minor) *minor = GetMinorVersion();
+}
+
 GObject* corvane_client_create_object(const gchar* prog_id, GError** error) {
   g_return_val_if_fail(prog_id != nullptr, nullptr);
   g_return_val_if_fail(error == nullptr || *error == nullptr, nullptr);

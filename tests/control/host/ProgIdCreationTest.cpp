@@ -143,6 +143,29 @@ TEST_F(ProgIdCreationTest, PropertyPageIsRegisteredButNotProvidedByTheControlMod
   EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
 }
 
+// The version pair reaches a host through the module's exports, and it is
+// the type library version registration writes.
+TEST_F(ProgIdCreationTest, VersionPairIsExportedAndNamesTheRegisteredTypeLibrary) {
+  EXPECT_EQ(GetMajorVersion(), 2);
+  EXPECT_EQ(GetMinorVersion(), 0);
+  guint16 major = 0;
+  guint16 minor = 99;
+  corvane_client_get_version(&major, &minor);
+  EXPECT_EQ(major, 2);
+  EXPECT_EQ(minor, 0);
+  corvane_client_get_version(nullptr, nullptr);
+
+  ASSERT_EQ(DllRegisterServer(), CORVANE_CLIENT_S_OK);
+  GKeyFile* registry = g_key_file_new();
+  ASSERT_TRUE(
+      g_key_file_load_from_file(registry, RegistryPath().c_str(), G_KEY_FILE_NONE, nullptr));
+  const std::string key = std::string("TypeLib\\") + CORVANE_CLIENT_LIBID + "\\" +
+                          std::to_string(major) + "." + std::to_string(minor);
+  EXPECT_TRUE(g_key_file_has_group(registry, key.c_str())) << key;
+  g_key_file_unref(registry);
+  EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
+}
+
 TEST_F(ProgIdCreationTest, RegistryThatCannotBeReadFailsRegistrationAndCreation) {
   const auto path = scratch_.WriteFile("config/registry.ini", "not a key file\n");
   EXPECT_EQ(DllRegisterServer(), CORVANE_CLIENT_SELFREG_E_TYPELIB);

@@ -14,7 +14,9 @@ G_BEGIN_DECLS
  *   or "CORVANECLIENT.CorvaneClientCtrl.1"
  * @error: a #GError, or %NULL
  *
- * Creates an object of the class registered under @prog_id: the registry
+ * Creates an object of the class registered under @prog_id (for a property
+ * page: with a new control; see corvane_client_create_object_for()): the
+ * registry
  * file (the file named by the environment variable CORVANE_REGISTRY, else
  * corvane/registry.ini in the user's configuration directory) gives the
  * class and the module that implements it; the module is loaded and stays
@@ -43,6 +45,26 @@ GObject *corvane_client_create_object(const gchar *prog_id, GError **error);
  */
 CORVANE_CLIENT_API
 void corvane_client_get_version(guint16 *major, guint16 *minor);
+
+/**
+ * corvane_client_create_object_for:
+ * @prog_id: the ProgID of a registered class
+ * @subject: (nullable): what the object is made for: the control a property
+ *   page ("CORVANECLIENT.CorvaneClientPropPage.1") edits; %NULL gives the
+ *   page a new control of its own. Classes that need no subject ignore it.
+ * @error: a #GError, or %NULL
+ *
+ * As corvane_client_create_object(), for @subject. The property page lives
+ * in the user-interface module CorvaneClientUi.so beside the control module,
+ * loaded on the first request as the dialogs load it (see
+ * corvane_client_ctrl_show_property_page()); the page is a #GtkWidget the
+ * host places in its own window. Without a display its creation fails with
+ * %CORVANE_CLIENT_ERROR_NO_DISPLAY, as the dialogs do.
+ *
+ * Returns: (transfer full): the new object, or %NULL on failure
+ */
+CORVANE_CLIENT_API
+GObject *corvane_client_create_object_for(const gchar *prog_id, GObject *subject, GError **error);
 
 #ifndef __GI_SCANNER__
 
@@ -145,8 +167,9 @@ guint16 GetMinorVersion(void);
  * CORVANE_CLIENT_CLSID_PROP_PAGE:
  *
  * Class identifier of the control's property page, ProgID
- * "CORVANECLIENT.CorvaneClientPropPage.1". The control module registers it;
- * the user-interface module implements it.
+ * "CORVANECLIENT.CorvaneClientPropPage.1". The control module registers it
+ * and hands out its class object; the page itself comes from the
+ * user-interface module, loaded when the first page is created.
  */
 #define CORVANE_CLIENT_CLSID_PROP_PAGE "{8F3C61D4-4B7A-4E05-A1D9-2C6E5B0F7A41}"
 /**
@@ -231,6 +254,22 @@ gint32 DllUnregisterServer(void);
  */
 CORVANE_CLIENT_API
 gint32 DllGetClassObject(const gchar *clsid, const gchar *iid, gpointer *object);
+
+/**
+ * corvane_client_module_create_instance:
+ * @clsid: the class identifier in braces, matched without regard to case
+ * @subject: (nullable): see corvane_client_create_object_for()
+ * @error: a #GError, or %NULL
+ *
+ * Creates an instance of one of the module's classes for @subject, with the
+ * reason when it cannot (a class object's create_instance() has neither).
+ * corvane_client_create_object_for() calls it in the registered module.
+ *
+ * Returns: (transfer full): the instance, or %NULL with @error set
+ */
+CORVANE_CLIENT_API
+GObject *corvane_client_module_create_instance(const gchar *clsid, GObject *subject,
+                                               GError **error);
 
 /**
  * DllCanUnloadNow:

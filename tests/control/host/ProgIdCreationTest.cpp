@@ -134,12 +134,24 @@ TEST_F(ProgIdCreationTest, RegistryNamesTheModuleAndItsTypeLibraryBesideIt) {
   EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
 }
 
-TEST_F(ProgIdCreationTest, PropertyPageIsRegisteredButNotProvidedByTheControlModule) {
+// A headless host asking for the registered property page learns there is
+// no display, as it would from the dialogs, not that a module is missing.
+TEST_F(ProgIdCreationTest, PropertyPageWithoutADisplayFailsAsTheDialogsDo) {
   ASSERT_EQ(DllRegisterServer(), CORVANE_CLIENT_S_OK);
-  const std::string message =
-      ExpectFailure("CORVANECLIENT.CorvaneClientPropPage.1", CORVANE_CLIENT_ERROR_MODULE);
-  EXPECT_NE(message.find("not available"), std::string::npos) << message;
-  EXPECT_NE(message.find(CORVANE_CLIENT_CLSID_PROP_PAGE), std::string::npos) << message;
+  const char* display = getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  ExpectFailure("CORVANECLIENT.CorvaneClientPropPage.1", CORVANE_CLIENT_ERROR_NO_DISPLAY);
+  CorvaneClientCtrl* control = corvane_client_ctrl_new();
+  g_clear_error(&error_);
+  EXPECT_EQ(corvane_client_create_object_for("CORVANECLIENT.CorvaneClientPropPage.1",
+                                             G_OBJECT(control), &error_),
+            nullptr);
+  ASSERT_NE(error_, nullptr);
+  EXPECT_EQ(error_->code, CORVANE_CLIENT_ERROR_NO_DISPLAY) << error_->message;
+  g_object_unref(control);
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
   EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
 }
 

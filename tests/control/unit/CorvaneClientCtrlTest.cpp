@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "control/CorvaneClientCtrlInternal.h"
 #include "interface/QuellorSettings.h"
@@ -176,6 +178,27 @@ TEST_F(CorvaneClientCtrlTest, AnErrorNotificationRereadsTheEnginesState) {
   script_.listener->OnError(-301, L"service failed");
   EXPECT_TRUE(IterateUntil([&] { return errored; }));
   EXPECT_EQ(notified_["started"], 2);
+}
+
+// The signal carries the engine's number cut to its low 16 bits, read as
+// signed; the text whole.
+TEST_F(CorvaneClientCtrlTest, ErrorNumbersOutsideSixteenBitsArriveTruncatedInTheSignal) {
+  using Errors = std::vector<std::pair<gint, std::string>>;
+  Errors errors;
+  g_signal_connect(control_, "error-occured",
+                   G_CALLBACK(+[](CorvaneClientCtrl*, gint number, const gchar* text, gpointer data) {
+                     static_cast<Errors*>(data)->emplace_back(number, text);
+                   }),
+                   &errors);
+  ASSERT_NE(script_.listener, nullptr);
+  script_.listener->OnError(0x12345, L"above");
+  script_.listener->OnError(-70000, L"below");
+  script_.listener->OnError(40000, L"high bit");
+  script_.listener->OnError(-100, L"in range");
+  EXPECT_TRUE(IterateUntil([&] { return errors.size() == 4; }));
+  const Errors expected = {
+      {0x2345, "above"}, {-4464, "below"}, {-25536, "high bit"}, {-100, "in range"}};
+  EXPECT_EQ(errors, expected);
 }
 
 }  // namespace

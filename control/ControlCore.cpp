@@ -9,11 +9,14 @@
 namespace Corvane {
 namespace Control {
 
+static_assert(ControlCore::kInternalFailure == QuellorProxy::kLoadFailure,
+              "a failure of the control's own reads as a missing engine");
+
 ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster)
     : engine_(std::move(engine)), poster_(poster) {
   try {
     engine_->SetListener(this);
-  } catch (const std::exception&) {
+  } catch (...) {
     // No engine (or a broken one): every method reports it when called.
   }
 }
@@ -21,14 +24,14 @@ ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPo
 ControlCore::~ControlCore() {
   try {
     engine_->ClearListener();
-  } catch (const std::exception&) {
+  } catch (...) {
   }
 }
 
 bool ControlCore::IsStarted() {
   try {
     return engine_->IsStarted();
-  } catch (const std::exception&) {
+  } catch (...) {
     // Any failure, the engine's own or another, reads as "no".
     return false;
   }
@@ -37,7 +40,7 @@ bool ControlCore::IsStarted() {
 bool ControlCore::IsHailing() {
   try {
     return engine_->IsHailing();
-  } catch (const std::exception&) {
+  } catch (...) {
     // Any failure, the engine's own or another, reads as "no".
     return false;
   }
@@ -59,7 +62,11 @@ std::int16_t ControlCore::Run(Operation&& operation) {
     // Nothing else may cross the host's C boundary: report it as the engine
     // reports what it cannot do.
     last_error_ = Platform::FromUtf8(e.what());
-    return ToStatus(QuellorProxy::kLoadFailure);
+    return ToStatus(kInternalFailure);
+  } catch (...) {
+    // Not even a std::exception: letting it go would end the host process.
+    last_error_ = kUnknownExceptionText;
+    return ToStatus(kInternalFailure);
   }
 }
 

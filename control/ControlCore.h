@@ -21,6 +21,15 @@ namespace Control {
 /// threads and only copy and post.
 class ControlCore : public Client::QuellorListener {
  public:
+  /// The status of a failure that is not the engine's own: no engine, an
+  /// exception other than QuellorException, a call on something that is not
+  /// a control. The same number as a missing engine library.
+  static constexpr std::int16_t kInternalFailure = -999;
+  /// The last error after an engine operation threw something that is not a
+  /// std::exception.
+  static constexpr const wchar_t* kUnknownExceptionText =
+      L"The engine failed with an exception of unknown type.";
+
   /// Takes the engine (normally a QuellorProxy) and registers as its
   /// listener; a missing engine is not an error here. Notifications go to
   /// `poster`, which must outlive the core.
@@ -36,7 +45,9 @@ class ControlCore : public Client::QuellorListener {
   bool IsHailing();
 
   /// Each returns 0, or the failure's code cut to 16 bits with its text kept
-  /// as the last error. The last error is emptied first.
+  /// as the last error. The last error is emptied first. Any exception is
+  /// caught: a QuellorException gives its code and text, anything else
+  /// kInternalFailure with its text (kUnknownExceptionText when it has none).
   /// Start passes the settings to the engine as they are: the engine checks
   /// them.
   std::int16_t Start(const std::wstring& clientId, const std::wstring& connectionName,

@@ -558,7 +558,7 @@ CorvaneClientCtrl* corvane_client_ctrl_new(void) {
 
 gint16 corvane_client_ctrl_start(CorvaneClientCtrl* self, const gchar* client_id,
                                  const gchar* connection_name) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   const CorvaneClientCtrlPrivate* priv = Private(self);
   const gint16 status = Core(self).Start(
       TextOf(client_id), TextOf(connection_name), TextOf(priv->group_address), priv->group_port,
@@ -570,7 +570,7 @@ gint16 corvane_client_ctrl_start(CorvaneClientCtrl* self, const gchar* client_id
 }
 
 gint16 corvane_client_ctrl_stop(CorvaneClientCtrl* self) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   const gint16 status = Core(self).Stop();
   SyncEngineState(self);
   return status;
@@ -587,14 +587,14 @@ gchar* corvane_client_ctrl_register(CorvaneClientCtrl* self) {
 }
 
 gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl* self, const gchar* client_id) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   if (!client_id) return Core(self).Unregister(nullptr);
   const std::wstring id = FromUtf8(client_id);
   return Core(self).Unregister(&id);
 }
 
 gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl* self, const gchar* xml) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   if (!xml) return Core(self).SendData(nullptr);
   const std::wstring text = FromUtf8(xml);
   return Core(self).SendData(&text);

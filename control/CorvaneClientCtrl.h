@@ -30,7 +30,10 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  *
  * Methods that return a status give 0 on success and the engine's negative
  * code on failure; corvane_client_ctrl_get_last_error_message() then holds its
- * text.
+ * text. A failure that is not the engine's own (an exception of another
+ * kind, even one of unknown type) gives -999, as a missing engine does; so
+ * does a call on something that is not a control, which also logs a
+ * critical.
  *
  * Signals ("error-occured", "message-received", "file-received") are emitted
  * on the thread that created the control, while that thread iterates the GLib
@@ -95,7 +98,8 @@ CorvaneClientCtrl *corvane_client_ctrl_new(void);
  * Starts the connection process: hands the properties to the engine, which
  * starts hailing and accepting vendor applications.
  *
- * Returns: 0, or the engine's error code (see the last error message)
+ * Returns: 0, or the engine's error code (see the last error message); -999
+ *   when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_start(CorvaneClientCtrl *self, const gchar *client_id,
@@ -107,7 +111,7 @@ gint16 corvane_client_ctrl_start(CorvaneClientCtrl *self, const gchar *client_id
  *
  * Stops the connection: every vendor application is sent a DISCONNECT.
  *
- * Returns: 0, or the engine's error code
+ * Returns: 0, or the engine's error code; -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_stop(CorvaneClientCtrl *self);
@@ -143,7 +147,7 @@ gchar *corvane_client_ctrl_register(CorvaneClientCtrl *self);
  *
  * Remove the application from the system.
  *
- * Returns: 0, or the engine's error code
+ * Returns: 0, or the engine's error code; -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl *self, const gchar *client_id);
@@ -156,7 +160,8 @@ gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl *self, const gchar *clie
  * Send XML data to the Corvane applications: validated against its DTD, then
  * delivered to every connected application.
  *
- * Returns: 0, or the engine's error code (-200 for XML that is not valid)
+ * Returns: 0, or the engine's error code (-200 for XML that is not valid);
+ *   -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl *self, const gchar *xml);

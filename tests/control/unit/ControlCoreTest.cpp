@@ -179,6 +179,41 @@ TEST_F(ControlCoreTest, ExceptionOtherThanTheEnginesBecomesLoadFailureStatus) {
   EXPECT_FALSE(core_.GetLastError().empty());
 }
 
+// Something thrown that is not even a std::exception must not reach the host
+// (it would end the process): it is a failure with a text of its own.
+TEST_F(ControlCoreTest, ExceptionOfUnknownTypeBecomesAFailureWithAClearText) {
+  const std::exception_ptr odd = std::make_exception_ptr(42);
+  for (const wchar_t* operation : {L"Start", L"Stop", L"Unregister", L"SendData"}) {
+    script_->failures[operation] = odd;
+  }
+  const std::wstring text = L"x";
+  EXPECT_EQ(StartCore(core_, L"id", L"name"), ControlCore::kInternalFailure);
+  EXPECT_EQ(core_.GetLastError(), ControlCore::kUnknownExceptionText);
+  EXPECT_EQ(core_.Stop(), -999);
+  EXPECT_EQ(core_.Unregister(&text), -999);
+  EXPECT_EQ(core_.SendData(&text), -999);
+  EXPECT_EQ(core_.GetLastError(), L"The engine failed with an exception of unknown type.");
+
+  script_->failures[L"Register"] = odd;
+  script_->failures[L"GetApplications"] = odd;
+  EXPECT_EQ(core_.Register(), L"");
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), ControlCore::kUnknownExceptionText);
+
+  script_->failures[L"IsStarted"] = odd;
+  script_->failures[L"IsHailing"] = odd;
+  EXPECT_FALSE(core_.IsStarted());
+  EXPECT_FALSE(core_.IsHailing());
+}
+
+TEST(ControlCoreListenerTest, ExceptionOfUnknownTypeFromTheListenerCallsIsTolerated) {
+  Testing::EngineScript script;
+  script.failures[L"SetListener"] = std::make_exception_ptr(42);
+  script.failures[L"ClearListener"] = std::make_exception_ptr(std::string("odd"));
+  RecordingPoster poster;
+  EXPECT_NO_THROW(ControlCore(std::make_unique<Testing::RecordingEngine>(script), poster));
+}
+
 TEST_F(ControlCoreTest, StartedAndHailingReadFalseWhenTheEngineCannotAnswer) {
   script_->started = true;
   script_->hailing = true;

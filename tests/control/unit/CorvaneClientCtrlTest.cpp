@@ -180,6 +180,37 @@ TEST_F(CorvaneClientCtrlTest, AnErrorNotificationRereadsTheEnginesState) {
   EXPECT_EQ(notified_["started"], 2);
 }
 
+// A status method called on something that is not a control fails, with
+// GLib's critical, instead of answering success.
+TEST(CorvaneClientCtrlMisuseTest, StatusMethodsOnANonControlFailWithACritical) {
+  int criticals = 0;
+  const guint handler = g_log_set_handler(
+      nullptr, G_LOG_LEVEL_CRITICAL,
+      [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); },
+      &criticals);
+  GObject* other = static_cast<GObject*>(g_object_new(G_TYPE_OBJECT, nullptr));
+  for (CorvaneClientCtrl* self : {static_cast<CorvaneClientCtrl*>(nullptr),
+                                  reinterpret_cast<CorvaneClientCtrl*>(other)}) {
+    EXPECT_EQ(corvane_client_ctrl_start(self, "id", "name"), -999);
+    EXPECT_EQ(corvane_client_ctrl_stop(self), -999);
+    EXPECT_EQ(corvane_client_ctrl_unregister(self, "id"), -999);
+    EXPECT_EQ(corvane_client_ctrl_send_data(self, "<a/>"), -999);
+  }
+  g_log_remove_handler(nullptr, handler);
+  g_object_unref(other);
+  EXPECT_EQ(criticals, 8);
+}
+
+// An engine operation that throws something of unknown type fails the
+// method; the host process goes on.
+TEST_F(CorvaneClientCtrlTest, EngineThrowingAnUnknownTypeFailsTheMethod) {
+  script_.failures[L"SendData"] = std::make_exception_ptr(42);
+  EXPECT_EQ(corvane_client_ctrl_send_data(control_, "<a/>"), -999);
+  gchar* text = corvane_client_ctrl_get_last_error_message(control_);
+  EXPECT_STREQ(text, "The engine failed with an exception of unknown type.");
+  g_free(text);
+}
+
 // The signal carries the engine's number cut to its low 16 bits, read as
 // signed; the text whole.
 TEST_F(CorvaneClientCtrlTest, ErrorNumbersOutsideSixteenBitsArriveTruncatedInTheSignal) {

@@ -5,9 +5,12 @@
 
 #include "control/CorvaneClientCtrl.h"
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "control/ApplicationObjects.h"
 #include "control/ControlCore.h"
@@ -43,6 +46,17 @@ struct WeakControl {
   WeakControl& operator=(const WeakControl&) = delete;
   GWeakRef ref;
 };
+
+// Every living control with its context. All controls of a process share the
+// one engine, so one control's Start or Stop is news for the others.
+struct LivingControl {
+  const void* self;
+  std::shared_ptr<WeakControl> target;
+  GMainContext* context;
+};
+
+std::mutex living_mutex;
+std::vector<LivingControl> living;
 
 // How often a started control asks the engine whether it still runs and
 // hails, so that their notifications follow changes nobody announced (another
@@ -169,6 +183,32 @@ void StopStatePoll(CorvaneClientCtrl* self) {
   g_source_destroy(priv->state_poll);
   g_source_unref(priv->state_poll);
   priv->state_poll = nullptr;
+}
+
+gboolean SyncLater(gpointer data) {
+  const auto& target = *static_cast<std::shared_ptr<WeakControl>*>(data);
+  gpointer object = g_weak_ref_get(&target->ref);
+  if (object) {
+    SyncEngineState(CORVANE_CLIENT_CTRL(object));
+    g_object_unref(object);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+// Has every other control read the engine's state afresh, each on its own
+// thread, when it next iterates its context.
+void TellOtherControls(CorvaneClientCtrl* self) {
+  std::lock_guard<std::mutex> lock(living_mutex);
+  for (const LivingControl& other : living) {
+    if (other.self == self) continue;
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(source, SyncLater, new std::shared_ptr<WeakControl>(other.target),
+                          [](gpointer data) {
+                            delete static_cast<std::shared_ptr<WeakControl>*>(data);
+                          });
+    g_source_attach(source, other.context);
+    g_source_unref(source);
+  }
 }
 
 // Runs on the control's thread for each posted notification.
@@ -319,6 +359,12 @@ void UseEngine(CorvaneClientCtrl* self, std::unique_ptr<Corvane::Client::Quellor
 void Finalize(GObject* object) {
   auto* self = CORVANE_CLIENT_CTRL(object);
   CorvaneClientCtrlPrivate* priv = Private(self);
+  {
+    std::lock_guard<std::mutex> lock(living_mutex);
+    living.erase(std::remove_if(living.begin(), living.end(),
+                                [&](const LivingControl& entry) { return entry.self == self; }),
+                 living.end());
+  }
   StopStatePoll(self);
   delete priv->core;
   priv->core = nullptr;
@@ -523,6 +569,10 @@ static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
     g_object_unref(object);
   });
   UseEngine(self, std::make_unique<Corvane::Control::QuellorProxy>());
+  {
+    std::lock_guard<std::mutex> lock(living_mutex);
+    living.push_back({self, target, priv->context});
+  }
   // All controls share the engine: it may run already.
   priv->started = Core(self).IsStarted();
   priv->hailing = Core(self).IsHailing();
@@ -566,6 +616,7 @@ gint16 corvane_client_ctrl_start(CorvaneClientCtrl* self, const gchar* client_id
       priv->ack_timeout, priv->health_check_interval, priv->file_port,
       TextOf(priv->file_directory));
   SyncEngineState(self);
+  TellOtherControls(self);
   return status;
 }
 
@@ -573,6 +624,7 @@ gint16 corvane_client_ctrl_stop(CorvaneClientCtrl* self) {
   g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   const gint16 status = Core(self).Stop();
   SyncEngineState(self);
+  TellOtherControls(self);
   return status;
 }
 

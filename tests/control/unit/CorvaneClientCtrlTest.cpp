@@ -164,6 +164,19 @@ TEST_F(CorvaneClientCtrlTest, ChangesNobodyAnnouncedAreNoticedWhileStarted) {
   EXPECT_FALSE(started);
 }
 
+// All controls share the engine: one control's Start and Stop reach the
+// others' started notifications.
+TEST_F(CorvaneClientCtrlTest, AnotherControlsStartAndStopAreNotifiedHere) {
+  SetStatePollInterval(control_, 60000);
+  CorvaneClientCtrl* other = corvane_client_ctrl_new();
+  UseEngineForTesting(other, std::make_unique<Testing::RecordingEngine>(script_));
+  ASSERT_EQ(corvane_client_ctrl_start(other, "id", "name"), 0);
+  EXPECT_TRUE(IterateUntil([&] { return notified_["started"] == 1; }));
+  ASSERT_EQ(corvane_client_ctrl_stop(other), 0);
+  EXPECT_TRUE(IterateUntil([&] { return notified_["started"] == 2; }));
+  g_object_unref(other);
+}
+
 TEST_F(CorvaneClientCtrlTest, AnErrorNotificationRereadsTheEnginesState) {
   ASSERT_EQ(corvane_client_ctrl_start(control_, "id", "name"), 0);
   SetStatePollInterval(control_, 60000);

@@ -442,8 +442,9 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
        * CorvaneClientCtrl:started:
        *
        * Is the control started: asked of the engine, %FALSE without one.
-       * Notified when Start or Stop changes it, and when the engine is found
-       * to have stopped otherwise. Read-only; id 7.
+       * Notified when Start or Stop of this or any other control of the
+       * process (they share the engine) changes it, and when the engine is
+       * found to have stopped otherwise. Read-only; id 7.
        */
       {PROP_STARTED,
        g_param_spec_boolean("started", "Started", "Is the control started", FALSE, kAsked)},

@@ -37,8 +37,8 @@ struct _CorvaneClientCtrl {
 
 namespace {
 
-// What an engine-state poll holds: the control, weakly, so a poll that runs
-// after the control is gone finds nothing.
+// The control, weakly: what notifications and engine-state reads queued for
+// it hold, so one that runs after the control is gone finds nothing.
 struct WeakControl {
   explicit WeakControl(GObject* object) { g_weak_ref_init(&ref, object); }
   ~WeakControl() { g_weak_ref_clear(&ref); }
@@ -55,8 +55,16 @@ struct LivingControl {
   GMainContext* context;
 };
 
-std::mutex living_mutex;
-std::vector<LivingControl> living;
+// Never destroyed: a control may be finalized during exit.
+std::mutex& LivingMutex() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
+}
+
+std::vector<LivingControl>& Living() {
+  static auto* controls = new std::vector<LivingControl>();
+  return *controls;
+}
 
 // How often a started control asks the engine whether it still runs and
 // hails, so that their notifications follow changes nobody announced (another
@@ -198,8 +206,8 @@ gboolean SyncLater(gpointer data) {
 // Has every other control read the engine's state afresh, each on its own
 // thread, when it next iterates its context.
 void TellOtherControls(CorvaneClientCtrl* self) {
-  std::lock_guard<std::mutex> lock(living_mutex);
-  for (const LivingControl& other : living) {
+  std::lock_guard<std::mutex> lock(LivingMutex());
+  for (const LivingControl& other : Living()) {
     if (other.self == self) continue;
     GSource* source = g_idle_source_new();
     g_source_set_callback(source, SyncLater, new std::shared_ptr<WeakControl>(other.target),
@@ -360,10 +368,11 @@ void Finalize(GObject* object) {
   auto* self = CORVANE_CLIENT_CTRL(object);
   CorvaneClientCtrlPrivate* priv = Private(self);
   {
-    std::lock_guard<std::mutex> lock(living_mutex);
-    living.erase(std::remove_if(living.begin(), living.end(),
-                                [&](const LivingControl& entry) { return entry.self == self; }),
-                 living.end());
+    std::lock_guard<std::mutex> lock(LivingMutex());
+    auto& controls = Living();
+    controls.erase(std::remove_if(controls.begin(), controls.end(),
+                                  [&](const LivingControl& entry) { return entry.self == self; }),
+                   controls.end());
   }
   StopStatePoll(self);
   delete priv->core;
@@ -571,8 +580,8 @@ static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
   });
   UseEngine(self, std::make_unique<Corvane::Control::QuellorProxy>());
   {
-    std::lock_guard<std::mutex> lock(living_mutex);
-    living.push_back({self, target, priv->context});
+    std::lock_guard<std::mutex> lock(LivingMutex());
+    Living().push_back({self, target, priv->context});
   }
   // All controls share the engine: it may run already.
   priv->started = Core(self).IsStarted();

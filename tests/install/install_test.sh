@@ -16,6 +16,7 @@ cmake -S "$source/tests/install/consumer" -B "$work/consumer" -G Ninja \
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/consumer"
 "$work/consumer/engine_host" "$module"
+"$work/consumer/proxy_host" "$module"
 
 PKG_CONFIG_PATH=$(dirname "$(find "$work/prefix" -name corvane-client.pc)")
 export PKG_CONFIG_PATH

@@ -17,7 +17,7 @@
 #include "connection/BoostSocket.h"
 #include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/ListenerSlot.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/FileImpl.h"
@@ -105,7 +105,7 @@ class FileReceptionTest : public ::testing::Test {
 
   // Reads `frame` as a connection does, recording the size of every body read.
   Received Read(const std::u16string& frame, std::vector<int>& reads) {
-    auto reception = std::make_shared<FileReception>(factory_);
+    auto reception = std::make_shared<FileReception>(factory_, std::wstring(), 0, pool_);
     std::shared_ptr<IntegrationMessage> message;
     reads = Testing::ReadChunks(frame, message, reception.get());
     return {std::dynamic_pointer_cast<BinaryDataMessage>(message), reception};
@@ -127,6 +127,8 @@ class FileReceptionTest : public ::testing::Test {
   fs::path temp_ = root_.Path() / "temp";
   std::shared_ptr<File::FileFactory> factory_;
   Testing::LogCapture log_;
+  // Writes the files larger than one chunk.
+  std::shared_ptr<FileWorkPool> pool_ = std::make_shared<FileWorkPool>();
 };
 
 TEST_F(FileReceptionTest, WorkedExampleIsReadIn20_51_5_2_40) {
@@ -344,7 +346,7 @@ TEST_F(FileReceptionTest, FinishOnAClosedConnectionRemovesTheFile) {
   auto connection = std::make_shared<Connection>(
       std::make_shared<BoostSocket>(std::make_shared<boost::asio::ip::tcp::socket>(io)),
       std::make_shared<ListenerSlot>(), nullptr, std::move(settings), ConnectionKind::kFile,
-      std::make_shared<FileProcessingThreads>());
+      std::make_shared<FileWorkPool>());
   ASSERT_TRUE(connection->IsClosed());
   ASSERT_EQ(TempFiles().size(), 1u);
   message.reception->Finish(message.message, connection);
@@ -413,7 +415,7 @@ class FileReceptionOnConnectionTest : public FileReceptionTest {
   fs::path files_ = root_.Path() / "files";
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> threads_ = std::make_shared<FileWorkPool>();
   std::shared_ptr<boost::asio::io_context> io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   boost::asio::ip::tcp::acceptor acceptor_;
@@ -577,7 +579,7 @@ class FileReceptionSlowDiskTest : public FileReceptionTest {
   const std::string data_ = PatternBytes(0, 3 * 1024 * 1024);  // more than the queue holds
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> threads_ = std::make_shared<FileWorkPool>();
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   std::thread thread_;
@@ -653,23 +655,6 @@ TEST_F(FileReceptionSlowDiskTest, AConnectionEndedWhileChunksWaitLeavesNothingBe
   EXPECT_EQ(socket_->Operations(), held);
   EXPECT_TRUE(Acks().empty());
   EXPECT_FALSE(fs::exists(files_));
-}
-
-// However many large files arrive at once, at most kMaxWriters writer
-// threads run; a place comes free when its writer goes.
-TEST(ChunkWriterTest, WriterThreadsAreBoundedProcessWide) {
-  Testing::TempDir temp;
-  File::FileFactoryImpl factory(temp.Path().string());
-  std::vector<std::unique_ptr<ChunkWriter>> writers;
-  auto makeWriter = [&](int n) {
-    auto file = factory.NewFile();
-    file->Open(L"writer-" + std::to_wstring(n));
-    return std::make_unique<ChunkWriter>(file, nullptr);
-  };
-  for (int i = 0; i < ChunkWriter::kMaxWriters; ++i) writers.push_back(makeWriter(i));
-  EXPECT_THROW(makeWriter(ChunkWriter::kMaxWriters), std::runtime_error);
-  writers.pop_back();
-  EXPECT_NO_THROW(writers.push_back(makeWriter(ChunkWriter::kMaxWriters + 1)));
 }
 
 }  // namespace

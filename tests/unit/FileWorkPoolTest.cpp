@@ -1,4 +1,4 @@
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@ namespace Corvane {
 namespace Client {
 namespace {
 
-using Outcome = FileProcessingThreads::Outcome;
+using Outcome = FileWorkPool::Outcome;
 
-TEST(FileProcessingThreadsTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
-  FileProcessingThreads threads(2);
+TEST(FileWorkPoolTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
+  FileWorkPool threads(2);
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> done{0};
@@ -40,8 +40,8 @@ TEST(FileProcessingThreadsTest, JoinAllWaitsForEveryThreadAndThenRefusesMore) {
   EXPECT_EQ(done, 3);
 }
 
-TEST(FileProcessingThreadsTest, FailingWorkEndsOnlyItsOwnThread) {
-  FileProcessingThreads threads;
+TEST(FileWorkPoolTest, FailingWorkEndsOnlyItsOwnThread) {
+  FileWorkPool threads;
   std::promise<void> ran;
   ASSERT_NE(threads.Launch([] { throw std::runtime_error("disk on fire"); }), Outcome::kRefused);
   ASSERT_NE(threads.Launch([&] { ran.set_value(); }), Outcome::kRefused);
@@ -52,8 +52,8 @@ TEST(FileProcessingThreadsTest, FailingWorkEndsOnlyItsOwnThread) {
 
 // The last owner may go on one of the threads themselves (its work held the
 // last reference): that thread is left to end, the others are waited for.
-TEST(FileProcessingThreadsTest, LastReferenceReleasedOnItsOwnThread) {
-  auto threads = std::make_shared<FileProcessingThreads>();
+TEST(FileWorkPoolTest, LastReferenceReleasedOnItsOwnThread) {
+  auto threads = std::make_shared<FileWorkPool>();
   std::promise<void> finished;
   std::promise<void> go;
   std::shared_future<void> started = go.get_future().share();

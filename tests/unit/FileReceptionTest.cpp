@@ -515,7 +515,9 @@ class GatedFactory : public File::FileFactoryImpl {
 // starts.
 class FileReceptionSlowDiskTest : public FileReceptionTest {
  protected:
-  FileReceptionSlowDiskTest() : guard_(io_.get_executor()) {
+  explicit FileReceptionSlowDiskTest(
+      std::size_t poolThreads = FileWorkPool::kDefaultMaxThreads)
+      : threads_(std::make_shared<FileWorkPool>(poolThreads)), guard_(io_.get_executor()) {
     factory_ = files_factory_;
     thread_ = std::thread([this] { io_.run(); });
     slot_->Set(&listener_);
@@ -579,7 +581,7 @@ class FileReceptionSlowDiskTest : public FileReceptionTest {
   const std::string data_ = PatternBytes(0, 3 * 1024 * 1024);  // more than the queue holds
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileWorkPool> threads_ = std::make_shared<FileWorkPool>();
+  std::shared_ptr<FileWorkPool> threads_;
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   std::thread thread_;
@@ -655,6 +657,32 @@ TEST_F(FileReceptionSlowDiskTest, AConnectionEndedWhileChunksWaitLeavesNothingBe
   EXPECT_EQ(socket_->Operations(), held);
   EXPECT_TRUE(Acks().empty());
   EXPECT_FALSE(fs::exists(files_));
+}
+
+// All file work on one thread: the file's chunks, the check that follows
+// them and the next file's check share it without any of them waiting for
+// another, even when everything queues up behind other work first.
+class FileReceptionOneThreadTest : public FileReceptionSlowDiskTest {
+ protected:
+  FileReceptionOneThreadTest() : FileReceptionSlowDiskTest(1) {}
+};
+
+TEST_F(FileReceptionOneThreadTest, ChunksAndChecksShareTheThreadWithoutWaitingForEachOther) {
+  gate_->Open();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  ASSERT_EQ(threads_->Launch([released] { released.wait(); }), FileWorkPool::Outcome::kRunning);
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  socket_->Deliver(BinaryDataFrame{{}, u"small.txt", "fits", {}}.ToString());
+  SettledOperations();  // held back by the full queue
+  EXPECT_TRUE(Acks().empty());
+  release.set_value();
+  ASSERT_TRUE(Eventually([&] { return Acks().size() == 2; }));
+  EXPECT_EQ(Acks(), (std::vector<std::u16string>{u"10000", u"10000"}));
+  EXPECT_EQ(Testing::ReadFile(files_ / "big.bin"), data_);
+  EXPECT_EQ(Testing::ReadFile(files_ / "small.txt"), "fits");
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_EQ(threads_->ThreadCount(), 1u);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // socket operation in turn until the exchange runs through: every run must end
 // in a state the engine hears of, with nothing left behind (no live
 // connection, no file in the temporary or the file directory that should not
-// be there, no file processing thread).
+// be there, no file work left on the pool).
 
 #include <algorithm>
 #include <filesystem>

@@ -274,9 +274,10 @@ TEST_F(FileReceptionTest, BytesLostWhenTheFileIsClosedFailTheFile) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
-// A file larger than one chunk is hashed and written on the writer thread;
-// the last bytes it loses when it closes the file fail the file all the same.
-TEST_F(FileReceptionTest, BytesLostWhenTheWriterThreadClosesTheFileFailTheFile) {
+// A file larger than one chunk is hashed and written by its writer on the
+// pool; the last bytes it loses when it closes the file fail the file all the
+// same.
+TEST_F(FileReceptionTest, BytesLostWhenTheWriterClosesTheFileFailTheFile) {
   Testing::FileSizeLimit limit;
   if (!limit.Set(ChunkWriter::kChunkBytes + 40 * 1024)) {
     GTEST_SKIP() << "cannot lower the file size limit";
@@ -449,7 +450,7 @@ TEST_F(FileReceptionOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStaysInSt
   EXPECT_TRUE(TempFiles().empty());
 }
 
-// --- Written on a thread of its own, behind a slow disk -------------------------
+// --- Written on the file work pool, behind a slow disk --------------------------
 
 // Appends wait at the gate until the test opens it: a disk as slow as the
 // test wants. Opened failing, it fails the append waiting, as a full disk.

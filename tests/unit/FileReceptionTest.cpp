@@ -461,6 +461,12 @@ struct Gate {
     fail_next = failing;
     changed.notify_all();
   }
+  // Lets `appends` more pass while closed.
+  void Let(int appends) {
+    std::lock_guard<std::mutex> lock(mutex);
+    allowance += appends;
+    changed.notify_all();
+  }
   bool WaitForWriter() {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, 10s, [&] { return waiting > 0; });
@@ -470,13 +476,15 @@ struct Gate {
     std::unique_lock<std::mutex> lock(mutex);
     ++waiting;
     changed.notify_all();
-    changed.wait_for(lock, 30s, [&] { return open; });
+    changed.wait_for(lock, 30s, [&] { return open || allowance > 0; });
+    if (!open && allowance > 0) --allowance;
     --waiting;
     return std::exchange(fail_next, false);
   }
   std::mutex mutex;
   std::condition_variable changed;
   int waiting = 0;
+  int allowance = 0;
   bool open = false;
   bool fail_next = false;
 };
@@ -667,6 +675,26 @@ class FileReceptionOneThreadTest : public FileReceptionSlowDiskTest {
  protected:
   FileReceptionOneThreadTest() : FileReceptionSlowDiskTest(1) {}
 };
+
+// The file is read to its end while its chunks are still being written, and
+// more of them are queued than one turn of the thread writes: the check must
+// not take the thread while the rest of the writing waits behind it.
+TEST_F(FileReceptionOneThreadTest, TheCheckNeverTakesTheThreadFromTheWritingItFollows) {
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  socket_->Deliver(BinaryDataFrame{{}, u"small.txt", "fits", {}}.ToString());
+  ASSERT_TRUE(gate_->WaitForWriter());
+  SettledOperations();  // the first chunk in hand, 7 read
+  gate_->Let(5);
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    return gate_->allowance == 0 && gate_->waiting > 0;
+  }));
+  SettledOperations();  // the whole file is read: 5 chunks written, 1 in hand, 6 queued
+  gate_->Open();
+  ASSERT_TRUE(Eventually([&] { return Acks().size() == 2; }));
+  EXPECT_EQ(Acks(), (std::vector<std::u16string>{u"10000", u"10000"}));
+  EXPECT_EQ(Testing::ReadFile(files_ / "big.bin"), data_);
+}
 
 TEST_F(FileReceptionOneThreadTest, ChunksAndChecksShareTheThreadWithoutWaitingForEachOther) {
   gate_->Open();

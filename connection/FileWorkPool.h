@@ -102,7 +102,8 @@ class FileWorkPool {
     bool closed = false;
   };
 
-  static void Run(const std::shared_ptr<State>& state, const std::shared_ptr<Logging::Logger>& logger);
+  static void Run(const std::shared_ptr<State>& state,
+                  const std::shared_ptr<Logging::Logger>& logger);
 
   const std::shared_ptr<Logging::Logger> logger_;
   const std::size_t max_threads_;

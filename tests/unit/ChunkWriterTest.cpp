@@ -126,7 +126,8 @@ TEST_F(ChunkWriterTest, ManyWritersOnASmallPoolEachWriteTheirFileInOrder) {
   std::vector<Stream> streams(8);
   for (std::size_t i = 0; i < streams.size(); ++i) {
     streams[i].file = NewFile();
-    streams[i].writer = std::make_unique<ChunkWriter>(pool, streams[i].file, nullptr, kChunk, kQueue);
+    streams[i].writer =
+        std::make_unique<ChunkWriter>(pool, streams[i].file, nullptr, kChunk, kQueue);
     streams[i].data = PatternBytes(i * 7, 40 * kChunk + 123);
   }
   const auto deadline = std::chrono::steady_clock::now() + 20s;

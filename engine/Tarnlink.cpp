@@ -10,7 +10,7 @@
 
 #include "connection/BoostSocket.h"
 #include "connection/Connection.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/SendGroup.h"
 #include "connection/SpaceReservations.h"
 #include "connection/ConnectionErrors.h"
@@ -82,7 +82,7 @@ Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFacto
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
-      file_threads_(std::make_shared<FileProcessingThreads>()),
+      file_threads_(std::make_shared<FileWorkPool>()),
       file_factory_(std::move(fileFactory)) {
   MakeSharedStatics();
   settings_.FileDirectory = module_directory_ + L"/files";

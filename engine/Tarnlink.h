@@ -27,7 +27,7 @@ class Logger;
 namespace Client {
 
 class Connection;
-class FileProcessingThreads;
+class FileWorkPool;
 class Socket;
 class ServiceRun;
 class XmlValidator;
@@ -133,9 +133,10 @@ class Tarnlink : public Quellor, public ConnectionListener {
 
   const std::wstring language_;
   const std::shared_ptr<XmlValidator> validator_;
-  // The threads that process received files; handed to every connection and
-  // joined by the destructor, since they run this library's code.
-  const std::shared_ptr<FileProcessingThreads> file_threads_;
+  // The threads that write and process received files; handed to every
+  // connection and joined by the destructor, since they run this library's
+  // code.
+  const std::shared_ptr<FileWorkPool> file_threads_;
   const std::shared_ptr<File::FileFactory> file_factory_;
 
   // Serialises SendData fan-outs. The registry's lists are only copied, never

@@ -372,7 +372,7 @@ TEST_F(FileReceptionTest, AnUnansweredDeliveryLeavesTheOlderFileInPlace) {
 
 // Stopping while a large file arrives or is processed neither crashes nor
 // leaves a partial file, and the library unloads (at the end of the test)
-// only after every file processing thread has ended.
+// only after every file work thread has ended.
 TEST_F(FileReceptionTest, StoppingWhileALargeFileIsUnderWay) {
   Start();
   TestPeer& peer = ConnectFiles();

@@ -8,7 +8,7 @@
 //      file in a temporary directory (buffered like the file store), then
 //      renames the file into another directory and answers with one byte.
 //      Engine and reference runs alternate; the best of each counts. The
-//      engine receives on its I/O thread while a writer thread hashes and
+//      engine receives on its I/O thread while a file work thread hashes and
 //      appends, so it must beat the reference by kTargetRatio.
 //   2. Memory: the growth of the process's peak resident set (VmHWM, reset
 //      before each transfer) while the engine receives a 64 MiB and a

@@ -64,7 +64,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/control/CorvaneClientExport.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientApplication.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientCtrl.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientModule.h
+              ${CMAKE_SOURCE_DIR}/control/QuellorProxy.h
         DESTINATION ${CORVANE_INSTALL_INCLUDE_DIR}/control COMPONENT dev)
+# The exported engine proxy's header needs the layout of its library handle.
+install(FILES ${CMAKE_SOURCE_DIR}/platform/DynamicLibrary.h
+        DESTINATION ${CORVANE_INSTALL_INCLUDE_DIR}/platform COMPONENT dev)
 install(FILES ${CMAKE_SOURCE_DIR}/control/ui/CorvaneClientUi.h
               ${CMAKE_SOURCE_DIR}/control/ui/CorvaneClientPropPage.h
               ${CMAKE_SOURCE_DIR}/control/ui/CorvaneClientAboutBox.h

@@ -10,7 +10,7 @@
 #include "connection/AccessPolicy.h"
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/HealthCheckSendCommand.h"
 #include "connection/XmlDataSendCommand.h"
 #include "connection/ConnectionErrors.h"
@@ -45,7 +45,7 @@ constexpr std::size_t kBodyPieceLength = 64 * 1024;
 
 Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
                        ConnectionListener* connectionListener, ConnectionSettings settings,
-                       ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads,
+                       ConnectionKind kind, std::shared_ptr<FileWorkPool> fileThreads,
                        std::shared_ptr<void> ioOwner)
     : io_owner_(std::move(ioOwner)),
       socket_(std::move(socket)),

@@ -20,7 +20,7 @@ class Logger;
 namespace Client {
 
 class ConnectionListener;
-class FileProcessingThreads;
+class FileWorkPool;
 class HealthCheckSendCommand;
 class IntegrationMessage;
 class ListenerSlot;
@@ -58,13 +58,13 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   static constexpr int kReportedBadFramesInRow = 10;
 
   /// `socket` is the accepted stream (the engine's is a BoostSocket; tests
-  /// hand in sockets of their own). Received files are processed on
-  /// `fileThreads`. `ioOwner`, when given, is what the socket's executor
+  /// hand in sockets of their own). Received files are written and processed
+  /// on `fileThreads`. `ioOwner`, when given, is what the socket's executor
   /// belongs to (the engine's I/O context): the connection keeps it alive as
   /// long as anyone holds the connection, a host's snapshot included.
   Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
              ConnectionListener* connectionListener, ConnectionSettings settings,
-             ConnectionKind kind, std::shared_ptr<FileProcessingThreads> fileThreads,
+             ConnectionKind kind, std::shared_ptr<FileWorkPool> fileThreads,
              std::shared_ptr<void> ioOwner = nullptr);
   /// Ends with a DISCONNECT if not ended yet, without telling the connection
   /// listener (nobody holds the connection any more).
@@ -119,8 +119,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// Milliseconds.
   int GetAckTimeout() const { return settings_.ackTimeout; }
   bool IsFileConnection() const { return kind_ == ConnectionKind::kFile; }
-  /// Where received files are processed. Never null.
-  const std::shared_ptr<FileProcessingThreads>& GetFileProcessingThreads() const {
+  /// Where received files are written and processed. Never null.
+  const std::shared_ptr<FileWorkPool>& GetFileWorkPool() const {
     return file_threads_;
   }
   std::shared_ptr<HealthCheckSendCommand> GetHealthCheckCommand() const;
@@ -190,7 +190,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::shared_ptr<Logging::Logger> xml_send_logger_;
   std::atomic<bool> ended_{false};
   std::atomic<int> version_{1};
-  const std::shared_ptr<FileProcessingThreads> file_threads_;
+  const std::shared_ptr<FileWorkPool> file_threads_;
 
   // Handshake state, I/O thread only.
   boost::asio::steady_timer handshake_timer_;

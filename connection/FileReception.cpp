@@ -7,7 +7,7 @@
 #include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionErrors.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/ListenerSlot.h"
 #include "interface/Quellor.h"
 #include "errors/ExceptionText.h"
@@ -16,6 +16,7 @@
 #include "filestore/FileFactory.h"
 #include "filestore/FileName.h"
 #include "logging/Logger.h"
+#include "platform/FileIdentity.h"
 #include "platform/FreeSpace.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
@@ -52,11 +53,11 @@ void RemoveTemporaryFile(File::File& file, Logging::Logger& logger) {
 
 FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files,
                              std::wstring fileDirectory, std::uint64_t minFreeBytes,
-                             std::shared_ptr<FileProcessingThreads> threads)
+                             std::shared_ptr<FileWorkPool> pool)
     : file_(files->NewFile()),
       file_directory_(std::move(fileDirectory)),
       min_free_bytes_(minFreeBytes),
-      threads_(std::move(threads)),
+      pool_(std::move(pool)),
       logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
   // Made as the header has been read: the body comes next.
   logger_->Log(LogLevel::Debug, L"Parsing body");
@@ -68,22 +69,14 @@ void FileReception::Drop() {
   if (writer_) {
     writer_->Cancel();
     // Whoever lets go of the reception (the I/O thread, a connection that
-    // ended mid-file) never waits for the disk: a write still in flight is
-    // waited for on a file processing thread, which then removes the file.
-    if (writer_->IsBusy() && !handed_over_ && threads_) {
-      try {
-        const auto outcome = threads_->Launch(
-            [writer = std::shared_ptr<ChunkWriter>(std::move(writer_)), file = file_,
-             logger = logger_]() mutable {
-              writer.reset();
-              RemoveTemporaryFile(*file, *logger);
-            });
-        if (outcome != FileProcessingThreads::Outcome::kRefused) return;
-      } catch (const std::exception&) {
-        // No thread: the writer went with the work, and was waited for.
-      }
-    }
+    // ended mid-file) never waits for the disk: a write still in flight
+    // removes the file on the pool once it is over.
+    const bool removedLater =
+        !handed_over_ && writer_->ThenRun([file = file_, logger = logger_] {
+          RemoveTemporaryFile(*file, *logger);
+        });
     writer_.reset();
+    if (removedLater) return;
   }
   if (!handed_over_) RemoveFile();
 }
@@ -108,35 +101,42 @@ void FileReception::OnFileName(const BinaryDataMessage& message) {
 
 void FileReception::StartWriter(const BinaryDataMessage& message) {
   if (static_cast<std::uint64_t>(message.GetDataLength()) <= ChunkWriter::kChunkBytes) return;
+  if (!pool_) return;
   try {
-    // Runs on the writer thread, and may outlive the reception.
+    // Runs on the pool, and may outlive the reception.
     auto onFailure = [file = file_, logger = logger_](const std::wstring& reason) {
       // Logged, and the partial file removed, at once: a full disk wants its
       // space back while the rest of the data still arrives.
       logger->Log(LogLevel::Error, L"%ls", WriteFailureText(*file, reason).c_str());
       RemoveTemporaryFile(*file, *logger);
     };
-    writer_ = std::make_unique<ChunkWriter>(file_, std::move(onFailure));
+    writer_ = std::make_unique<ChunkWriter>(pool_, file_, std::move(onFailure));
   } catch (const std::exception& e) {
-    logger_->Log(LogLevel::Debug, L"Writing %ls as it arrives: no writer thread (%ls)",
+    logger_->Log(LogLevel::Debug, L"Writing %ls as it arrives: no writer (%ls)",
                  file_->GetPath().c_str(), ExceptionText(e).c_str());
   }
 }
 
 void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
   // The file is written where temporary files are kept, then moved (or, on
-  // another file system, copied) into the file directory: both must hold it.
+  // another file system, copied) into the file directory: both must hold it,
+  // beside what the other files under way have still to write there.
   const std::uint64_t size = static_cast<std::uint64_t>(message.GetDataLength());
-  for (const std::string& place : {Platform::ToUtf8(file_->GetPath()),
-                                   Platform::ToUtf8(file_directory_)}) {
-    const std::uint64_t free = Platform::AvailableBytes(place);
-    if (free >= size && free - size >= min_free_bytes_) continue;
-    Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
-             std::to_wstring(size) + L" bytes; " + std::to_wstring(free) +
-             L" bytes free, " + std::to_wstring(min_free_bytes_) + L" kept in reserve)",
-         /*onThisSide=*/false);
-    return;
+  const std::wstring places[] = {file_->GetPath(), file_directory_};
+  std::vector<SpaceReservations::Place> measured;
+  for (const std::wstring& place : places) {
+    measured.push_back({Platform::FileIdentity::Of(place).device,
+                        Platform::AvailableBytes(Platform::ToUtf8(place))});
   }
+  std::size_t shortPlace = 0;
+  std::uint64_t free = 0;
+  reservation_ = SpaceReservations::Process().TryReserve(measured, size, min_free_bytes_,
+                                                         shortPlace, free);
+  if (reservation_) return;
+  Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
+           std::to_wstring(size) + L" bytes; " + std::to_wstring(free) + L" bytes free, " +
+           std::to_wstring(min_free_bytes_) + L" kept in reserve)",
+       /*onThisSide=*/false);
 }
 
 void FileReception::OpenFile(const std::u16string& messageId) {
@@ -156,8 +156,9 @@ void FileReception::OnFileData(const BinaryDataMessage& message, const char* dat
     logger_->Log(LogLevel::Debug, L"Remaining data: %d.  Next buffer size: %d",
                  message.GetRemainingData(), message.GetRemainingLength());
   }
+  if (reservation_) reservation_->Written(size);
   if (writer_) {
-    writer_->Write(data, size);  // hashed and written on the writer thread
+    writer_->Write(data, size);  // hashed and written on the pool
     return;
   }
   digest_.Update(reinterpret_cast<const CryptoPP::byte*>(data), size);
@@ -176,7 +177,7 @@ void FileReception::OnFileEnd(const BinaryDataMessage& /*message*/) {
     logger_->Log(LogLevel::Debug, L"Closing file %ls", file_->GetPath().c_str());
   }
   if (writer_) {
-    writer_->End();  // the writer thread does the rest and closes the file
+    writer_->End();  // the pool does the rest and closes the file
   } else {
     file_->Close();
     // The last buffered bytes are written by Close, which keeps a failure
@@ -208,7 +209,7 @@ std::wstring FileReception::GetFailure() const {
 
 bool FileReception::FailedOnThisSide() const {
   if (!failure_.empty()) return failure_on_this_side_;
-  return !GetFailure().empty();  // only the writer thread's own failure is left
+  return !GetFailure().empty();  // only the writer's own failure is left
 }
 
 void FileReception::FailWrite(const std::wstring& reason) {
@@ -229,30 +230,31 @@ void FileReception::RemoveFile() const { RemoveTemporaryFile(*file_, *logger_); 
 bool FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
                             const std::shared_ptr<Connection>& connection) {
   handed_over_ = true;
-  // The writer thread may still be writing the last chunks: the file
-  // processing thread waits for them first, and the connection reads the
-  // next frame only once they are written, as when the reader writes.
-  const bool writing = writer_ && !writer_->IsDone();
-  if (!writing) ReportFailure(connection);
-  std::function<void()> resume;
-  if (!writing) resume = [connection] { connection->ResumeReading(); };
+  // The writer may still be writing the last chunks: the pool thread that
+  // writes the last one goes on with the file, and the connection reads the
+  // next frame only once they are written, as when the reader writes. No
+  // pool thread ever waits for the writer: the check could otherwise take
+  // the thread the writing waits for.
+  if (writer_ && writer_->ThenRun([self = shared_from_this(), message, connection] {
+        self->AfterWriter(message, connection);
+      })) {
+    return false;
+  }
+  ReportFailure(connection);
   try {
     // While its file waits for a free thread, the connection reads no more:
     // a peer cannot queue more work than the threads take.
-    const auto outcome = connection->GetFileProcessingThreads()->Launch(
-        [self = shared_from_this(), message, connection, writing] {
-          if (writing) self->AwaitWriter(connection);
-          self->Finish(message, connection);
-        },
-        std::move(resume));
-    if (outcome == FileProcessingThreads::Outcome::kRefused) {
+    const auto outcome = connection->GetFileWorkPool()->Launch(
+        [self = shared_from_this(), message, connection] { self->Finish(message, connection); },
+        [connection] { connection->ResumeReading(); });
+    if (outcome == FileWorkPool::Outcome::kRefused) {
       // The engine is going away; nobody is left to answer.
       logger_->Log(LogLevel::Debug,
                    L"BinaryDataMessage::Process -> shutting down, so deleting temporary file");
       writer_.reset();  // stopped before its file goes
       RemoveFile();
     }
-    return !writing && outcome != FileProcessingThreads::Outcome::kWaiting;
+    return outcome != FileWorkPool::Outcome::kWaiting;
   } catch (const std::exception& e) {
     const std::wstring text = L"The file could not be processed: " + ExceptionText(e);
     logger_->Log(LogLevel::Error, L"BinaryDataMessage::Process %ls", text.c_str());
@@ -263,10 +265,11 @@ bool FileReception::Deliver(std::shared_ptr<const BinaryDataMessage> message,
   return true;
 }
 
-void FileReception::AwaitWriter(const std::shared_ptr<Connection>& connection) {
-  writer_->WaitUntilDone();
+void FileReception::AfterWriter(const std::shared_ptr<const BinaryDataMessage>& message,
+                                const std::shared_ptr<Connection>& connection) {
   ReportFailure(connection);
   connection->ResumeReading();
+  Finish(message, connection);
 }
 
 void FileReception::ReportFailure(const std::shared_ptr<Connection>& connection) const {

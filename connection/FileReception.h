@@ -1,8 +1,8 @@
 #pragma once
 // Receives one BINDATA's file on a file connection: writes the bytes into a
 // temporary file while the frame is read, with the running SHA-1; then, once
-// the frame is complete, checks the file on a file processing thread, moves
-// it into the file directory and answers with the BINACK.
+// the frame is complete, checks the file on the file work pool, moves it into
+// the file directory and answers with the BINACK.
 //
 // Failures while reading never fail the frame, so the stream stays in step
 // and the sender still gets its BINACK. From the failure on, the data is
@@ -27,16 +27,17 @@
 // connection that ended mid-file) removes its temporary file when it goes.
 //
 // A file larger than one chunk (ChunkWriter::kChunkBytes) is hashed and
-// written by a ChunkWriter on a thread of its own while the reader goes on
+// written by a ChunkWriter on the file work pool while the reader goes on
 // receiving; the reader asks MayReadMore before each read, so that no more
-// than the writer's bounded queue is ever held. A smaller file, or one whose
-// writer thread cannot start, is hashed and written by the reader as it
-// arrives. A failed write shows the same way either way, once the writing is
-// over.
+// than the writer's bounded queue is ever held. A smaller file, one received
+// without a pool, or one beyond the pool's writer places, is hashed and
+// written by the reader as it arrives. A failed write shows the same way
+// either way, once the writing is over.
 //
 // Threads: the sink calls, MayReadMore and Deliver run on the connection's
-// read path; Deliver hands the reception to a file processing thread, which
-// then owns it alone (waiting first for the writer thread, if any, to finish).
+// read path; Deliver hands the reception to the pool, which then owns it
+// alone: its check starts once the writer, if any, is done, on the pool
+// thread that finished the writing, so that it never waits for it.
 
 #include <cryptopp/sha.h>
 
@@ -45,6 +46,7 @@
 #include <memory>
 #include <string>
 
+#include "connection/SpaceReservations.h"
 #include "protocol/BinaryDataSink.h"
 
 namespace Corvane {
@@ -60,22 +62,22 @@ namespace Client {
 
 class ChunkWriter;
 class Connection;
-class FileProcessingThreads;
+class FileWorkPool;
 
 class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
  public:
   /// The temporary file comes from `files`. A file that would leave less
   /// than `minFreeBytes` free where it is kept or in `fileDirectory` is
-  /// refused (flag 0, "Not enough free space ..."). A writer thread still
-  /// inside a write when the reception is dropped is waited for on one of
-  /// `threads` when given, never by whoever drops it (see the destructor).
+  /// refused (flag 0, "Not enough free space ..."). Large files are written
+  /// on `pool` when given (see above).
   explicit FileReception(const std::shared_ptr<File::FileFactory>& files,
                          std::wstring fileDirectory = std::wstring(),
                          std::uint64_t minFreeBytes = 0,
-                         std::shared_ptr<FileProcessingThreads> threads = nullptr);
-  /// Removes the temporary file unless Deliver has handed it on. A writer
-  /// thread is stopped first; should it be inside a write, the wait for it
-  /// and the removal go to a file processing thread when there is one.
+                         std::shared_ptr<FileWorkPool> pool = nullptr);
+  /// Removes the temporary file unless Deliver has handed it on. A writer is
+  /// stopped first; should it be inside a write, the removal follows on the
+  /// pool once the write is over: whoever drops the reception never waits
+  /// for the disk.
   ~FileReception() override;
   FileReception(const FileReception&) = delete;
   FileReception& operator=(const FileReception&) = delete;
@@ -85,20 +87,19 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   void OnFileEnd(const BinaryDataMessage& message) override;
 
   /// Whether the connection may read the next piece of the body now. False
-  /// while the writer thread's queue is full: `resume` then runs once, on
-  /// the writer thread, when there is room again; it must not let go of the
-  /// reception.
+  /// while the writer's queue is full: `resume` then runs once, on the
+  /// pool, when there is room again; it must not let go of the reception.
   bool MayReadMore(std::function<void()> resume);
 
   /// Reports a failed temporary file to the host (see above), then hands
-  /// Finish to the connection's file processing threads and returns at once.
-  /// Should no thread start, the sender is answered with flag 0 from here (or
-  /// not at all when the engine is being destroyed) and the temporary file is
+  /// Finish to the connection's file work pool and returns at once. Should
+  /// no thread start, the sender is answered with flag 0 from here (or not
+  /// at all when the engine is being destroyed) and the temporary file is
   /// removed. `message` is complete. Returns false when the file waits for a
   /// thread: the connection must then stop reading until the thread that
-  /// takes the file resumes it. A file its writer thread is still writing
-  /// always returns false: the thread that takes it waits for the writing,
-  /// reports a failure, then resumes the connection.
+  /// takes the file resumes it. A file its writer is still writing always
+  /// returns false: the pool thread that finishes the writing reports a
+  /// failure, resumes the connection, then runs Finish.
   bool Deliver(std::shared_ptr<const BinaryDataMessage> message,
                const std::shared_ptr<Connection>& connection);
 
@@ -122,10 +123,10 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   /// until the data has been read and IsWritten.
   std::u16string GetCalculatedChecksum() const;
   /// Why the file cannot be delivered whatever its checksum (refused name,
-  /// failed write); empty while it can. A write of the writer thread that
-  /// failed counts once IsWritten.
+  /// failed write); empty while it can. A write of the writer that failed
+  /// counts once IsWritten.
   std::wstring GetFailure() const;
-  /// Whether the writer thread has written every byte read and closed the
+  /// Whether the writer has written every byte read and closed the
   /// file (or its writing has failed). Always true for a file the reader
   /// writes itself: its writes are over when each sink call returns.
   bool IsWritten() const;
@@ -135,7 +136,7 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   void OpenFile(const std::u16string& messageId);
   // Fails the reception when the file would eat into the free-space reserve.
   void RefuseUnlessRoomFor(const BinaryDataMessage& message);
-  // Hands larger files to a writer thread; the reader writes the rest.
+  // Hands larger files to a writer; the reader writes the rest.
   void StartWriter(const BinaryDataMessage& message);
   // Keeps the first failure, logs it and removes the partial file.
   // `onThisSide`: the failure is the engine's (its disk), not the sender's.
@@ -144,12 +145,13 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   void FailWrite(const std::wstring& reason);
   // Whether the host hears of the failure too (see above).
   bool FailedOnThisSide() const;
-  // On a file processing thread: waits for the writer thread to write the
-  // last chunks, reports a failure, and lets the connection read on.
-  void AwaitWriter(const std::shared_ptr<Connection>& connection);
+  // On the pool thread that finished the writing: reports a failure, lets
+  // the connection read on, and runs Finish.
+  void AfterWriter(const std::shared_ptr<const BinaryDataMessage>& message,
+                   const std::shared_ptr<Connection>& connection);
   // Tells the host of a failure of the engine's own (see above).
   void ReportFailure(const std::shared_ptr<Connection>& connection) const;
-  // Stops the writer thread, and removes the temporary file unless it has
+  // Stops the writer, and removes the temporary file unless it has
   // been handed on; see the destructor.
   void Drop();
   // Removes the temporary file; failures are logged, never thrown.
@@ -161,8 +163,10 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   const std::shared_ptr<File::File> file_;
   const std::wstring file_directory_;
   const std::uint64_t min_free_bytes_;
-  const std::shared_ptr<FileProcessingThreads> threads_;
+  const std::shared_ptr<FileWorkPool> pool_;
   std::unique_ptr<ChunkWriter> writer_;  // for a file larger than one chunk
+  // The space this file was admitted with, given back as its bytes arrive.
+  std::unique_ptr<SpaceReservations::Reservation> reservation_;
   CryptoPP::SHA1 digest_;                 // of a file the reader writes itself
   std::u16string calculated_checksum_;    // likewise
   std::shared_ptr<Logging::Logger> logger_;

@@ -21,7 +21,7 @@ namespace Client {
 
 MessageDispatcher::MessageDispatcher(std::shared_ptr<File::FileFactory> files,
                                      std::wstring fileDirectory, std::uint64_t minFreeBytes,
-                                     std::shared_ptr<FileProcessingThreads> threads)
+                                     std::shared_ptr<FileWorkPool> threads)
     : files_(std::move(files)),
       file_directory_(std::move(fileDirectory)),
       min_free_bytes_(minFreeBytes),

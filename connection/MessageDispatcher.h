@@ -14,7 +14,7 @@ class FileFactory;
 namespace Client {
 
 class Connection;
-class FileProcessingThreads;
+class FileWorkPool;
 class FileReception;
 class IntegrationMessage;
 
@@ -23,11 +23,11 @@ class MessageDispatcher {
  public:
   /// Received files take their temporary files from `files`, and are refused
   /// when they would leave less than `minFreeBytes` free in `fileDirectory`
-  /// or where their temporary files are kept. `threads` are the connection's
-  /// file processing threads.
+  /// or where their temporary files are kept. `threads` is the connection's
+  /// file work pool.
   MessageDispatcher(std::shared_ptr<File::FileFactory> files, std::wstring fileDirectory,
                     std::uint64_t minFreeBytes,
-                    std::shared_ptr<FileProcessingThreads> threads = nullptr);
+                    std::shared_ptr<FileWorkPool> threads = nullptr);
   ~MessageDispatcher();
   MessageDispatcher(const MessageDispatcher&) = delete;
   MessageDispatcher& operator=(const MessageDispatcher&) = delete;
@@ -53,7 +53,7 @@ class MessageDispatcher {
   const std::shared_ptr<File::FileFactory> files_;
   const std::wstring file_directory_;
   const std::uint64_t min_free_bytes_;
-  const std::shared_ptr<FileProcessingThreads> threads_;
+  const std::shared_ptr<FileWorkPool> threads_;
   std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
 };
 

@@ -9,16 +9,14 @@
 namespace Corvane {
 namespace Control {
 
-ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine,
-                         NotificationPoster& poster,
-                         const std::wstring& moduleDirectory)
-    : engine_(std::move(engine)),
-      poster_(poster),
-      defaults_(ControlProperties::Defaults(moduleDirectory)),
-      properties_(defaults_) {
+static_assert(ControlCore::kInternalFailure == QuellorProxy::kLoadFailure,
+              "a failure of the control's own reads as a missing engine");
+
+ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster)
+    : engine_(std::move(engine)), poster_(poster) {
   try {
     engine_->SetListener(this);
-  } catch (const std::exception&) {
+  } catch (...) {
     // No engine (or a broken one): every method reports it when called.
   }
 }
@@ -26,23 +24,14 @@ ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine,
 ControlCore::~ControlCore() {
   try {
     engine_->ClearListener();
-  } catch (const std::exception&) {
+  } catch (...) {
   }
-}
-
-bool ControlCore::SetProperties(const ControlProperties& properties) {
-  if (IsStarted()) return false;
-  if (properties != properties_) {
-    properties_ = properties;
-    modified_ = true;
-  }
-  return true;
 }
 
 bool ControlCore::IsStarted() {
   try {
     return engine_->IsStarted();
-  } catch (const std::exception&) {
+  } catch (...) {
     // Any failure, the engine's own or another, reads as "no".
     return false;
   }
@@ -51,7 +40,7 @@ bool ControlCore::IsStarted() {
 bool ControlCore::IsHailing() {
   try {
     return engine_->IsHailing();
-  } catch (const std::exception&) {
+  } catch (...) {
     // Any failure, the engine's own or another, reads as "no".
     return false;
   }
@@ -73,17 +62,23 @@ std::int16_t ControlCore::Run(Operation&& operation) {
     // Nothing else may cross the host's C boundary: report it as the engine
     // reports what it cannot do.
     last_error_ = Platform::FromUtf8(e.what());
-    return ToStatus(QuellorProxy::kLoadFailure);
+    return ToStatus(kInternalFailure);
+  } catch (...) {
+    // Not even a std::exception: letting it go would end the host process.
+    last_error_ = kUnknownExceptionText;
+    return ToStatus(kInternalFailure);
   }
 }
 
-std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName) {
+std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName,
+                                const std::wstring& groupAddress, int groupPort, int serverPort,
+                                int hailingInterval, bool usingHailingServer, int ackTimeout,
+                                int healthCheckInterval, int filePort,
+                                const std::wstring& fileDirectory) {
   last_error_.clear();
-  const ControlProperties& p = properties_;
   return Run([&] {
-    engine_->Start(clientId, connectionName, p.groupAddress, p.groupPort, p.serverPort,
-                   p.hailingInterval, p.usingHailingServer, p.ackTimeout, p.healthCheckInterval,
-                   p.filePort, p.fileDirectory);
+    engine_->Start(clientId, connectionName, groupAddress, groupPort, serverPort, hailingInterval,
+                   usingHailingServer, ackTimeout, healthCheckInterval, filePort, fileDirectory);
   });
 }
 

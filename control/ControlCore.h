@@ -1,7 +1,8 @@
 #pragma once
-// The control's behaviour, free of any toolkit: stored properties, the
-// methods with their status codes and last error, and the engine's
-// notifications copied and posted to the host's thread.
+// The control's side of the engine, free of any toolkit: the methods with
+// their status codes and last error, and the engine's notifications copied
+// and posted to the host's thread. The stored properties live in the
+// GObject control, which hands them to Start.
 
 #include <cstdint>
 #include <memory>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "control/ApplicationRecord.h"
-#include "control/ControlProperties.h"
 #include "control/NotificationPoster.h"
 #include "interface/Quellor.h"
 
@@ -21,34 +21,39 @@ namespace Control {
 /// threads and only copy and post.
 class ControlCore : public Client::QuellorListener {
  public:
+  /// The status of a failure that is not the engine's own: no engine, an
+  /// exception other than QuellorException, a call on something that is not
+  /// a control. The same number as a missing engine library.
+  static constexpr std::int16_t kInternalFailure = -999;
+  /// The last error after an engine operation threw something that is not a
+  /// std::exception.
+  static constexpr const wchar_t* kUnknownExceptionText =
+      L"The engine failed with an exception of unknown type.";
+
   /// Takes the engine (normally a QuellorProxy) and registers as its
   /// listener; a missing engine is not an error here. Notifications go to
-  /// `poster`, which must outlive the core. `moduleDirectory` decides the
-  /// default file directory.
-  ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster,
-              const std::wstring& moduleDirectory);
+  /// `poster`, which must outlive the core.
+  ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster);
   /// Clears the engine's listener (waiting for notifications in progress),
   /// then releases the engine. Does not stop it.
   ~ControlCore() override;
   ControlCore(const ControlCore&) = delete;
   ControlCore& operator=(const ControlCore&) = delete;
 
-  const ControlProperties& GetProperties() const { return properties_; }
-  const ControlProperties& GetDefaults() const { return defaults_; }
-  /// Stores `properties` unless the engine is started; false (nothing
-  /// stored) while it is. No range checks: the engine checks at Start.
-  bool SetProperties(const ControlProperties& properties);
-  /// Whether a stored property changed since creation or ClearModified.
-  bool IsModified() const { return modified_; }
-  void ClearModified() { modified_ = false; }
-
   /// Asked of the engine; false when it cannot answer.
   bool IsStarted();
   bool IsHailing();
 
   /// Each returns 0, or the failure's code cut to 16 bits with its text kept
-  /// as the last error. The last error is emptied first.
-  std::int16_t Start(const std::wstring& clientId, const std::wstring& connectionName);
+  /// as the last error. The last error is emptied first. Any exception is
+  /// caught: a QuellorException gives its code and text, anything else
+  /// kInternalFailure with its text (kUnknownExceptionText when it has none).
+  /// Start passes the settings to the engine as they are: the engine checks
+  /// them.
+  std::int16_t Start(const std::wstring& clientId, const std::wstring& connectionName,
+                     const std::wstring& groupAddress, int groupPort, int serverPort,
+                     int hailingInterval, bool usingHailingServer, int ackTimeout,
+                     int healthCheckInterval, int filePort, const std::wstring& fileDirectory);
   std::int16_t Stop();
   /// A null `clientId` returns 0 at once and leaves the last error alone.
   std::int16_t Unregister(const std::wstring* clientId);
@@ -78,10 +83,7 @@ class ControlCore : public Client::QuellorListener {
 
   std::unique_ptr<Client::Quellor> engine_;
   NotificationPoster& poster_;
-  ControlProperties defaults_;
-  ControlProperties properties_;
   std::wstring last_error_;
-  bool modified_ = false;
 };
 
 }  // namespace Control

@@ -1,33 +1,45 @@
-// The control as a GObject: properties over the control's stored values,
-// methods over its behaviour, and signals emitted from notifications posted to
-// the main context of the thread that created it.
+// The control as a GObject: the stored properties in its private data (UTF-8),
+// one setter for each, methods over the engine adapter ControlCore, and
+// signals emitted from notifications posted to the main context of the thread
+// that created it.
 
 #include "control/CorvaneClientCtrl.h"
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "control/ApplicationObjects.h"
 #include "control/ControlCore.h"
 #include "control/CorvaneClientApp.h"
+#include "control/CorvaneClientCtrlInternal.h"
 #include "control/MainContextPoster.h"
 #include "control/PropertyKeyFile.h"
 #include "control/QuellorProxy.h"
 #include "control/UiModule.h"
+#include "interface/QuellorSettings.h"
 #include "platform/TextConversion.h"
+#include "platform/UserDirectories.h"
 
 using Corvane::Control::ControlCore;
-using Corvane::Control::ControlProperties;
 using Corvane::Control::CorvaneClientApp;
 using Corvane::Control::MainContextPoster;
 using Corvane::Control::Notification;
 using Corvane::Platform::FromUtf8;
 using Corvane::Platform::ToUtf8;
+namespace Settings = Corvane::Client::Settings;
+
+struct _CorvaneClientCtrl {
+  GObject parent_instance;
+};
 
 namespace {
 
-// A weak reference to the control that posted notifications carry, so a
-// notification that runs after the control is gone finds nothing to signal.
+// The control, weakly: what notifications and engine-state reads queued for
+// it hold, so one that runs after the control is gone finds nothing.
 struct WeakControl {
   explicit WeakControl(GObject* object) { g_weak_ref_init(&ref, object); }
   ~WeakControl() { g_weak_ref_clear(&ref); }
@@ -36,22 +48,62 @@ struct WeakControl {
   GWeakRef ref;
 };
 
-// The C++ side of a control. The core goes before the poster: clearing the
-// engine's listener waits for notifications in progress, after which the
-// poster can drop what is still queued.
-struct ControlState {
-  std::unique_ptr<MainContextPoster> poster;
-  std::unique_ptr<ControlCore> core;
+// Every living control with its context. All controls of a process share the
+// one engine, so one control's Start or Stop is news for the others.
+struct LivingControl {
+  const void* self;
+  std::shared_ptr<WeakControl> target;
+  GMainContext* context;
 };
+
+// Never destroyed: a control may be finalized during exit.
+std::mutex& LivingMutex() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
+}
+
+std::vector<LivingControl>& Living() {
+  static auto* controls = new std::vector<LivingControl>();
+  return *controls;
+}
+
+// How often a started control asks the engine whether it still runs and
+// hails, so that their notifications follow changes nobody announced (another
+// control stopping the shared engine, hailing failing).
+constexpr guint kDefaultStatePollMilliseconds = 1000;
 
 }  // namespace
 
-struct _CorvaneClientCtrl {
-  GObject parent_instance;
-  ControlState* state;
-};
+typedef struct {
+  // The stored properties: what Start hands to the engine and what is saved.
+  gchar* group_address;
+  gint group_port;
+  gint server_port;
+  gint hailing_interval;
+  gboolean using_hailing_server;
+  gint ack_timeout;
+  gint health_check_interval;
+  gint file_port;
+  gchar* file_directory;
+  // Something to save since creation, loading or saving.
+  gboolean modified;
+  // The engine's state as last told to the host (by notify::started and
+  // notify::hailing).
+  gboolean started;
+  gboolean hailing;
+  // The thread-default context at creation: notifications, signals and the
+  // state poll run there.
+  GMainContext* context;
+  GSource* state_poll;
+  guint state_poll_interval;
+  // The engine side. The core goes before the poster: clearing the engine's
+  // listener waits for notifications in progress, after which the poster can
+  // drop what is still queued.
+  MainContextPoster* poster;
+  ControlCore* core;
+} CorvaneClientCtrlPrivate;
 
-G_DEFINE_TYPE(CorvaneClientCtrl, corvane_client_ctrl, G_TYPE_OBJECT)
+G_DEFINE_TYPE_WITH_PRIVATE(CorvaneClientCtrl, corvane_client_ctrl, G_TYPE_OBJECT)
 
 G_DEFINE_QUARK(corvane-client-error-quark, corvane_client_error)
 
@@ -59,6 +111,7 @@ namespace {
 
 // Property ids are the control's dispatch ids.
 enum {
+  PROP_0,
   PROP_GROUP_ADDRESS = 3,
   PROP_GROUP_PORT = 4,
   PROP_SERVER_PORT = 5,
@@ -75,15 +128,97 @@ enum {
 
 enum { SIGNAL_ERROR_OCCURED, SIGNAL_MESSAGE_RECEIVED, SIGNAL_FILE_RECEIVED, SIGNAL_COUNT };
 
-GParamSpec* param_specs[PROP_LAST];
+GParamSpec* props[PROP_LAST];
 guint signals[SIGNAL_COUNT];
 
-ControlCore& Core(CorvaneClientCtrl* self) { return *self->state->core; }
+CorvaneClientCtrlPrivate* Private(CorvaneClientCtrl* self) {
+  return static_cast<CorvaneClientCtrlPrivate*>(corvane_client_ctrl_get_instance_private(self));
+}
+
+ControlCore& Core(CorvaneClientCtrl* self) { return *Private(self)->core; }
 
 // A host's text; null reads as empty.
 std::wstring TextOf(const gchar* text) { return text ? FromUtf8(text) : std::wstring(); }
 
 gchar* NewText(const std::wstring& text) { return g_strdup(ToUtf8(text).c_str()); }
+
+// --- Engine state -----------------------------------------------------------
+
+void StartStatePoll(CorvaneClientCtrl* self);
+void StopStatePoll(CorvaneClientCtrl* self);
+
+// Asks the engine whether it runs and hails and notifies what changed since
+// the host was last told. Runs on the control's thread.
+void SyncEngineState(CorvaneClientCtrl* self) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  const gboolean started = Core(self).IsStarted();
+  const gboolean hailing = Core(self).IsHailing();
+  const bool started_changed = started != priv->started;
+  const bool hailing_changed = hailing != priv->hailing;
+  priv->started = started;
+  priv->hailing = hailing;
+  if (started) {
+    StartStatePoll(self);
+  } else {
+    StopStatePoll(self);
+  }
+  g_object_freeze_notify(G_OBJECT(self));
+  if (started_changed) g_object_notify_by_pspec(G_OBJECT(self), props[PROP_STARTED]);
+  if (hailing_changed) g_object_notify_by_pspec(G_OBJECT(self), props[PROP_HAILING]);
+  g_object_thaw_notify(G_OBJECT(self));
+}
+
+gboolean PollEngineState(gpointer data) {
+  auto* target = static_cast<WeakControl*>(data);
+  gpointer object = g_weak_ref_get(&target->ref);
+  if (!object) return G_SOURCE_REMOVE;
+  SyncEngineState(CORVANE_CLIENT_CTRL(object));
+  g_object_unref(object);
+  return G_SOURCE_CONTINUE;
+}
+
+void StartStatePoll(CorvaneClientCtrl* self) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  if (priv->state_poll) return;
+  priv->state_poll = g_timeout_source_new(priv->state_poll_interval);
+  g_source_set_callback(priv->state_poll, PollEngineState, new WeakControl(G_OBJECT(self)),
+                        [](gpointer data) { delete static_cast<WeakControl*>(data); });
+  g_source_attach(priv->state_poll, priv->context);
+}
+
+void StopStatePoll(CorvaneClientCtrl* self) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  if (!priv->state_poll) return;
+  g_source_destroy(priv->state_poll);
+  g_source_unref(priv->state_poll);
+  priv->state_poll = nullptr;
+}
+
+gboolean SyncLater(gpointer data) {
+  const auto& target = *static_cast<std::shared_ptr<WeakControl>*>(data);
+  gpointer object = g_weak_ref_get(&target->ref);
+  if (object) {
+    SyncEngineState(CORVANE_CLIENT_CTRL(object));
+    g_object_unref(object);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+// Has every other control read the engine's state afresh, each on its own
+// thread, when it next iterates its context.
+void TellOtherControls(CorvaneClientCtrl* self) {
+  std::lock_guard<std::mutex> lock(LivingMutex());
+  for (const LivingControl& other : Living()) {
+    if (other.self == self) continue;
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(source, SyncLater, new std::shared_ptr<WeakControl>(other.target),
+                          [](gpointer data) {
+                            delete static_cast<std::shared_ptr<WeakControl>*>(data);
+                          });
+    g_source_attach(source, other.context);
+    g_source_unref(source);
+  }
+}
 
 // Runs on the control's thread for each posted notification.
 void Emit(CorvaneClientCtrl* self, const Notification& notification) {
@@ -92,6 +227,8 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
     case Notification::Kind::kError:
       g_signal_emit(self, signals[SIGNAL_ERROR_OCCURED], 0,
                     static_cast<gint>(ControlCore::ToStatus(notification.number)), text.c_str());
+      // A failed service may have stopped the engine or its hailing.
+      SyncEngineState(self);
       break;
     case Notification::Kind::kMessageReceived:
       g_signal_emit(self, signals[SIGNAL_MESSAGE_RECEIVED], 0, text.c_str());
@@ -102,83 +239,165 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
   }
 }
 
-// Stores `properties` and notifies each property that changed; nothing while
-// the control is started.
-bool ApplyProperties(CorvaneClientCtrl* self, const ControlProperties& properties) {
-  const ControlProperties before = Core(self).GetProperties();
-  if (!Core(self).SetProperties(properties)) return false;
-  const ControlProperties& after = Core(self).GetProperties();
-  const struct {
-    bool changed;
-    int id;
-  } changes[] = {
-      {before.groupAddress != after.groupAddress, PROP_GROUP_ADDRESS},
-      {before.groupPort != after.groupPort, PROP_GROUP_PORT},
-      {before.serverPort != after.serverPort, PROP_SERVER_PORT},
-      {before.hailingInterval != after.hailingInterval, PROP_HAILING_INTERVAL},
-      {before.usingHailingServer != after.usingHailingServer, PROP_USING_HAILING_SERVER},
-      {before.ackTimeout != after.ackTimeout, PROP_ACK_TIMEOUT},
-      {before.healthCheckInterval != after.healthCheckInterval, PROP_HEALTH_CHECK_INTERVAL},
-      {before.filePort != after.filePort, PROP_FILE_PORT},
-      {before.fileDirectory != after.fileDirectory, PROP_FILE_DIRECTORY},
-  };
-  for (const auto& change : changes) {
-    if (change.changed) g_object_notify_by_pspec(G_OBJECT(self), param_specs[change.id]);
-  }
+// --- Stored properties ------------------------------------------------------
+
+// Whether a stored property may be written now: not while the engine runs.
+// Every write that may marks the control modified, whether or not it changes
+// the value: a host that saves when modified saves after any assignment.
+bool MayWrite(CorvaneClientCtrl* self) {
+  if (Core(self).IsStarted()) return false;
+  Private(self)->modified = TRUE;
   return true;
+}
+
+void SetText(CorvaneClientCtrl* self, gchar** field, const gchar* value, guint id) {
+  if (!MayWrite(self)) return;
+  const gchar* text = value ? value : "";
+  if (g_strcmp0(*field, text) == 0) return;
+  g_free(*field);
+  *field = g_strdup(text);
+  g_object_notify_by_pspec(G_OBJECT(self), props[id]);
+}
+
+void SetInteger(CorvaneClientCtrl* self, gint* field, gint value, guint id) {
+  if (!MayWrite(self)) return;
+  if (*field == value) return;
+  *field = value;
+  g_object_notify_by_pspec(G_OBJECT(self), props[id]);
+}
+
+void SetFlag(CorvaneClientCtrl* self, gboolean* field, gboolean value, guint id) {
+  if (!MayWrite(self)) return;
+  value = value != FALSE;
+  if (*field == value) return;
+  *field = value;
+  g_object_notify_by_pspec(G_OBJECT(self), props[id]);
+}
+
+void SetGroupAddress(CorvaneClientCtrl* self, const gchar* value) {
+  SetText(self, &Private(self)->group_address, value, PROP_GROUP_ADDRESS);
+}
+
+void SetGroupPort(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->group_port, value, PROP_GROUP_PORT);
+}
+
+void SetServerPort(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->server_port, value, PROP_SERVER_PORT);
+}
+
+void SetHailingInterval(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->hailing_interval, value, PROP_HAILING_INTERVAL);
+}
+
+void SetUsingHailingServer(CorvaneClientCtrl* self, gboolean value) {
+  SetFlag(self, &Private(self)->using_hailing_server, value, PROP_USING_HAILING_SERVER);
+}
+
+void SetAckTimeout(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->ack_timeout, value, PROP_ACK_TIMEOUT);
+}
+
+void SetHealthCheckInterval(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->health_check_interval, value, PROP_HEALTH_CHECK_INTERVAL);
+}
+
+void SetFilePort(CorvaneClientCtrl* self, gint value) {
+  SetInteger(self, &Private(self)->file_port, value, PROP_FILE_PORT);
+}
+
+void SetFileDirectory(CorvaneClientCtrl* self, const gchar* value) {
+  SetText(self, &Private(self)->file_directory, value, PROP_FILE_DIRECTORY);
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   auto* self = CORVANE_CLIENT_CTRL(object);
-  ControlProperties p = Core(self).GetProperties();
   switch (id) {
-    case PROP_GROUP_ADDRESS: p.groupAddress = TextOf(g_value_get_string(value)); break;
-    case PROP_GROUP_PORT: p.groupPort = g_value_get_int(value); break;
-    case PROP_SERVER_PORT: p.serverPort = g_value_get_int(value); break;
-    case PROP_HAILING_INTERVAL: p.hailingInterval = g_value_get_int(value); break;
-    case PROP_USING_HAILING_SERVER: p.usingHailingServer = g_value_get_boolean(value); break;
-    case PROP_ACK_TIMEOUT: p.ackTimeout = g_value_get_int(value); break;
-    case PROP_HEALTH_CHECK_INTERVAL: p.healthCheckInterval = g_value_get_int(value); break;
-    case PROP_FILE_PORT: p.filePort = g_value_get_int(value); break;
-    case PROP_FILE_DIRECTORY: p.fileDirectory = TextOf(g_value_get_string(value)); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); return;
-  }
-  ApplyProperties(self, p);
-}
-
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-  auto* self = CORVANE_CLIENT_CTRL(object);
-  const ControlProperties& p = Core(self).GetProperties();
-  switch (id) {
-    case PROP_GROUP_ADDRESS: g_value_set_string(value, ToUtf8(p.groupAddress).c_str()); break;
-    case PROP_GROUP_PORT: g_value_set_int(value, p.groupPort); break;
-    case PROP_SERVER_PORT: g_value_set_int(value, p.serverPort); break;
-    case PROP_HAILING_INTERVAL: g_value_set_int(value, p.hailingInterval); break;
-    case PROP_STARTED: g_value_set_boolean(value, Core(self).IsStarted()); break;
-    case PROP_HAILING: g_value_set_boolean(value, Core(self).IsHailing()); break;
-    case PROP_USING_HAILING_SERVER: g_value_set_boolean(value, p.usingHailingServer); break;
-    case PROP_ACK_TIMEOUT: g_value_set_int(value, p.ackTimeout); break;
-    case PROP_HEALTH_CHECK_INTERVAL: g_value_set_int(value, p.healthCheckInterval); break;
-    case PROP_FILE_PORT: g_value_set_int(value, p.filePort); break;
-    case PROP_FILE_DIRECTORY: g_value_set_string(value, ToUtf8(p.fileDirectory).c_str()); break;
+    case PROP_GROUP_ADDRESS: SetGroupAddress(self, g_value_get_string(value)); break;
+    case PROP_GROUP_PORT: SetGroupPort(self, g_value_get_int(value)); break;
+    case PROP_SERVER_PORT: SetServerPort(self, g_value_get_int(value)); break;
+    case PROP_HAILING_INTERVAL: SetHailingInterval(self, g_value_get_int(value)); break;
+    case PROP_USING_HAILING_SERVER: SetUsingHailingServer(self, g_value_get_boolean(value)); break;
+    case PROP_ACK_TIMEOUT: SetAckTimeout(self, g_value_get_int(value)); break;
+    case PROP_HEALTH_CHECK_INTERVAL: SetHealthCheckInterval(self, g_value_get_int(value)); break;
+    case PROP_FILE_PORT: SetFilePort(self, g_value_get_int(value)); break;
+    case PROP_FILE_DIRECTORY: SetFileDirectory(self, g_value_get_string(value)); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
 
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  auto* self = CORVANE_CLIENT_CTRL(object);
+  const CorvaneClientCtrlPrivate* priv = Private(self);
+  switch (id) {
+    case PROP_GROUP_ADDRESS: g_value_set_string(value, priv->group_address); break;
+    case PROP_GROUP_PORT: g_value_set_int(value, priv->group_port); break;
+    case PROP_SERVER_PORT: g_value_set_int(value, priv->server_port); break;
+    case PROP_HAILING_INTERVAL: g_value_set_int(value, priv->hailing_interval); break;
+    case PROP_STARTED: g_value_set_boolean(value, corvane_client_ctrl_get_started(self)); break;
+    case PROP_HAILING: g_value_set_boolean(value, corvane_client_ctrl_get_hailing(self)); break;
+    case PROP_USING_HAILING_SERVER: g_value_set_boolean(value, priv->using_hailing_server); break;
+    case PROP_ACK_TIMEOUT: g_value_set_int(value, priv->ack_timeout); break;
+    case PROP_HEALTH_CHECK_INTERVAL: g_value_set_int(value, priv->health_check_interval); break;
+    case PROP_FILE_PORT: g_value_set_int(value, priv->file_port); break;
+    case PROP_FILE_DIRECTORY: g_value_set_string(value, priv->file_directory); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+  }
+}
+
+// Sets every stored property to its default, through the setters.
+void ResetStoredProperties(CorvaneClientCtrl* self) {
+  g_object_freeze_notify(G_OBJECT(self));
+  for (guint id : {PROP_GROUP_ADDRESS, PROP_GROUP_PORT, PROP_SERVER_PORT, PROP_HAILING_INTERVAL,
+                   PROP_USING_HAILING_SERVER, PROP_ACK_TIMEOUT, PROP_HEALTH_CHECK_INTERVAL,
+                   PROP_FILE_PORT, PROP_FILE_DIRECTORY}) {
+    g_object_set_property(G_OBJECT(self), g_param_spec_get_name(props[id]),
+                          g_param_spec_get_default_value(props[id]));
+  }
+  g_object_thaw_notify(G_OBJECT(self));
+}
+
+// Builds the engine side around `engine`, replacing the one there was.
+void UseEngine(CorvaneClientCtrl* self, std::unique_ptr<Corvane::Client::Quellor> engine) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  delete priv->core;
+  priv->core = nullptr;
+  priv->core = new ControlCore(std::move(engine), *priv->poster);
+}
+
 void Finalize(GObject* object) {
   auto* self = CORVANE_CLIENT_CTRL(object);
-  delete self->state;
-  self->state = nullptr;
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  {
+    std::lock_guard<std::mutex> lock(LivingMutex());
+    auto& controls = Living();
+    controls.erase(std::remove_if(controls.begin(), controls.end(),
+                                  [&](const LivingControl& entry) { return entry.self == self; }),
+                   controls.end());
+  }
+  StopStatePoll(self);
+  delete priv->core;
+  priv->core = nullptr;
+  delete priv->poster;
+  priv->poster = nullptr;
+  g_main_context_unref(priv->context);
+  g_free(priv->group_address);
+  g_free(priv->file_directory);
   G_OBJECT_CLASS(corvane_client_ctrl_parent_class)->finalize(object);
   CorvaneClientApp::Instance().UnlockModule();
 }
 
+// Stored properties are written by the host and notified when they change;
+// started and hailing are the engine's and read-only. Integer properties take
+// any int: the engine checks values at Start and the control returns its code.
 constexpr GParamFlags kStored =
     static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_EXPLICIT_NOTIFY | G_PARAM_STATIC_STRINGS);
-constexpr GParamFlags kAsked = static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
+constexpr GParamFlags kAsked =
+    static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_EXPLICIT_NOTIFY | G_PARAM_STATIC_STRINGS);
 
-GParamSpec* IntProperty(const char* name, const char* nick, const char* blurb, int fallback) {
-  return g_param_spec_int(name, nick, blurb, G_MININT, G_MAXINT, fallback, kStored);
+GParamSpec* IntegerSpec(const char* name, const char* nick, const char* blurb,
+                        const Settings::IntegerSetting& setting) {
+  return g_param_spec_int(name, nick, blurb, G_MININT, G_MAXINT, setting.defaultValue, kStored);
 }
 
 }  // namespace
@@ -189,50 +408,149 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
   object_class->get_property = GetProperty;
   object_class->finalize = Finalize;
 
-  const ControlProperties defaults =
-      ControlProperties::Defaults(CorvaneClientApp::Instance().GetModuleDirectory());
-  param_specs[PROP_GROUP_ADDRESS] =
-      g_param_spec_string("group-address", "GroupAddress", "Address used for multicast hailing",
-                          ToUtf8(defaults.groupAddress).c_str(), kStored);
-  param_specs[PROP_GROUP_PORT] = IntProperty("group-port", "GroupPort",
-                                            "Port used for multicast hailing", defaults.groupPort);
-  param_specs[PROP_SERVER_PORT] = IntProperty("server-port", "ServerPort",
-                                             "Port used to accept connections", defaults.serverPort);
-  param_specs[PROP_HAILING_INTERVAL] =
-      IntProperty("hailing-interval", "HailingInterval",
-                  "Number of milleseconds between hailing messages", defaults.hailingInterval);
-  param_specs[PROP_STARTED] =
-      g_param_spec_boolean("started", "Started", "Is the control started", FALSE, kAsked);
-  param_specs[PROP_HAILING] =
-      g_param_spec_boolean("hailing", "Hailing", "The control is hailing", FALSE, kAsked);
-  param_specs[PROP_USING_HAILING_SERVER] = g_param_spec_boolean(
-      "using-hailing-server", "UsingHailingServer",
-      "The control should send hailing messages to find Corvane applications",
-      defaults.usingHailingServer, kStored);
-  param_specs[PROP_ACK_TIMEOUT] =
-      IntProperty("ack-timeout", "AckTimeout",
-                  "The number of milleseconds to wait for an acknowledgement package",
-                  defaults.ackTimeout);
-  param_specs[PROP_HEALTH_CHECK_INTERVAL] =
-      IntProperty("health-check-interval", "HealthCheckInterval",
-                  "The number of milleseconds to wait between health check messages",
-                  defaults.healthCheckInterval);
-  param_specs[PROP_FILE_PORT] =
-      IntProperty("file-port", "FilePort", "Port used to receive files", defaults.filePort);
-  param_specs[PROP_FILE_DIRECTORY] = g_param_spec_string(
-      "file-directory", "FileDirectory", "Directory used to store received files",
-      ToUtf8(defaults.fileDirectory).c_str(), kStored);
-  // The ids skip numbers, so each property is installed on its own.
-  for (guint id = 1; id < PROP_LAST; ++id) {
-    if (param_specs[id]) g_object_class_install_property(object_class, id, param_specs[id]);
+  const std::string group_address = ToUtf8(Settings::kDefaultGroupAddress);
+  // files/ beside the module, or the user's own where that is not writable.
+  const std::string file_directory = ToUtf8(
+      Corvane::Platform::DefaultFileDirectory(CorvaneClientApp::Instance().GetModuleDirectory()));
+  const struct {
+    guint id;
+    GParamSpec* spec;
+  } properties[] = {
+      /**
+       * CorvaneClientCtrl:group-address:
+       *
+       * Address used for multicast hailing. Default "228.11.11.11"; id 3.
+       */
+      {PROP_GROUP_ADDRESS,
+       g_param_spec_string("group-address", "GroupAddress", "Address used for multicast hailing",
+                           group_address.c_str(), kStored)},
+      /**
+       * CorvaneClientCtrl:group-port:
+       *
+       * Port used for multicast hailing. Default 45599; id 4. Start accepts 1
+       * to 65535.
+       */
+      {PROP_GROUP_PORT, IntegerSpec("group-port", "GroupPort", "Port used for multicast hailing",
+                                    Settings::kGroupPort)},
+      /**
+       * CorvaneClientCtrl:server-port:
+       *
+       * Port used to accept connections. Default 45500; id 5. Start accepts 1
+       * to 65535.
+       */
+      {PROP_SERVER_PORT, IntegerSpec("server-port", "ServerPort", "Port used to accept connections",
+                                     Settings::kServerPort)},
+      /**
+       * CorvaneClientCtrl:hailing-interval:
+       *
+       * Number of milleseconds between hailing messages. Default 15000; id 6.
+       */
+      {PROP_HAILING_INTERVAL,
+       IntegerSpec("hailing-interval", "HailingInterval",
+                   "Number of milleseconds between hailing messages", Settings::kHailingInterval)},
+      /**
+       * CorvaneClientCtrl:started:
+       *
+       * Is the control started: asked of the engine, %FALSE without one.
+       * Notified when Start or Stop of this or any other control of the
+       * process (they share the engine) changes it, and when the engine is
+       * found to have stopped otherwise. Read-only; id 7.
+       */
+      {PROP_STARTED,
+       g_param_spec_boolean("started", "Started", "Is the control started", FALSE, kAsked)},
+      /**
+       * CorvaneClientCtrl:hailing:
+       *
+       * The control is hailing: asked of the engine, %FALSE without one.
+       * Notified when hailing begins with Start and when it ends (Stop, or a
+       * hailing failure the engine recovers from later). Read-only; id 8.
+       */
+      {PROP_HAILING,
+       g_param_spec_boolean("hailing", "Hailing", "The control is hailing", FALSE, kAsked)},
+      /**
+       * CorvaneClientCtrl:using-hailing-server:
+       *
+       * The control should send hailing messages to find Corvane
+       * applications. Default %TRUE; id 13.
+       */
+      {PROP_USING_HAILING_SERVER,
+       g_param_spec_boolean("using-hailing-server", "UsingHailingServer",
+                            "The control should send hailing messages to find Corvane applications",
+                            Settings::kDefaultUsingHailingServer, kStored)},
+      /**
+       * CorvaneClientCtrl:ack-timeout:
+       *
+       * The number of milleseconds to wait for an acknowledgement package.
+       * Default 30000; id 15.
+       */
+      {PROP_ACK_TIMEOUT,
+       IntegerSpec("ack-timeout", "AckTimeout",
+                   "The number of milleseconds to wait for an acknowledgement package",
+                   Settings::kAckTimeout)},
+      /**
+       * CorvaneClientCtrl:health-check-interval:
+       *
+       * The number of milleseconds to wait between health check messages.
+       * Default 60000; id 16.
+       */
+      {PROP_HEALTH_CHECK_INTERVAL,
+       IntegerSpec("health-check-interval", "HealthCheckInterval",
+                   "The number of milleseconds to wait between health check messages",
+                   Settings::kHealthCheckInterval)},
+      /**
+       * CorvaneClientCtrl:file-port:
+       *
+       * Port used to receive files. Default 45501; id 18. Start accepts 1 to
+       * 65535.
+       */
+      {PROP_FILE_PORT,
+       IntegerSpec("file-port", "FilePort", "Port used to receive files", Settings::kFilePort)},
+      /**
+       * CorvaneClientCtrl:file-directory:
+       *
+       * Directory used to store received files. Default: the control module's
+       * directory followed by /files where the user may write there, else
+       * $XDG_DATA_HOME/corvane/files; id 19.
+       */
+      {PROP_FILE_DIRECTORY,
+       g_param_spec_string("file-directory", "FileDirectory",
+                           "Directory used to store received files", file_directory.c_str(),
+                           kStored)},
+  };
+  for (const auto& property : properties) {
+    props[property.id] = property.spec;
+    g_object_class_install_property(object_class, property.id, property.spec);
   }
 
+  /**
+   * CorvaneClientCtrl::error-occured:
+   * @self: the control
+   * @number: the engine's error number, cut to its low 16 bits
+   * @description: the error's full text
+   *
+   * An error that happened on one of the engine's threads (a refused
+   * connection, a read error, a failed service thread).
+   */
   signals[SIGNAL_ERROR_OCCURED] =
       g_signal_new("error-occured", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr,
                    nullptr, nullptr, G_TYPE_NONE, 2, G_TYPE_INT, G_TYPE_STRING);
+  /**
+   * CorvaneClientCtrl::message-received:
+   * @self: the control
+   * @message: the XML text
+   *
+   * A vendor application sent XML data.
+   */
   signals[SIGNAL_MESSAGE_RECEIVED] =
       g_signal_new("message-received", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr,
                    nullptr, nullptr, G_TYPE_NONE, 1, G_TYPE_STRING);
+  /**
+   * CorvaneClientCtrl::file-received:
+   * @self: the control
+   * @file_path: the full path of the file in the file directory
+   *
+   * A vendor application sent a file, which was checked and stored.
+   */
   signals[SIGNAL_FILE_RECEIVED] =
       g_signal_new("file-received", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr,
                    nullptr, nullptr, G_TYPE_NONE, 1, G_TYPE_STRING);
@@ -240,21 +558,61 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
 
 static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
   CorvaneClientApp::Instance().LockModule();
-  self->state = new ControlState();
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  // The defaults straight from the specs, without marking anything modified.
+  priv->group_address = g_strdup(G_PARAM_SPEC_STRING(props[PROP_GROUP_ADDRESS])->default_value);
+  priv->group_port = G_PARAM_SPEC_INT(props[PROP_GROUP_PORT])->default_value;
+  priv->server_port = G_PARAM_SPEC_INT(props[PROP_SERVER_PORT])->default_value;
+  priv->hailing_interval = G_PARAM_SPEC_INT(props[PROP_HAILING_INTERVAL])->default_value;
+  priv->using_hailing_server =
+      G_PARAM_SPEC_BOOLEAN(props[PROP_USING_HAILING_SERVER])->default_value;
+  priv->ack_timeout = G_PARAM_SPEC_INT(props[PROP_ACK_TIMEOUT])->default_value;
+  priv->health_check_interval = G_PARAM_SPEC_INT(props[PROP_HEALTH_CHECK_INTERVAL])->default_value;
+  priv->file_port = G_PARAM_SPEC_INT(props[PROP_FILE_PORT])->default_value;
+  priv->file_directory = g_strdup(G_PARAM_SPEC_STRING(props[PROP_FILE_DIRECTORY])->default_value);
+  priv->state_poll_interval = kDefaultStatePollMilliseconds;
+
+  priv->context = g_main_context_ref_thread_default();
   auto target = std::make_shared<WeakControl>(G_OBJECT(self));
-  GMainContext* context = g_main_context_ref_thread_default();
-  self->state->poster =
-      std::make_unique<MainContextPoster>(context, [target](const Notification& notification) {
-        gpointer object = g_weak_ref_get(&target->ref);
-        if (!object) return;
-        Emit(CORVANE_CLIENT_CTRL(object), notification);
-        g_object_unref(object);
-      });
-  g_main_context_unref(context);
-  self->state->core = std::make_unique<ControlCore>(
-      std::make_unique<Corvane::Control::QuellorProxy>(), *self->state->poster,
-      CorvaneClientApp::Instance().GetModuleDirectory());
+  priv->poster = new MainContextPoster(priv->context, [target](const Notification& notification) {
+    gpointer object = g_weak_ref_get(&target->ref);
+    if (!object) return;
+    Emit(CORVANE_CLIENT_CTRL(object), notification);
+    g_object_unref(object);
+  });
+  UseEngine(self, std::make_unique<Corvane::Control::QuellorProxy>());
+  {
+    std::lock_guard<std::mutex> lock(LivingMutex());
+    Living().push_back({self, target, priv->context});
+  }
+  // All controls share the engine: it may run already.
+  priv->started = Core(self).IsStarted();
+  priv->hailing = Core(self).IsHailing();
+  if (priv->started) StartStatePoll(self);
 }
+
+namespace Corvane {
+namespace Control {
+
+void UseEngineForTesting(CorvaneClientCtrl* self, std::unique_ptr<Client::Quellor> engine) {
+  UseEngine(self, std::move(engine));
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  StopStatePoll(self);
+  priv->started = Core(self).IsStarted();
+  priv->hailing = Core(self).IsHailing();
+  if (priv->started) StartStatePoll(self);
+}
+
+void SetStatePollInterval(CorvaneClientCtrl* self, unsigned milliseconds) {
+  Private(self)->state_poll_interval = milliseconds;
+  if (Private(self)->state_poll) {
+    StopStatePoll(self);
+    StartStatePoll(self);
+  }
+}
+
+}  // namespace Control
+}  // namespace Corvane
 
 CorvaneClientCtrl* corvane_client_ctrl_new(void) {
   return CORVANE_CLIENT_CTRL(g_object_new(CORVANE_CLIENT_TYPE_CTRL, nullptr));
@@ -262,13 +620,24 @@ CorvaneClientCtrl* corvane_client_ctrl_new(void) {
 
 gint16 corvane_client_ctrl_start(CorvaneClientCtrl* self, const gchar* client_id,
                                  const gchar* connection_name) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
-  return Core(self).Start(TextOf(client_id), TextOf(connection_name));
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
+  const CorvaneClientCtrlPrivate* priv = Private(self);
+  const gint16 status = Core(self).Start(
+      TextOf(client_id), TextOf(connection_name), TextOf(priv->group_address), priv->group_port,
+      priv->server_port, priv->hailing_interval, priv->using_hailing_server != FALSE,
+      priv->ack_timeout, priv->health_check_interval, priv->file_port,
+      TextOf(priv->file_directory));
+  SyncEngineState(self);
+  TellOtherControls(self);
+  return status;
 }
 
 gint16 corvane_client_ctrl_stop(CorvaneClientCtrl* self) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
-  return Core(self).Stop();
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
+  const gint16 status = Core(self).Stop();
+  SyncEngineState(self);
+  TellOtherControls(self);
+  return status;
 }
 
 gchar* corvane_client_ctrl_get_last_error_message(CorvaneClientCtrl* self) {
@@ -282,14 +651,14 @@ gchar* corvane_client_ctrl_register(CorvaneClientCtrl* self) {
 }
 
 gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl* self, const gchar* client_id) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   if (!client_id) return Core(self).Unregister(nullptr);
   const std::wstring id = FromUtf8(client_id);
   return Core(self).Unregister(&id);
 }
 
 gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl* self, const gchar* xml) {
-  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), 0);
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), ControlCore::kInternalFailure);
   if (!xml) return Core(self).SendData(nullptr);
   const std::wstring text = FromUtf8(xml);
   return Core(self).SendData(&text);
@@ -307,12 +676,15 @@ GPtrArray* corvane_client_ctrl_get_applications(CorvaneClientCtrl* self) {
 
 gboolean corvane_client_ctrl_get_started(CorvaneClientCtrl* self) {
   g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), FALSE);
-  return Core(self).IsStarted();
+  // Read afresh; a change seen here is notified at once.
+  SyncEngineState(self);
+  return Private(self)->started;
 }
 
 gboolean corvane_client_ctrl_get_hailing(CorvaneClientCtrl* self) {
   g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), FALSE);
-  return Core(self).IsHailing();
+  SyncEngineState(self);
+  return Private(self)->hailing;
 }
 
 gboolean corvane_client_ctrl_about_box(CorvaneClientCtrl* self, GError** error) {
@@ -329,22 +701,22 @@ gboolean corvane_client_ctrl_show_property_page(CorvaneClientCtrl* self, GError*
 
 void corvane_client_ctrl_reset_properties(CorvaneClientCtrl* self) {
   g_return_if_fail(CORVANE_CLIENT_IS_CTRL(self));
-  ApplyProperties(self, Core(self).GetDefaults());
+  ResetStoredProperties(self);
 }
 
 gboolean corvane_client_ctrl_get_modified(CorvaneClientCtrl* self) {
   g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), FALSE);
-  return Core(self).IsModified();
+  return Private(self)->modified;
 }
 
 void corvane_client_ctrl_save_to_key_file(CorvaneClientCtrl* self, GKeyFile* key_file,
                                           const gchar* group) {
   g_return_if_fail(CORVANE_CLIENT_IS_CTRL(self));
   g_return_if_fail(key_file != nullptr);
-  Corvane::Control::PropertyKeyFile::Save(Core(self).GetProperties(),
+  Corvane::Control::PropertyKeyFile::Save(G_OBJECT(self),
                                           CorvaneClientApp::Instance().GetVersionWord(), key_file,
                                           group ? group : CORVANE_CLIENT_PERSIST_GROUP);
-  Core(self).ClearModified();
+  Private(self)->modified = FALSE;
 }
 
 gboolean corvane_client_ctrl_load_from_key_file(CorvaneClientCtrl* self, GKeyFile* key_file,
@@ -356,14 +728,11 @@ gboolean corvane_client_ctrl_load_from_key_file(CorvaneClientCtrl* self, GKeyFil
                         "The control is started: stop it before loading properties");
     return FALSE;
   }
-  ControlProperties loaded;
-  if (!Corvane::Control::PropertyKeyFile::Load(key_file,
-                                               group ? group : CORVANE_CLIENT_PERSIST_GROUP,
-                                               Core(self).GetDefaults(), loaded, error)) {
+  if (!Corvane::Control::PropertyKeyFile::Load(
+          key_file, group ? group : CORVANE_CLIENT_PERSIST_GROUP, G_OBJECT(self), error)) {
     return FALSE;
   }
-  ApplyProperties(self, loaded);
-  Core(self).ClearModified();
+  Private(self)->modified = FALSE;
   return TRUE;
 }
 
@@ -402,11 +771,11 @@ gboolean corvane_client_ctrl_save_to_file(CorvaneClientCtrl* self, const gchar* 
     g_propagate_error(error, failure);
   } else {
     g_clear_error(&failure);
-    Corvane::Control::PropertyKeyFile::Save(Core(self).GetProperties(),
+    Corvane::Control::PropertyKeyFile::Save(G_OBJECT(self),
                                             CorvaneClientApp::Instance().GetVersionWord(),
                                             key_file, CORVANE_CLIENT_PERSIST_GROUP);
     saved = g_key_file_save_to_file(key_file, path, error);
-    if (saved) Core(self).ClearModified();
+    if (saved) Private(self)->modified = FALSE;
   }
   g_key_file_unref(key_file);
   return saved;

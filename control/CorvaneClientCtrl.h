@@ -25,115 +25,21 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * group-port (4), server-port (5), hailing-interval (6), started (7, read-only),
  * hailing (8, read-only), using-hailing-server (13), ack-timeout (15),
  * health-check-interval (16), file-port (18), file-directory (19). Writes to
- * stored properties are ignored while the control is started.
+ * stored properties are ignored while the control is started. Each property
+ * is notified when its value changes, started and hailing included.
  *
  * Methods that return a status give 0 on success and the engine's negative
  * code on failure; corvane_client_ctrl_get_last_error_message() then holds its
- * text.
+ * text. A failure that is not the engine's own (an exception of another
+ * kind, even one of unknown type) gives -999, as a missing engine does; so
+ * does a call on something that is not a control, which also logs a
+ * critical.
  *
  * Signals ("error-occured", "message-received", "file-received") are emitted
  * on the thread that created the control, while that thread iterates the GLib
  * main context that was its thread-default context at creation. A host that
  * runs no GLib main loop calls g_main_context_iteration() on that context
  * itself.
- */
-
-/**
- * CorvaneClientCtrl:group-address:
- *
- * Address used for multicast hailing. Default "228.11.11.11"; id 3.
- */
-
-/**
- * CorvaneClientCtrl:group-port:
- *
- * Port used for multicast hailing. Default 45599; id 4.
- */
-
-/**
- * CorvaneClientCtrl:server-port:
- *
- * Port used to accept connections. Default 45500; id 5.
- */
-
-/**
- * CorvaneClientCtrl:hailing-interval:
- *
- * Number of milleseconds between hailing messages. Default 15000; id 6.
- */
-
-/**
- * CorvaneClientCtrl:started:
- *
- * Is the control started: asked of the engine, %FALSE without one. Read-
- * only; id 7.
- */
-
-/**
- * CorvaneClientCtrl:hailing:
- *
- * The control is hailing: asked of the engine, %FALSE without one. Read-
- * only; id 8.
- */
-
-/**
- * CorvaneClientCtrl:using-hailing-server:
- *
- * The control should send hailing messages to find Corvane applications.
- * Default %TRUE; id 13.
- */
-
-/**
- * CorvaneClientCtrl:ack-timeout:
- *
- * The number of milleseconds to wait for an acknowledgement package. Default
- * 30000; id 15.
- */
-
-/**
- * CorvaneClientCtrl:health-check-interval:
- *
- * The number of milleseconds to wait between health check messages. Default
- * 60000; id 16.
- */
-
-/**
- * CorvaneClientCtrl:file-port:
- *
- * Port used to receive files. Default 45501; id 18.
- */
-
-/**
- * CorvaneClientCtrl:file-directory:
- *
- * Directory used to store received files. Default: the control module's
- * directory followed by /files; id 19.
- */
-
-/**
- * CorvaneClientCtrl::error-occured:
- * @self: the control
- * @number: the engine's error number, cut to its low 16 bits
- * @description: the error's full text
- *
- * An error that happened on one of the engine's threads (a refused
- * connection, a read error, a failed service thread).
- */
-
-/**
- * CorvaneClientCtrl::message-received:
- * @self: the control
- * @message: the XML text
- *
- * A vendor application sent XML data.
- */
-
-/**
- * CorvaneClientCtrl::file-received:
- * @self: the control
- * @file_path: the full path of the file in the file directory
- *
- * A vendor application sent a file, which was checked and stored.
  */
 
 /**
@@ -192,7 +98,8 @@ CorvaneClientCtrl *corvane_client_ctrl_new(void);
  * Starts the connection process: hands the properties to the engine, which
  * starts hailing and accepting vendor applications.
  *
- * Returns: 0, or the engine's error code (see the last error message)
+ * Returns: 0, or the engine's error code (see the last error message); -999
+ *   when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_start(CorvaneClientCtrl *self, const gchar *client_id,
@@ -204,7 +111,7 @@ gint16 corvane_client_ctrl_start(CorvaneClientCtrl *self, const gchar *client_id
  *
  * Stops the connection: every vendor application is sent a DISCONNECT.
  *
- * Returns: 0, or the engine's error code
+ * Returns: 0, or the engine's error code; -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_stop(CorvaneClientCtrl *self);
@@ -240,7 +147,7 @@ gchar *corvane_client_ctrl_register(CorvaneClientCtrl *self);
  *
  * Remove the application from the system.
  *
- * Returns: 0, or the engine's error code
+ * Returns: 0, or the engine's error code; -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl *self, const gchar *client_id);
@@ -253,7 +160,8 @@ gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl *self, const gchar *clie
  * Send XML data to the Corvane applications: validated against its DTD, then
  * delivered to every connected application.
  *
- * Returns: 0, or the engine's error code (-200 for XML that is not valid)
+ * Returns: 0, or the engine's error code (-200 for XML that is not valid);
+ *   -999 when @self is not a control
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl *self, const gchar *xml);
@@ -342,8 +250,11 @@ void corvane_client_ctrl_reset_properties(CorvaneClientCtrl *self);
  * corvane_client_ctrl_get_modified:
  * @self: the control
  *
- * Whether a stored property changed since the control was created, loaded
- * or saved.
+ * Whether a stored property was assigned while the control was stopped
+ * since the control was created, loaded or saved; any assignment counts,
+ * whether or not it changed the value (so does
+ * corvane_client_ctrl_reset_properties()). Assignments ignored because the
+ * control is started do not.
  *
  * Returns: %TRUE when there is something to save
  */

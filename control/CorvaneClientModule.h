@@ -14,7 +14,9 @@ G_BEGIN_DECLS
  *   or "CORVANECLIENT.CorvaneClientCtrl.1"
  * @error: a #GError, or %NULL
  *
- * Creates an object of the class registered under @prog_id: the registry
+ * Creates an object of the class registered under @prog_id (for a property
+ * page: with a new control; see corvane_client_create_object_for()): the
+ * registry
  * file (the file named by the environment variable CORVANE_REGISTRY, else
  * corvane/registry.ini in the user's configuration directory) gives the
  * class and the module that implements it; the module is loaded and stays
@@ -31,7 +33,62 @@ G_BEGIN_DECLS
 CORVANE_CLIENT_API
 GObject *corvane_client_create_object(const gchar *prog_id, GError **error);
 
+/**
+ * corvane_client_get_version:
+ * @major: (out) (optional): the module's major version
+ * @minor: (out) (optional): the module's minor version
+ *
+ * The control module's version pair, read from the module's file version
+ * (2.0 for file version 2.0.9.0). It is the type library's version, and its
+ * word (major in the high 16 bits) heads every saved property set. The same
+ * as GetMajorVersion() and GetMinorVersion().
+ */
+CORVANE_CLIENT_API
+void corvane_client_get_version(guint16 *major, guint16 *minor);
+
+/**
+ * corvane_client_create_object_for:
+ * @prog_id: the ProgID of a registered class
+ * @subject: (nullable): what the object is made for: the control a property
+ *   page ("CORVANECLIENT.CorvaneClientPropPage.1") edits; %NULL gives the
+ *   page a new control of its own. Classes that need no subject ignore it.
+ * @error: a #GError, or %NULL
+ *
+ * As corvane_client_create_object(), for @subject. The property page lives
+ * in the user-interface module CorvaneClientUi.so beside the control module,
+ * loaded on the first request as the dialogs load it (see
+ * corvane_client_ctrl_show_property_page()); the page is a #GtkWidget the
+ * host places in its own window. Without a display its creation fails with
+ * %CORVANE_CLIENT_ERROR_NO_DISPLAY, as the dialogs do.
+ *
+ * Returns: (transfer full): the new object, or %NULL on failure
+ */
+CORVANE_CLIENT_API
+GObject *corvane_client_create_object_for(const gchar *prog_id, GObject *subject, GError **error);
+
 #ifndef __GI_SCANNER__
+
+/**
+ * GetMajorVersion:
+ *
+ * The major half of the module's version pair (see
+ * corvane_client_get_version()).
+ *
+ * Returns: the major version
+ */
+CORVANE_CLIENT_API
+guint16 GetMajorVersion(void);
+
+/**
+ * GetMinorVersion:
+ *
+ * The minor half of the module's version pair (see
+ * corvane_client_get_version()).
+ *
+ * Returns: the minor version
+ */
+CORVANE_CLIENT_API
+guint16 GetMinorVersion(void);
 
 /**
  * CORVANE_CLIENT_S_OK:
@@ -110,8 +167,9 @@ GObject *corvane_client_create_object(const gchar *prog_id, GError **error);
  * CORVANE_CLIENT_CLSID_PROP_PAGE:
  *
  * Class identifier of the control's property page, ProgID
- * "CORVANECLIENT.CorvaneClientPropPage.1". The control module registers it;
- * the user-interface module implements it.
+ * "CORVANECLIENT.CorvaneClientPropPage.1". The control module registers it
+ * and hands out its class object; the page itself comes from the
+ * user-interface module, loaded when the first page is created.
  */
 #define CORVANE_CLIENT_CLSID_PROP_PAGE "{8F3C61D4-4B7A-4E05-A1D9-2C6E5B0F7A41}"
 /**
@@ -167,11 +225,16 @@ gint32 DllRegisterServer(void);
 /**
  * DllUnregisterServer:
  *
- * Removes what DllRegisterServer() wrote. Entries already missing are no
- * failure.
+ * Removes what DllRegisterServer() wrote: first the type library of the
+ * module's version pair, then the classes and the event source. Class entries
+ * already missing are no failure.
  *
- * Returns: %CORVANE_CLIENT_S_OK, %CORVANE_CLIENT_SELFREG_E_TYPELIB or
- *   %CORVANE_CLIENT_SELFREG_E_CLASS as for DllRegisterServer()
+ * Returns: %CORVANE_CLIENT_S_OK; %CORVANE_CLIENT_SELFREG_E_TYPELIB when the
+ *   type library cannot be unregistered (the registry file cannot be read or
+ *   written, or holds no type library of this version: nothing is
+ *   registered, or it was unregistered already), and nothing is removed;
+ *   %CORVANE_CLIENT_SELFREG_E_CLASS when the classes could not be
+ *   unregistered
  */
 CORVANE_CLIENT_API
 gint32 DllUnregisterServer(void);
@@ -191,6 +254,22 @@ gint32 DllUnregisterServer(void);
  */
 CORVANE_CLIENT_API
 gint32 DllGetClassObject(const gchar *clsid, const gchar *iid, gpointer *object);
+
+/**
+ * corvane_client_module_create_instance:
+ * @clsid: the class identifier in braces, matched without regard to case
+ * @subject: (nullable): see corvane_client_create_object_for()
+ * @error: a #GError, or %NULL
+ *
+ * Creates an instance of one of the module's classes for @subject, with the
+ * reason when it cannot (a class object's create_instance() has neither).
+ * corvane_client_create_object_for() calls it in the registered module.
+ *
+ * Returns: (transfer full): the instance, or %NULL with @error set
+ */
+CORVANE_CLIENT_API
+GObject *corvane_client_module_create_instance(const gchar *clsid, GObject *subject,
+                                               GError **error);
 
 /**
  * DllCanUnloadNow:

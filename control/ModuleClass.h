@@ -22,9 +22,12 @@ struct ModuleClass {
   const char* typeName;
   /// The GObject type name of its instances.
   const char* gtypeName;
-  /// The class object; null for a class this module registers but another
-  /// module implements (the property page).
+  /// The class object.
   const CorvaneClassFactory* factory;
+  /// Creates an instance for `subject` (the property page: the control it
+  /// edits, null for a new control), or null with `error` set. The other
+  /// classes ignore `subject`.
+  GObject* (*createFor)(GObject* subject, GError** error);
 
   /// The control, its property page and the application class, in the order
   /// they are registered.
@@ -35,6 +38,9 @@ struct ModuleClass {
   /// What DllGetClassObject answers; see the C header for the result codes.
   /// Never throws.
   static std::int32_t GetClassObject(const char* clsid, const char* iid, void** object);
+  /// What corvane_client_module_create_instance answers: a new instance of
+  /// class `clsid` for `subject`, or null with `error` set.
+  static GObject* CreateInstance(const char* clsid, GObject* subject, GError** error);
 };
 
 }  // namespace Control

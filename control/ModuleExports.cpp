@@ -61,12 +61,47 @@ gint32 DllCanUnloadNow(void) {
   });
 }
 
+guint16 GetMajorVersion(void) {
+  return Corvane::Control::CorvaneClientApp::Instance().GetMajorVersion();
+}
+
+guint16 GetMinorVersion(void) {
+  return Corvane::Control::CorvaneClientApp::Instance().GetMinorVersion();
+}
+
+void corvane_client_get_version(guint16* major, guint16* minor) {
+  if (major) *major = GetMajorVersion();
+  if (minor) *minor = GetMinorVersion();
+}
+
+GObject* corvane_client_module_create_instance(const gchar* clsid, GObject* subject,
+                                               GError** error) {
+  g_return_val_if_fail(clsid != nullptr, nullptr);
+  g_return_val_if_fail(subject == nullptr || G_IS_OBJECT(subject), nullptr);
+  try {
+    return Corvane::Control::ModuleClass::CreateInstance(clsid, subject, error);
+  } catch (const std::exception& e) {
+    g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_FAILED,
+                "Cannot create an object of class %s: %s", clsid, e.what());
+  } catch (...) {
+    g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_FAILED,
+                "Cannot create an object of class %s", clsid);
+  }
+  return nullptr;
+}
+
 GObject* corvane_client_create_object(const gchar* prog_id, GError** error) {
+  return corvane_client_create_object_for(prog_id, nullptr, error);
+}
+
+GObject* corvane_client_create_object_for(const gchar* prog_id, GObject* subject,
+                                          GError** error) {
   g_return_val_if_fail(prog_id != nullptr, nullptr);
+  g_return_val_if_fail(subject == nullptr || G_IS_OBJECT(subject), nullptr);
   g_return_val_if_fail(error == nullptr || *error == nullptr, nullptr);
   try {
     return Corvane::Control::ProgIdActivator(Corvane::Control::RegistryFile::DefaultPath())
-        .Create(prog_id, error);
+        .Create(prog_id, subject, error);
   } catch (const std::exception& e) {
     g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_FAILED,
                 "Cannot create an object of ProgID \"%s\": %s", prog_id, e.what());

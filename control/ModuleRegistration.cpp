@@ -83,8 +83,10 @@ std::int32_t ModuleRegistration::Unregister() const {
   RegistryFile registry(registry_path_);
   std::string error;
   if (!registry.Load(error)) return CORVANE_CLIENT_SELFREG_E_TYPELIB;
-  // A registry with nothing to remove is left as it is (a missing one is not
-  // created).
+  // A type library that is not registered in this version cannot be
+  // unregistered: that fails, and nothing else is tried (a missing registry
+  // is not created).
+  if (!registry.HasKey(GetTypeLibraryKey())) return CORVANE_CLIENT_SELFREG_E_TYPELIB;
   UnregisterTypeLibrary(registry);
   if (registry.HasChanges() && !registry.Save(error)) return CORVANE_CLIENT_SELFREG_E_TYPELIB;
   for (const ModuleClass& moduleClass : ModuleClass::All()) UnregisterClass(registry, moduleClass);

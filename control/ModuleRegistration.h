@@ -74,8 +74,11 @@ class ModuleRegistration {
   /// class cannot be registered. A failure to register the event source is
   /// ignored.
   std::int32_t Register() const;
-  /// Removes what Register writes; missing keys are no failure. Result codes
-  /// as for Register.
+  /// Removes what Register writes. CORVANE_CLIENT_SELFREG_E_TYPELIB, with
+  /// nothing removed, when the registry cannot be read or written or holds
+  /// no type library of this version (nothing registered, or unregistered
+  /// already); CORVANE_CLIENT_SELFREG_E_CLASS when the classes' removal
+  /// cannot be written. Class keys already missing are no failure.
   std::int32_t Unregister() const;
 
   /// Absolute path of the control module's file, UTF-8.

@@ -15,6 +15,7 @@ namespace Control {
 namespace {
 
 using GetClassObjectFunction = gint32 (*)(const gchar*, const gchar*, gpointer*);
+using CreateInstanceFunction = GObject* (*)(const gchar*, GObject*, GError**);
 
 std::mutex& ModulesMutex() {
   static std::mutex mutex;
@@ -46,7 +47,8 @@ Platform::DynamicLibrary LoadModule(const std::string& path) {
 ProgIdActivator::ProgIdActivator(std::string registryPath)
     : registry_path_(std::move(registryPath)) {}
 
-GObject* ProgIdActivator::Create(const std::string& progId, GError** error) const {
+GObject* ProgIdActivator::Create(const std::string& progId, GObject* subject,
+                                 GError** error) const {
   RegistryFile registry(registry_path_);
   std::string failure;
   if (!registry.Load(failure)) {
@@ -100,6 +102,11 @@ GObject* ProgIdActivator::Create(const std::string& progId, GError** error) cons
                 modulePath.c_str(), clsid.c_str(), progId.c_str(), static_cast<guint32>(result));
     return nullptr;
   }
+  // A module that can say why it made nothing is asked that way.
+  Platform::DynamicLibrary::Failure noCreateFor;
+  const auto createFor = reinterpret_cast<CreateInstanceFunction>(
+      module.Symbol("corvane_client_module_create_instance", noCreateFor));
+  if (createFor) return createFor(clsid.c_str(), subject, error);
   GObject* instance = factory->create_instance();
   if (!instance) {
     g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_MODULE,

@@ -26,7 +26,10 @@ class ProgIdActivator {
   /// ProgID, its class or the class's module is not registered; MODULE when
   /// the module cannot be loaded, has no class objects, does not provide the
   /// class or makes no object. Never throws except std::bad_alloc.
-  GObject* Create(const std::string& progId, GError** error) const;
+  /// `subject` (may be null) is what the object is made for (the control a
+  /// property page edits); a module's own failure (no display for a page)
+  /// comes back as the module reports it.
+  GObject* Create(const std::string& progId, GObject* subject, GError** error) const;
 
  private:
   std::string registry_path_;

@@ -1,7 +1,8 @@
 #include "control/PropertyKeyFile.h"
 
+#include <array>
+
 #include "control/CorvaneClientCtrl.h"
-#include "platform/TextConversion.h"
 
 namespace Corvane {
 namespace Control {
@@ -9,93 +10,110 @@ namespace Control {
 namespace {
 
 const char kVersion[] = "Version";
-const char kGroupAddress[] = "GroupAddress";
-const char kGroupPort[] = "GroupPort";
-const char kServerPort[] = "ServerPort";
-const char kHailingInterval[] = "HailingInterval";
-const char kAckTimeout[] = "AckTimeout";
-const char kUsingHailingServer[] = "UsingHailingServer";
-const char kHealthCheckInterval[] = "HealthCheckInterval";
-const char kFilePort[] = "FilePort";
-const char kFileDirectory[] = "FileDirectory";
 
-// Reads one key with `read` unless the group lacks it; false with `error`
-// set when its value cannot be read.
-template <typename Value, typename Read>
-bool ReadKey(GKeyFile* keyFile, const char* group, const char* key, Value& value, Read read,
-             GError** error) {
-  if (!g_key_file_has_key(keyFile, group, key, nullptr)) return true;
-  GError* failure = nullptr;
-  Value read_value = read(keyFile, group, key, &failure);
-  if (failure) {
-    g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_INVALID_PROPERTIES,
-                "Property %s in group [%s] cannot be read: %s", key, group, failure->message);
-    g_error_free(failure);
-    return false;
-  }
-  value = read_value;
-  return true;
+// The stored properties in their saved order; each is saved under its nick
+// (GroupAddress, GroupPort, ...).
+constexpr std::array<const char*, 9> kSaved = {
+    "group-address", "group-port",            "server-port", "hailing-interval",
+    "ack-timeout",   "using-hailing-server",  "health-check-interval",
+    "file-port",     "file-directory"};
+
+GParamSpec* SpecOf(GObject* control, const char* name) {
+  return g_object_class_find_property(G_OBJECT_GET_CLASS(control), name);
 }
 
-std::wstring ReadText(GKeyFile* keyFile, const char* group, const char* key, GError** error) {
-  gchar* text = g_key_file_get_string(keyFile, group, key, error);
-  if (!text) return std::wstring();
-  std::wstring wide = Platform::FromUtf8(text);
-  g_free(text);
-  return wide;
+// Reads `key` into `value` (initialised to the property's type); false with
+// `failure` set when it cannot be read.
+bool ReadKey(GKeyFile* keyFile, const char* group, const char* key, GValue* value,
+             GError** failure) {
+  switch (G_VALUE_TYPE(value)) {
+    case G_TYPE_INT: {
+      const gint number = g_key_file_get_integer(keyFile, group, key, failure);
+      g_value_set_int(value, number);
+      break;
+    }
+    case G_TYPE_BOOLEAN: {
+      const gboolean flag = g_key_file_get_boolean(keyFile, group, key, failure);
+      g_value_set_boolean(value, flag);
+      break;
+    }
+    default: {
+      gchar* text = g_key_file_get_string(keyFile, group, key, failure);
+      g_value_take_string(value, text);
+      break;
+    }
+  }
+  return *failure == nullptr;
+}
+
+bool Refuse(const char* key, const char* group, GError* failure, GError** error) {
+  g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_INVALID_PROPERTIES,
+              "Property %s in group [%s] cannot be read: %s", key, group, failure->message);
+  g_error_free(failure);
+  return false;
 }
 
 }  // namespace
 
-void PropertyKeyFile::Save(const ControlProperties& properties, std::uint32_t versionWord,
-                           GKeyFile* keyFile, const char* group) {
+void PropertyKeyFile::Save(GObject* control, std::uint32_t versionWord, GKeyFile* keyFile,
+                           const char* group) {
   g_key_file_remove_group(keyFile, group, nullptr);
   g_key_file_set_uint64(keyFile, group, kVersion, versionWord);
-  g_key_file_set_string(keyFile, group, kGroupAddress,
-                        Platform::ToUtf8(properties.groupAddress).c_str());
-  g_key_file_set_integer(keyFile, group, kGroupPort, properties.groupPort);
-  g_key_file_set_integer(keyFile, group, kServerPort, properties.serverPort);
-  g_key_file_set_integer(keyFile, group, kHailingInterval, properties.hailingInterval);
-  g_key_file_set_integer(keyFile, group, kAckTimeout, properties.ackTimeout);
-  g_key_file_set_boolean(keyFile, group, kUsingHailingServer, properties.usingHailingServer);
-  g_key_file_set_integer(keyFile, group, kHealthCheckInterval, properties.healthCheckInterval);
-  g_key_file_set_integer(keyFile, group, kFilePort, properties.filePort);
-  g_key_file_set_string(keyFile, group, kFileDirectory,
-                        Platform::ToUtf8(properties.fileDirectory).c_str());
+  for (const char* name : kSaved) {
+    GParamSpec* spec = SpecOf(control, name);
+    const char* key = g_param_spec_get_nick(spec);
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, G_PARAM_SPEC_VALUE_TYPE(spec));
+    g_object_get_property(control, name, &value);
+    switch (G_VALUE_TYPE(&value)) {
+      case G_TYPE_INT: g_key_file_set_integer(keyFile, group, key, g_value_get_int(&value)); break;
+      case G_TYPE_BOOLEAN:
+        g_key_file_set_boolean(keyFile, group, key, g_value_get_boolean(&value));
+        break;
+      default: {
+        const char* text = g_value_get_string(&value);
+        g_key_file_set_string(keyFile, group, key, text ? text : "");
+        break;
+      }
+    }
+    g_value_unset(&value);
+  }
 }
 
-bool PropertyKeyFile::Load(GKeyFile* keyFile, const char* group, const ControlProperties& defaults,
-                           ControlProperties& properties, GError** error) {
+bool PropertyKeyFile::Load(GKeyFile* keyFile, const char* group, GObject* control,
+                           GError** error) {
   if (!g_key_file_has_group(keyFile, group)) {
     g_set_error(error, CORVANE_CLIENT_ERROR, CORVANE_CLIENT_ERROR_INVALID_PROPERTIES,
                 "No saved properties: the key file has no group [%s]", group);
     return false;
   }
-  ControlProperties loaded = defaults;
-  guint64 version = 0;
-  const bool read = ReadKey(keyFile, group, kVersion, version, g_key_file_get_uint64, error) &&
-                    ReadKey(keyFile, group, kGroupAddress, loaded.groupAddress, ReadText, error) &&
-                    ReadKey(keyFile, group, kGroupPort, loaded.groupPort, g_key_file_get_integer,
-                            error) &&
-                    ReadKey(keyFile, group, kServerPort, loaded.serverPort,
-                            g_key_file_get_integer, error) &&
-                    ReadKey(keyFile, group, kHailingInterval, loaded.hailingInterval,
-                            g_key_file_get_integer, error) &&
-                    ReadKey(keyFile, group, kAckTimeout, loaded.ackTimeout,
-                            g_key_file_get_integer, error) &&
-                    ReadKey(keyFile, group, kUsingHailingServer, loaded.usingHailingServer,
-                            [](GKeyFile* file, const char* g, const char* k, GError** e) {
-                              return g_key_file_get_boolean(file, g, k, e) != FALSE;
-                            },
-                            error) &&
-                    ReadKey(keyFile, group, kHealthCheckInterval, loaded.healthCheckInterval,
-                            g_key_file_get_integer, error) &&
-                    ReadKey(keyFile, group, kFilePort, loaded.filePort, g_key_file_get_integer,
-                            error) &&
-                    ReadKey(keyFile, group, kFileDirectory, loaded.fileDirectory, ReadText, error);
-  if (!read) return false;
-  properties = loaded;
-  return true;
+  GError* failure = nullptr;
+  if (g_key_file_has_key(keyFile, group, kVersion, nullptr)) {
+    g_key_file_get_uint64(keyFile, group, kVersion, &failure);
+    if (failure) return Refuse(kVersion, group, failure, error);
+  }
+  // Every value is read before any is set, so a bad one changes nothing.
+  std::array<GValue, kSaved.size()> values{};
+  bool read = true;
+  for (std::size_t i = 0; i < kSaved.size(); ++i) {
+    GParamSpec* spec = SpecOf(control, kSaved[i]);
+    const char* key = g_param_spec_get_nick(spec);
+    g_value_init(&values[i], G_PARAM_SPEC_VALUE_TYPE(spec));
+    if (!g_key_file_has_key(keyFile, group, key, nullptr)) {
+      g_param_value_set_default(spec, &values[i]);
+    } else if (read && !ReadKey(keyFile, group, key, &values[i], &failure)) {
+      read = Refuse(key, group, failure, error);
+    }
+  }
+  if (read) {
+    g_object_freeze_notify(control);
+    for (std::size_t i = 0; i < kSaved.size(); ++i) {
+      g_object_set_property(control, kSaved[i], &values[i]);
+    }
+    g_object_thaw_notify(control);
+  }
+  for (GValue& value : values) g_value_unset(&value);
+  return read;
 }
 
 }  // namespace Control

@@ -16,6 +16,7 @@ namespace {
 // The user-interface module's entry points (see control/ui/CorvaneClientUi.h).
 using ShowAboutBoxFunction = gboolean (*)(GObject* control, const gchar* version, GError** error);
 using ShowPropertyPageFunction = gboolean (*)(GObject* control, GError** error);
+using NewPropertyPageFunction = gpointer (*)(GObject* control, GError** error);
 
 bool IsSet(const char* name) {
   const char* value = g_getenv(name);
@@ -87,6 +88,22 @@ bool UiModule::ShowPropertyPage(GObject* control, GError** error) {
   auto show = reinterpret_cast<ShowPropertyPageFunction>(
       Resolve("corvane_client_ui_show_property_page", error));
   return show && show(control, error);
+}
+
+GType UiModule::PropertyPageType() {
+  if (!HasDisplay()) return G_TYPE_INVALID;
+  auto getType = reinterpret_cast<GType (*)()>(Resolve("corvane_client_prop_page_get_type", nullptr));
+  return getType ? getType() : G_TYPE_INVALID;
+}
+
+GObject* UiModule::NewPropertyPage(GObject* control, GError** error) {
+  if (!HasDisplay()) {
+    NoDisplay(error);
+    return nullptr;
+  }
+  auto create = reinterpret_cast<NewPropertyPageFunction>(
+      Resolve("corvane_client_ui_new_property_page", error));
+  return create ? static_cast<GObject*>(create(control, error)) : nullptr;
 }
 
 }  // namespace Control

@@ -33,6 +33,12 @@ class UiModule {
   /// Shows the property page in a dialog of its own (the properties verb);
   /// returns when it is closed. Fails as ShowAboutBox does.
   bool ShowPropertyPage(GObject* control, GError** error);
+  /// A new property page bound to `control` (a reference the caller owns),
+  /// for the page's class object. Null with `error` set as ShowAboutBox.
+  GObject* NewPropertyPage(GObject* control, GError** error);
+  /// The property page's type; G_TYPE_INVALID without a display or when the
+  /// module cannot be loaded.
+  GType PropertyPageType();
 
   UiModule(const UiModule&) = delete;
   UiModule& operator=(const UiModule&) = delete;

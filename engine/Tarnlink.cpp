@@ -10,8 +10,9 @@
 
 #include "connection/BoostSocket.h"
 #include "connection/Connection.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/SendGroup.h"
+#include "connection/SpaceReservations.h"
 #include "connection/ConnectionErrors.h"
 #include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
@@ -21,8 +22,9 @@
 #include "errors/ExceptionText.h"
 #include "filestore/FileDelivery.h"
 #include "filestore/FileFactoryImpl.h"
+#include "filestore/RunTempDirectory.h"
 #include "filestore/TempDirectory.h"
-#include "filestore/UserDirectories.h"
+#include "platform/UserDirectories.h"
 #include "logging/Logger.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
@@ -59,23 +61,32 @@ void MakeSharedStatics() {
   DescribeError(boost::system::error_code());  // its table and the error categories
   File::FileDelivery::PrepareNameTable();
   Platform::MessageTable::Engine();
+  SpaceReservations::Process();
 }
 
 }  // namespace
 
 Tarnlink::Tarnlink(std::wstring moduleDirectory)
-    : Tarnlink(moduleDirectory, std::make_shared<File::FileFactoryImpl>(
-                                    File::TempDirectoryPath(moduleDirectory))) {}
+    : Tarnlink(moduleDirectory,
+               std::make_shared<File::RunTempDirectory>(File::TempDirectoryPath(moduleDirectory))) {}
 
-Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory)
+Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::RunTempDirectory> runTemp)
+    : Tarnlink(std::move(moduleDirectory),
+               std::make_shared<File::FileFactoryImpl>(runTemp->GetPath()), runTemp) {}
+
+Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory,
+                   std::shared_ptr<File::RunTempDirectory> runTemp)
     : module_directory_(std::move(moduleDirectory)),
+      run_temp_(runTemp ? std::move(runTemp)
+                        : std::make_shared<File::RunTempDirectory>(
+                              File::TempDirectoryPath(module_directory_))),
       logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
-      file_threads_(std::make_shared<FileProcessingThreads>()),
+      file_threads_(std::make_shared<FileWorkPool>()),
       file_factory_(std::move(fileFactory)) {
   MakeSharedStatics();
-  settings_.FileDirectory = File::DefaultFileDirectory(module_directory_);
+  settings_.FileDirectory = Platform::DefaultFileDirectory(module_directory_);
 }
 
 Tarnlink::~Tarnlink() {
@@ -142,6 +153,14 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
   connections_.SetAccess(network_.access);
 
+  // Other processes' engines may share temp/: keep to a directory of our
+  // own, and take away only what no running engine owns.
+  try {
+    run_temp_->Claim();
+  } catch (const std::exception& e) {
+    logger_->Log(LogLevel::Error, L"Start could not claim a temporary directory: %ls",
+                 ExceptionText(e).c_str());
+  }
   // Files of the previous run still being checked own their temporary
   // files: give them a bounded while, and never clear under them.
   if (file_threads_->WaitUntilIdle(std::chrono::milliseconds(settings_.AckTimeout))) {
@@ -184,7 +203,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
 
 void Tarnlink::ClearTempDirectory() {
   try {
-    File::RemoveDirectoryTree(File::TempDirectoryPath(module_directory_));
+    run_temp_->Clear();
   } catch (const std::exception& e) {
     logger_->Log(LogLevel::Info, L"Start could not clear the temp directory: %ls",
                  ExceptionText(e).c_str());

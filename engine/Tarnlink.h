@@ -19,6 +19,7 @@
 namespace Corvane {
 namespace File {
 class FileFactory;
+class RunTempDirectory;
 }
 namespace Logging {
 class Logger;
@@ -26,7 +27,7 @@ class Logger;
 namespace Client {
 
 class Connection;
-class FileProcessingThreads;
+class FileWorkPool;
 class Socket;
 class ServiceRun;
 class XmlValidator;
@@ -49,7 +50,10 @@ class Tarnlink : public Quellor, public ConnectionListener {
   /// Received files wait in temporary files from `fileFactory` until they
   /// are checked (by default, in the temporary directory under
   /// `moduleDirectory`).
-  Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory);
+  /// `runTemp`, when null, is this engine's own directory under the
+  /// temporary directory beside `moduleDirectory`.
+  Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFactory> fileFactory,
+           std::shared_ptr<File::RunTempDirectory> runTemp = nullptr);
   Tarnlink();
   /// Stops the engine and waits until no service thread and no file
   /// processing thread is left inside it.
@@ -82,6 +86,7 @@ class Tarnlink : public Quellor, public ConnectionListener {
   std::wstring GetTempDirectory() const;
 
  private:
+  Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::RunTempDirectory> runTemp);
   // `hostAddress` is what the HAIL announces, resolved by Start;
   // `resolveFailure` is why it could not be, which ends the run.
   void RunServiceThread(const std::shared_ptr<ServiceRun>& run, const std::string& hostAddress,
@@ -107,6 +112,8 @@ class Tarnlink : public Quellor, public ConnectionListener {
   void ReapFinishedRuns();
 
   const std::wstring module_directory_;
+  // This engine's own temporary directory, claimed at every Start.
+  const std::shared_ptr<File::RunTempDirectory> run_temp_;
   std::shared_ptr<Logging::Logger> logger_;
   // Shared with every connection, so a listener change reaches them all.
   const std::shared_ptr<ListenerSlot> listener_ = std::make_shared<ListenerSlot>();
@@ -126,9 +133,10 @@ class Tarnlink : public Quellor, public ConnectionListener {
 
   const std::wstring language_;
   const std::shared_ptr<XmlValidator> validator_;
-  // The threads that process received files; handed to every connection and
-  // joined by the destructor, since they run this library's code.
-  const std::shared_ptr<FileProcessingThreads> file_threads_;
+  // The threads that write and process received files; handed to every
+  // connection and joined by the destructor, since they run this library's
+  // code.
+  const std::shared_ptr<FileWorkPool> file_threads_;
   const std::shared_ptr<File::FileFactory> file_factory_;
 
   // Serialises SendData fan-outs. The registry's lists are only copied, never

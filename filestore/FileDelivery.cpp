@@ -12,6 +12,7 @@
 
 #include "interface/Quellor.h"
 #include "filestore/File.h"
+#include "platform/FileSync.h"
 #include "platform/TextConversion.h"
 
 namespace Corvane {
@@ -40,9 +41,38 @@ std::string AsideName(const std::string& directory) {
          std::to_string(++counter);
 }
 
+struct SyncSetting {
+  std::mutex mutex;
+  std::shared_ptr<const FileDelivery::DiskSync> sync;
+};
+
+SyncSetting& Sync() {
+  static SyncSetting setting;
+  return setting;
+}
+
+std::shared_ptr<const FileDelivery::DiskSync> CurrentSync() {
+  SyncSetting& setting = Sync();
+  std::lock_guard<std::mutex> lock(setting.mutex);
+  if (!setting.sync) {
+    setting.sync = std::make_shared<FileDelivery::DiskSync>(
+        FileDelivery::DiskSync{Platform::SyncFileData, Platform::SyncDirectory});
+  }
+  return setting.sync;
+}
+
 }  // namespace
 
-void FileDelivery::PrepareNameTable() { Owned(); }
+void FileDelivery::PrepareNameTable() {
+  Owned();
+  CurrentSync();
+}
+
+void FileDelivery::SetDiskSync(std::shared_ptr<const DiskSync> sync) {
+  SyncSetting& setting = Sync();
+  std::lock_guard<std::mutex> lock(setting.mutex);
+  setting.sync = std::move(sync);
+}
 
 FileDelivery::FileDelivery(std::wstring directory, std::wstring name,
                            std::chrono::milliseconds wait)
@@ -64,6 +94,18 @@ FileDelivery::~FileDelivery() {
 }
 
 void FileDelivery::Move(File& file) {
+  const auto sync = CurrentSync();
+  const std::string source = Platform::ToUtf8(file.GetPath());
+  // The data first: a rename that reaches the disk before the data would
+  // leave the name empty or short after a crash.
+  std::string failure = sync->fileData(source);
+  if (!failure.empty()) {
+    throw Client::wexception(L"The file could not be put on the disk: " +
+                             Platform::FromUtf8(failure));
+  }
+  struct stat before {};
+  const bool sourceKnown = ::lstat(source.c_str(), &before) == 0;
+
   std::error_code error;
   const std::string directory = Platform::ToUtf8(directory_);
   if (fs::is_regular_file(fs::symlink_status(destination_, error))) {
@@ -86,6 +128,15 @@ void FileDelivery::Move(File& file) {
     device_ = status.st_dev;
     inode_ = status.st_ino;
   }
+  // Moved to another file system, the file was copied: its copy's data too.
+  if (!sourceKnown || before.st_dev != device_) failure = sync->fileData(destination_);
+  // Then the new name.
+  if (failure.empty()) failure = sync->directory(directory);
+  if (!failure.empty()) {
+    Undo();
+    throw Client::wexception(L"The file could not be put on the disk: " +
+                             Platform::FromUtf8(failure));
+  }
 }
 
 void FileDelivery::Commit() {
@@ -100,6 +151,11 @@ void FileDelivery::Commit() {
 
 void FileDelivery::Rollback() {
   if (!owned_) return;
+  Undo();
+  Release();
+}
+
+void FileDelivery::Undo() {
   std::error_code ignored;
   bool ours = false;
   if (moved_) {
@@ -107,6 +163,7 @@ void FileDelivery::Rollback() {
     ours = ::lstat(destination_.c_str(), &status) == 0 && status.st_dev == device_ &&
            status.st_ino == inode_;
   }
+  bool changed = true;
   if (ours && !aside_.empty()) {
     // One step: the replaced file takes the name back, so the name never
     // stands empty in between.
@@ -115,11 +172,15 @@ void FileDelivery::Rollback() {
     fs::remove(destination_, ignored);
   } else if (!aside_.empty() && !moved_) {
     fs::rename(aside_, destination_, ignored);
+  } else {
+    changed = false;
   }
   // A replaced file whose name someone else has taken since stays aside
   // rather than overwrite what is there now.
   aside_.clear();
-  Release();
+  moved_ = false;
+  // The file put back is the one its sender was told of: it must stay.
+  if (changed) CurrentSync()->directory(Platform::ToUtf8(directory_));
 }
 
 void FileDelivery::Release() {

@@ -11,12 +11,19 @@
 // the moved file only while it is still the file this delivery put there
 // (same device and inode).
 //
+// Nothing is reported delivered before it would survive a crash of the
+// system: Move puts the file's data on the disk before the rename, and the
+// directory's new entry after it; a step that fails takes the move back. A
+// file put back by Rollback is synced into its directory the same way.
+//
 // Thread-safety: one delivery is used by one thread at a time; deliveries of
 // any names may run on any threads at once.
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace Corvane {
@@ -41,9 +48,21 @@ class FileDelivery {
   FileDelivery(const FileDelivery&) = delete;
   FileDelivery& operator=(const FileDelivery&) = delete;
 
-  /// Moves `file` to the destination (File::MoveTo), first renaming a file
-  /// already there aside. Throws what MoveTo throws; the file already there
-  /// is then back in place.
+  /// How deliveries put data and names on the disk: each returns empty on
+  /// success, else the failure's text. Tests replace them (SetDiskSync).
+  struct DiskSync {
+    std::function<std::string(const std::string& file)> fileData;
+    std::function<std::string(const std::string& directory)> directory;
+  };
+  /// Replaces the disk syncs of every delivery in the process; null puts the
+  /// system's back.
+  static void SetDiskSync(std::shared_ptr<const DiskSync> sync);
+
+  /// Syncs `file`'s data, moves it to the destination (File::MoveTo), first
+  /// renaming a file already there aside, and syncs the directory. Throws
+  /// what MoveTo throws, or wexception with the sync's text ("The file could
+  /// not be put on the disk: …"); the file already there is then back in
+  /// place and the moved file gone from the destination.
   void Move(File& file);
   /// The delivery stands: the file put aside goes. Releases the name.
   void Commit();
@@ -54,6 +73,9 @@ class FileDelivery {
 
  private:
   void Release();
+  // Puts the replaced file back, or removes the moved one, if it is still
+  // this delivery's; syncs the directory.
+  void Undo();
 
   const std::wstring directory_;
   const std::wstring name_;

@@ -1,17 +1,16 @@
 #include "filestore/TempDirectory.h"
 
-#include "filestore/UserDirectories.h"
-
 #include <filesystem>
 
 #include "interface/Quellor.h"
 #include "platform/TextConversion.h"
+#include "platform/UserDirectories.h"
 
 namespace Corvane {
 namespace File {
 
 std::string TempDirectoryPath(const std::wstring& moduleDirectory) {
-  return ChooseTempDirectory(moduleDirectory);
+  return Platform::ChooseTempDirectory(moduleDirectory);
 }
 
 std::uintmax_t RemoveDirectoryTree(const std::string& directory) {

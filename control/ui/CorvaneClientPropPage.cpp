@@ -112,9 +112,14 @@ void OnEdited(GtkWidget* input, gpointer data) {
 }
 
 // A property changed on the control (by the page or by the host): fields the
-// person has not touched follow it.
+// person has not touched follow it; a control started or stopped turns the
+// page read-only or editable.
 void OnControlNotify(GObject*, GParamSpec* pspec, gpointer data) {
   auto* self = CORVANE_CLIENT_PROP_PAGE(data);
+  if (g_strcmp0(g_param_spec_get_name(pspec), "started") == 0) {
+    corvane_client_prop_page_refresh(self);
+    return;
+  }
   for (FieldRow& row : self->state->rows) {
     if (!row.edited && g_strcmp0(row.field->property, g_param_spec_get_name(pspec)) == 0) {
       Load(self, row);

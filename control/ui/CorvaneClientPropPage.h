@@ -78,7 +78,7 @@ void corvane_client_prop_page_reset_to_defaults(CorvaneClientPropPage *self);
  * Asks the control again whether it is started (the page turns read-only or
  * editable and says so) and shows the control's values in fields that hold
  * no unapplied edit. The page does this itself whenever it is shown, applied
- * or reset.
+ * or reset, and whenever the control notifies #CorvaneClientCtrl:started.
  */
 CORVANE_CLIENT_API
 void corvane_client_prop_page_refresh(CorvaneClientPropPage *self);

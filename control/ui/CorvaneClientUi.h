@@ -44,4 +44,19 @@ gboolean corvane_client_ui_show_about_box(GObject *control, const gchar *version
 CORVANE_CLIENT_API
 gboolean corvane_client_ui_show_property_page(GObject *control, GError **error);
 
+/**
+ * corvane_client_ui_new_property_page:
+ * @control: the control whose properties the page shows and writes
+ * @error: a #GError, or %NULL
+ *
+ * Opens the display (initialising GTK when the host has not) and makes a
+ * property page bound to @control: what the property page's class object
+ * creates.
+ *
+ * Returns: (transfer full) (nullable): the page, or %NULL with
+ *   %CORVANE_CLIENT_ERROR_NO_DISPLAY when no display can be opened
+ */
+CORVANE_CLIENT_API
+GtkWidget *corvane_client_ui_new_property_page(GObject *control, GError **error);
+
 G_END_DECLS

@@ -37,3 +37,10 @@ gboolean corvane_client_ui_show_property_page(GObject* control, GError** error) 
       Corvane::Control::PropertyFrame::Create(CORVANE_CLIENT_CTRL(control)), nullptr);
   return TRUE;
 }
+
+GtkWidget* corvane_client_ui_new_property_page(GObject* control, GError** error) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(control), nullptr);
+  if (!OpenDisplay(error)) return nullptr;
+  GtkWidget* page = corvane_client_prop_page_new(CORVANE_CLIENT_CTRL(control));
+  return GTK_WIDGET(g_object_ref_sink(page));
+}

@@ -100,15 +100,23 @@ class FileReceptionTest : public ::testing::Test {
       if (name == "dtd" || name == "Quellor.so" || name == "logger.ini" || name == "Engine.log") {
         continue;
       }
+      // The engine's own temporary directory and its lock: bookkeeping.
+      if (name.string().rfind("run-", 0) == 0 && it->path().parent_path() == temp_) continue;
       paths.insert(it->path());
     }
     return paths;
   }
 
+  // Files waiting in temp/, in the engine's own directory or loose; its
+  // directory and lock are not counted.
   std::vector<fs::path> TempFiles() const {
     std::vector<fs::path> files;
-    if (fs::exists(temp_)) {
-      for (const auto& entry : fs::directory_iterator(temp_)) files.push_back(entry.path());
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(temp_, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      const bool bookkeeping = it->path().parent_path() == temp_ && name.rfind("run-", 0) == 0;
+      if (!bookkeeping) files.push_back(it->path());
     }
     return files;
   }
@@ -274,7 +282,14 @@ TEST_F(FileReceptionTest, NamesTooLongToStoreAreRefusedAndTheConnectionReadsOn) 
 // host is told as of any failed frame, and the connection goes on receiving.
 TEST_F(FileReceptionTest, UnwritableTemporaryDirectoryIsAnsweredAndReportedToTheHost) {
   Start();
-  std::ofstream(temp_) << "a file where the temporary directory should be";
+  // The engine's own directory in temp/ is where its files wait.
+  fs::path own;
+  for (const auto& entry : fs::directory_iterator(temp_)) {
+    if (entry.is_directory()) own = entry.path();
+  }
+  ASSERT_FALSE(own.empty());
+  fs::remove_all(own);
+  std::ofstream(own) << "a file where the temporary directory should be";
   TestPeer& peer = ConnectFiles();
   auto ack = Ack(peer, peer.SendBinaryData(u"a.txt", PatternBytes(0, 12000)));
   ASSERT_TRUE(ack);
@@ -286,7 +301,7 @@ TEST_F(FileReceptionTest, UnwritableTemporaryDirectoryIsAnsweredAndReportedToThe
   EXPECT_EQ(listener_.Errors(), (std::vector<std::pair<int, std::wstring>>{
                                     {-113, L"Error on socket read.  Error message = \"" + text + L"\""}}));
 
-  fs::remove(temp_);
+  fs::remove(own);
   EXPECT_EQ(AckFlag(peer, peer.SendBinaryData(u"b.txt", "def")), 1);
   ASSERT_TRUE(listener_.WaitForFiles(1));
   EXPECT_EQ(listener_.Files(), std::vector<std::wstring>{(files_ / "b.txt").wstring()});
@@ -357,7 +372,7 @@ TEST_F(FileReceptionTest, AnUnansweredDeliveryLeavesTheOlderFileInPlace) {
 
 // Stopping while a large file arrives or is processed neither crashes nor
 // leaves a partial file, and the library unloads (at the end of the test)
-// only after every file processing thread has ended.
+// only after every file work thread has ended.
 TEST_F(FileReceptionTest, StoppingWhileALargeFileIsUnderWay) {
   Start();
   TestPeer& peer = ConnectFiles();

@@ -22,6 +22,7 @@ cmake -S "$source/tests/install/consumer" -B "$work/consumer" -G Ninja \
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/consumer"
 "$work/consumer/engine_host" "$module"
+"$work/consumer/proxy_host" "$module"
 "$work/consumer/ui_consumer" >/dev/null
 
 # A version the package cannot satisfy is refused.

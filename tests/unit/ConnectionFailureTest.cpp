@@ -2,7 +2,7 @@
 // socket operation in turn until the exchange runs through: every run must end
 // in a state the engine hears of, with nothing left behind (no live
 // connection, no file in the temporary or the file directory that should not
-// be there, no file processing thread).
+// be there, no file work left on the pool).
 
 #include <algorithm>
 #include <filesystem>
@@ -19,7 +19,7 @@
 
 #include "connection/Connection.h"
 #include "connection/ChunkWriter.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/ListenerSlot.h"
 #include "filestore/FileFactoryImpl.h"
 #include "platform/TextConversion.h"
@@ -201,7 +201,7 @@ class ConnectionFailureTest : public ::testing::Test {
   Testing::TempDir root_;
   const fs::path temp_ = root_.Path() / "temp";
   const fs::path files_ = root_.Path() / "files";
-  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> threads_ = std::make_shared<FileWorkPool>();
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   std::thread thread_;

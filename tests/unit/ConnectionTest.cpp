@@ -11,7 +11,7 @@
 #include "support/LoggingTestSupport.h"
 #include "connection/BoostSocket.h"
 #include "connection/ConnectionListener.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/ListenerSlot.h"
 #include "logging/LoggerConfiguration.h"
 #include "platform/TextConversion.h"
@@ -126,7 +126,7 @@ class ConnectionTest : public ::testing::Test {
   Testing::LogCapture log_;
   RecordingListener listener_;
   std::shared_ptr<ListenerSlot> listener_slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileProcessingThreads> file_threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> file_threads_ = std::make_shared<FileWorkPool>();
   CountingConnectionListener closed_;
   std::vector<std::shared_ptr<Connection>> connections_;
   std::thread thread_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <future>
 
@@ -92,6 +93,70 @@ TEST_F(FileDeliveryTest, ASecondDeliveryOfTheNameWaitsForTheFirstOutcome) {
   first->Rollback();  // the first is taken back before the second moves
   second.get();
   EXPECT_EQ(Testing::ReadFile(files_ / "a.txt"), "second");
+}
+
+// Records what a delivery puts on the disk, in order, with what the
+// destination held at that moment; a step may be made to fail.
+class RecordedSync {
+ public:
+  explicit RecordedSync(std::string destination) : destination_(std::move(destination)) {
+    auto sync = std::make_shared<FileDelivery::DiskSync>();
+    sync->fileData = [this](const std::string& file) { return Step("data " + Name(file)); };
+    sync->directory = [this](const std::string&) { return Step("directory"); };
+    FileDelivery::SetDiskSync(sync);
+  }
+  ~RecordedSync() { FileDelivery::SetDiskSync(nullptr); }
+
+  std::vector<std::string> steps;
+  std::string failing;  // the step that fails
+
+ private:
+  std::string Name(const std::string& path) const {
+    return path == destination_ ? "destination" : "source";
+  }
+  std::string Step(const std::string& step) {
+    std::error_code ignored;
+    const bool there = fs::exists(destination_, ignored);
+    steps.push_back(step + (there ? " (name there)" : " (name free)"));
+    return step == failing ? "fdatasync: Input/output error" : "";
+  }
+  std::string destination_;
+};
+
+// The data reaches the disk before the rename, the new name after it: after
+// a crash the name holds the whole file or is still the older one.
+TEST_F(FileDeliveryTest, DataIsSyncedBeforeTheRenameAndTheDirectoryAfter) {
+  RecordedSync sync((files_ / "a.txt").string());
+  fs::create_directories(files_);
+  FileDelivery delivery(directory_, L"a.txt", 1s);
+  delivery.Move(*Received("newer"));
+  delivery.Commit();
+  EXPECT_EQ(sync.steps,
+            (std::vector<std::string>{"data source (name free)", "directory (name there)"}));
+}
+
+// A sync that fails is a failed delivery: nothing stands under the name but
+// the older file, which is synced back into place.
+TEST_F(FileDeliveryTest, AFailedSyncTakesTheMoveBackAndKeepsTheOlderFile) {
+  for (const std::string failing : {"data source", "directory"}) {
+    root_.WriteFile("files/a.txt", "older");
+    RecordedSync sync((files_ / "a.txt").string());
+    sync.failing = failing;
+    FileDelivery delivery(directory_, L"a.txt", 1s);
+    try {
+      delivery.Move(*Received("newer"));
+      ADD_FAILURE() << "a failed " << failing << " sync must fail the move";
+    } catch (const Client::wexception& e) {
+      EXPECT_EQ(e.GetMessage(),
+                L"The file could not be put on the disk: fdatasync: Input/output error");
+    }
+    delivery.Rollback();
+    EXPECT_EQ(Testing::ReadFile(files_ / "a.txt"), "older") << failing;
+    EXPECT_EQ(Listing(), std::vector<std::string>{"a.txt"}) << failing;
+    if (failing == "directory") {
+      EXPECT_EQ(sync.steps.back(), "directory (name there)");
+    }
+  }
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "connection/BoostSocket.h"
 #include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
-#include "connection/FileProcessingThreads.h"
+#include "connection/FileWorkPool.h"
 #include "connection/ListenerSlot.h"
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/FileImpl.h"
@@ -105,7 +105,7 @@ class FileReceptionTest : public ::testing::Test {
 
   // Reads `frame` as a connection does, recording the size of every body read.
   Received Read(const std::u16string& frame, std::vector<int>& reads) {
-    auto reception = std::make_shared<FileReception>(factory_);
+    auto reception = std::make_shared<FileReception>(factory_, std::wstring(), 0, pool_);
     std::shared_ptr<IntegrationMessage> message;
     reads = Testing::ReadChunks(frame, message, reception.get());
     return {std::dynamic_pointer_cast<BinaryDataMessage>(message), reception};
@@ -127,6 +127,8 @@ class FileReceptionTest : public ::testing::Test {
   fs::path temp_ = root_.Path() / "temp";
   std::shared_ptr<File::FileFactory> factory_;
   Testing::LogCapture log_;
+  // Writes the files larger than one chunk.
+  std::shared_ptr<FileWorkPool> pool_ = std::make_shared<FileWorkPool>();
 };
 
 TEST_F(FileReceptionTest, WorkedExampleIsReadIn20_51_5_2_40) {
@@ -289,9 +291,10 @@ TEST_F(FileReceptionTest, BytesLostWhenTheFileIsClosedFailTheFile) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
-// A file larger than one chunk is hashed and written on the writer thread;
-// the last bytes it loses when it closes the file fail the file all the same.
-TEST_F(FileReceptionTest, BytesLostWhenTheWriterThreadClosesTheFileFailTheFile) {
+// A file larger than one chunk is hashed and written by its writer on the
+// pool; the last bytes it loses when it closes the file fail the file all the
+// same.
+TEST_F(FileReceptionTest, BytesLostWhenTheWriterClosesTheFileFailTheFile) {
   Testing::FileSizeLimit limit;
   if (!limit.Set(ChunkWriter::kChunkBytes + 40 * 1024)) {
     GTEST_SKIP() << "cannot lower the file size limit";
@@ -361,7 +364,7 @@ TEST_F(FileReceptionTest, FinishOnAClosedConnectionRemovesTheFile) {
   auto connection = std::make_shared<Connection>(
       std::make_shared<BoostSocket>(std::make_shared<boost::asio::ip::tcp::socket>(io)),
       std::make_shared<ListenerSlot>(), nullptr, std::move(settings), ConnectionKind::kFile,
-      std::make_shared<FileProcessingThreads>());
+      std::make_shared<FileWorkPool>());
   ASSERT_TRUE(connection->IsClosed());
   ASSERT_EQ(TempFiles().size(), 1u);
   message.reception->Finish(message.message, connection);
@@ -430,7 +433,7 @@ class FileReceptionOnConnectionTest : public FileReceptionTest {
   fs::path files_ = root_.Path() / "files";
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> threads_ = std::make_shared<FileWorkPool>();
   std::shared_ptr<boost::asio::io_context> io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   boost::asio::ip::tcp::acceptor acceptor_;
@@ -464,7 +467,7 @@ TEST_F(FileReceptionOnConnectionTest, FailedWriteIsAnsweredAndTheStreamStaysInSt
   EXPECT_TRUE(TempFiles().empty());
 }
 
-// --- Written on a thread of its own, behind a slow disk -------------------------
+// --- Written on the file work pool, behind a slow disk --------------------------
 
 // Appends wait at the gate until the test opens it: a disk as slow as the
 // test wants. Opened failing, it fails the append waiting, as a full disk.
@@ -473,6 +476,12 @@ struct Gate {
     std::lock_guard<std::mutex> lock(mutex);
     open = true;
     fail_next = failing;
+    changed.notify_all();
+  }
+  // Lets `appends` more pass while closed.
+  void Let(int appends) {
+    std::lock_guard<std::mutex> lock(mutex);
+    allowance += appends;
     changed.notify_all();
   }
   bool WaitForWriter() {
@@ -484,13 +493,15 @@ struct Gate {
     std::unique_lock<std::mutex> lock(mutex);
     ++waiting;
     changed.notify_all();
-    changed.wait_for(lock, 30s, [&] { return open; });
+    changed.wait_for(lock, 30s, [&] { return open || allowance > 0; });
+    if (!open && allowance > 0) --allowance;
     --waiting;
     return std::exchange(fail_next, false);
   }
   std::mutex mutex;
   std::condition_variable changed;
   int waiting = 0;
+  int allowance = 0;
   bool open = false;
   bool fail_next = false;
 };
@@ -530,7 +541,9 @@ class GatedFactory : public File::FileFactoryImpl {
 // starts.
 class FileReceptionSlowDiskTest : public FileReceptionTest {
  protected:
-  FileReceptionSlowDiskTest() : guard_(io_.get_executor()) {
+  explicit FileReceptionSlowDiskTest(
+      std::size_t poolThreads = FileWorkPool::kDefaultMaxThreads)
+      : threads_(std::make_shared<FileWorkPool>(poolThreads)), guard_(io_.get_executor()) {
     factory_ = files_factory_;
     thread_ = std::thread([this] { io_.run(); });
     slot_->Set(&listener_);
@@ -594,7 +607,7 @@ class FileReceptionSlowDiskTest : public FileReceptionTest {
   const std::string data_ = PatternBytes(0, 3 * 1024 * 1024);  // more than the queue holds
   Testing::RecordingListener listener_;
   std::shared_ptr<ListenerSlot> slot_ = std::make_shared<ListenerSlot>();
-  std::shared_ptr<FileProcessingThreads> threads_ = std::make_shared<FileProcessingThreads>();
+  std::shared_ptr<FileWorkPool> threads_;
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard_;
   std::thread thread_;
@@ -672,21 +685,50 @@ TEST_F(FileReceptionSlowDiskTest, AConnectionEndedWhileChunksWaitLeavesNothingBe
   EXPECT_FALSE(fs::exists(files_));
 }
 
-// However many large files arrive at once, at most kMaxWriters writer
-// threads run; a place comes free when its writer goes.
-TEST(ChunkWriterTest, WriterThreadsAreBoundedProcessWide) {
-  Testing::TempDir temp;
-  File::FileFactoryImpl factory(temp.Path().string());
-  std::vector<std::unique_ptr<ChunkWriter>> writers;
-  auto makeWriter = [&](int n) {
-    auto file = factory.NewFile();
-    file->Open(L"writer-" + std::to_wstring(n));
-    return std::make_unique<ChunkWriter>(file, nullptr);
-  };
-  for (int i = 0; i < ChunkWriter::kMaxWriters; ++i) writers.push_back(makeWriter(i));
-  EXPECT_THROW(makeWriter(ChunkWriter::kMaxWriters), std::runtime_error);
-  writers.pop_back();
-  EXPECT_NO_THROW(writers.push_back(makeWriter(ChunkWriter::kMaxWriters + 1)));
+// All file work on one thread: the file's chunks, the check that follows
+// them and the next file's check share it without any of them waiting for
+// another, even when everything queues up behind other work first.
+class FileReceptionOneThreadTest : public FileReceptionSlowDiskTest {
+ protected:
+  FileReceptionOneThreadTest() : FileReceptionSlowDiskTest(1) {}
+};
+
+// The file is read to its end while its chunks are still being written, and
+// more of them are queued than one turn of the thread writes: the check must
+// not take the thread while the rest of the writing waits behind it.
+TEST_F(FileReceptionOneThreadTest, TheCheckNeverTakesTheThreadFromTheWritingItFollows) {
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  socket_->Deliver(BinaryDataFrame{{}, u"small.txt", "fits", {}}.ToString());
+  ASSERT_TRUE(gate_->WaitForWriter());
+  SettledOperations();  // the first chunk in hand, 7 read
+  gate_->Let(5);
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    return gate_->allowance == 0 && gate_->waiting > 0;
+  }));
+  SettledOperations();  // the whole file is read: 5 chunks written, 1 in hand, 6 queued
+  gate_->Open();
+  ASSERT_TRUE(Eventually([&] { return Acks().size() == 2; }));
+  EXPECT_EQ(Acks(), (std::vector<std::u16string>{u"10000", u"10000"}));
+  EXPECT_EQ(Testing::ReadFile(files_ / "big.bin"), data_);
+}
+
+TEST_F(FileReceptionOneThreadTest, ChunksAndChecksShareTheThreadWithoutWaitingForEachOther) {
+  gate_->Open();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  ASSERT_EQ(threads_->Launch([released] { released.wait(); }), FileWorkPool::Outcome::kRunning);
+  socket_->Deliver(BinaryDataFrame{{}, u"big.bin", data_, {}}.ToString());
+  socket_->Deliver(BinaryDataFrame{{}, u"small.txt", "fits", {}}.ToString());
+  SettledOperations();  // held back by the full queue
+  EXPECT_TRUE(Acks().empty());
+  release.set_value();
+  ASSERT_TRUE(Eventually([&] { return Acks().size() == 2; }));
+  EXPECT_EQ(Acks(), (std::vector<std::u16string>{u"10000", u"10000"}));
+  EXPECT_EQ(Testing::ReadFile(files_ / "big.bin"), data_);
+  EXPECT_EQ(Testing::ReadFile(files_ / "small.txt"), "fits");
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_EQ(threads_->ThreadCount(), 1u);
 }
 
 }  // namespace

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 
 #include "support/LoggingTestSupport.h"
 #include "engine/Tarnlink.h"
+#include "filestore/FileDelivery.h"
 #include "filestore/FileFactoryImpl.h"
+#include "filestore/RunTempDirectory.h"
 #include "filestore/FileImpl.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "support/FreePort.h"
@@ -62,8 +65,9 @@ TEST(TarnlinkFileReceptionTest, DestructionWaitsForTheFileBeingProcessed) {
   Testing::TempDir module;
   const fs::path files = module.Path() / "files";
   auto gate = std::make_shared<Gate>();
+  auto runTemp = std::make_shared<File::RunTempDirectory>((module.Path() / "temp").string());
   auto engine = std::make_unique<Tarnlink>(
-      module.WidePath(), std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+      module.WidePath(), std::make_shared<HeldMoveFactory>(runTemp->GetPath(), gate), runTemp);
   const int filePort = Testing::FreeTcpPort();
   engine->Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
                 1000, 60000, filePort, files.wstring());
@@ -88,8 +92,9 @@ TEST(TarnlinkFileReceptionTest, StartWaitsForFilesStillBeingChecked) {
   Testing::LogCapture log;
   Testing::TempDir module;
   auto gate = std::make_shared<Gate>();
-  Tarnlink engine(module.WidePath(),
-                  std::make_shared<HeldMoveFactory>((module.Path() / "temp").string(), gate));
+  auto runTemp = std::make_shared<File::RunTempDirectory>((module.Path() / "temp").string());
+  Tarnlink engine(module.WidePath(), std::make_shared<HeldMoveFactory>(runTemp->GetPath(), gate),
+                  runTemp);
   int filePort = Testing::FreeTcpPort();
   const auto start = [&] {
     engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000,
@@ -109,6 +114,56 @@ TEST(TarnlinkFileReceptionTest, StartWaitsForFilesStillBeingChecked) {
   EXPECT_TRUE(engine.IsStarted());
   EXPECT_EQ(log.Count(L"Error occured moving file"), 0);
   engine.Stop();
+}
+
+// Over a real socket: the BINACK of 1 leaves only once the file's data and
+// its new name are on the disk; a sync that fails answers flag 0 and keeps
+// nothing.
+TEST(TarnlinkFileReceptionTest, TheBinackWaitsForTheDiskAndAFailedSyncIsAFailedDelivery) {
+  Testing::LogCapture log;
+  Testing::TempDir module;
+  const fs::path files = module.Path() / "files";
+  std::promise<void> entered;
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  std::atomic<int> directorySyncs{0};
+  std::atomic<bool> failing{false};
+  auto sync = std::make_shared<File::FileDelivery::DiskSync>();
+  sync->fileData = [&](const std::string&) -> std::string {
+    return failing ? "fdatasync: No space left on device" : "";
+  };
+  sync->directory = [&](const std::string&) -> std::string {
+    if (directorySyncs++ == 0) {
+      entered.set_value();
+      released.wait();
+    }
+    return "";
+  };
+  File::FileDelivery::SetDiskSync(sync);
+  Tarnlink engine(module.WidePath());
+  const int filePort = Testing::FreeTcpPort();
+  engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
+               2000, 60000, filePort, files.wstring());
+  Testing::TestPeer peer(filePort);
+  ASSERT_TRUE(peer.HandShake());
+  peer.SendBinaryData(u"a.txt", "abc");
+  ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
+  // Renamed but not yet synced into its directory: no answer yet.
+  EXPECT_FALSE(peer.WaitFor<BinaryDataAckMessage>(200ms));
+  release.set_value();
+  auto ack = peer.WaitFor<BinaryDataAckMessage>(5s);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->GetSuccessFlag(), 1);
+
+  failing = true;
+  peer.SendBinaryData(u"b.txt", "def");
+  auto refused = peer.WaitFor<BinaryDataAckMessage>(5s);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->GetSuccessFlag(), 0);
+  EXPECT_NE(refused->GetErrorText().find(u"No space left on device"), std::u16string::npos);
+  EXPECT_FALSE(fs::exists(files / "b.txt"));
+  engine.Stop();
+  File::FileDelivery::SetDiskSync(nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
 #include "support/TempDir.h"
+#include "platform/FileLock.h"
+
+#include <set>
 
 namespace Corvane {
 namespace Client {
@@ -100,12 +103,36 @@ TEST(TarnlinkModuleDirectoryTest, AnEngineThatDoesNotKnowItsDirectoryDoesNotStar
   }
 }
 
-TEST_F(TarnlinkTest, StartClearsTheTempDirectory) {
+// Start clears what no running engine owns: loose leftovers and the
+// directories of engines that are gone. Another process's engine, whose
+// lock is held, keeps its files under way.
+TEST_F(TarnlinkTest, StartClearsTheTempDirectoryButNotAnotherRunningEngines) {
+  namespace fs = std::filesystem;
   const auto temp = module_.Path() / "temp";
   module_.WriteFile("temp/one.bin", "1");
   module_.WriteFile("temp/sub/two.bin", "2");
+  module_.WriteFile("temp/run-1-gone/old.bin", "3");
+  module_.WriteFile("temp/run-1-gone.lock", "");
+  module_.WriteFile("temp/run-2-alive/busy.bin", "4");
+  const auto alive = Platform::FileLock::TryLock((temp / "run-2-alive.lock").string());
+  ASSERT_TRUE(alive);
   StartEngine();
-  EXPECT_FALSE(std::filesystem::exists(temp));
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(temp)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("run-2-", 0) == 0 || name.rfind("run-1-", 0) == 0 || name.rfind("run-", 0) != 0) {
+      left.insert(name);
+    }
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"run-2-alive", "run-2-alive.lock"}));
+  EXPECT_TRUE(fs::exists(temp / "run-2-alive" / "busy.bin"));
+  // And this engine holds a directory of its own, with its lock.
+  int own = 0;
+  for (const auto& entry : fs::directory_iterator(temp)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("run-", 0) == 0 && left.count(name) == 0) ++own;
+  }
+  EXPECT_EQ(own, 2);
 }
 
 // Here the temp path cannot be resolved (the module directory is a link to
@@ -118,7 +145,7 @@ TEST_F(TarnlinkTest, TempDirectoryThatCannotBeClearedIsLoggedAndStartGoesOn) {
   engine.Start(L"client-id", L"Client", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
                30000, 60000, Testing::FreeTcpPort(), (module_.Path() / "files").wstring());
   EXPECT_TRUE(engine.IsStarted());
-  EXPECT_EQ(1, log.Count(L"Start could not clear the temp directory: "));
+  EXPECT_EQ(1, log.Count(L"Start could not claim a temporary directory: "));
   EXPECT_EQ(0, log.Count(L"Start failed."));
 }
 

@@ -1,4 +1,4 @@
-#include "filestore/UserDirectories.h"
+#include "platform/UserDirectories.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "support/TempDir.h"
 
 namespace Corvane {
-namespace File {
+namespace Platform {
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,5 +94,5 @@ TEST(UserDirectories, EngineIniNamesTheTemporaryDirectorysParent) {
 }
 
 }  // namespace
-}  // namespace File
+}  // namespace Platform
 }  // namespace Corvane

@@ -11,9 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "control/CorvaneClientApplication.h"
 #include "control/CorvaneClientCtrl.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
+#include "protocol/VersionAckMessage.h"
+#include "protocol/VersionMessage.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/FreePort.h"
@@ -159,7 +162,30 @@ TEST_F(ControlEndToEndTest, EventsWaitForTheCreatingThreadToIterate) {
   for (auto id : received_.threads) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
-TEST_F(ControlEndToEndTest, ApplicationsComeAsObjectsInTheEnginesOrder) {
+// Writing a read-only property is refused with GLib's warning; the value
+// stays. The warning is caught here so that it does not end the test.
+void ExpectReadOnly(GObject* object, const char* name, const GValue* attempt) {
+  GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(object), name);
+  ASSERT_NE(spec, nullptr) << name;
+  EXPECT_FALSE(spec->flags & G_PARAM_WRITABLE) << name;
+  GValue before = G_VALUE_INIT;
+  g_object_get_property(object, name, &before);
+  int warnings = 0;
+  const guint handler = g_log_set_handler(
+      "GLib-GObject", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+      [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); },
+      &warnings);
+  g_object_set_property(object, name, attempt);
+  g_log_remove_handler("GLib-GObject", handler);
+  EXPECT_EQ(warnings, 1) << name;
+  GValue after = G_VALUE_INIT;
+  g_object_get_property(object, name, &after);
+  EXPECT_EQ(g_param_values_cmp(spec, &before, &after), 0) << name;
+  g_value_unset(&before);
+  g_value_unset(&after);
+}
+
+TEST_F(ControlEndToEndTest, ThreeApplicationsComeAsReadOnlyObjectsInTheEnginesOrder) {
   GPtrArray* none = corvane_client_ctrl_get_applications(ctrl_);
   EXPECT_EQ(none->len, 0u);
   g_ptr_array_unref(none);
@@ -167,22 +193,54 @@ TEST_F(ControlEndToEndTest, ApplicationsComeAsObjectsInTheEnginesOrder) {
   Start();
   auto first = Connect(u"vendor-1");
   auto second = Connect(u"vendor-2");
+  auto third = Connect(u"vendor-3");
+  // The second announces protocol version 2.
+  Client::VersionMessage announcement(2);
+  second->Send(announcement);
+  ASSERT_TRUE(second->WaitFor<Client::VersionAckMessage>());
+
   GPtrArray* applications = nullptr;
   ASSERT_TRUE(IterateUntil([&] {
     if (applications) g_ptr_array_unref(applications);
     applications = corvane_client_ctrl_get_applications(ctrl_);
-    return applications->len == 2;
+    return applications->len == 3 &&
+           corvane_client_application_get_version(
+               CORVANE_CLIENT_APPLICATION(g_ptr_array_index(applications, 1))) == 2;
   }));
-  std::vector<std::string> ids;
+  const struct {
+    const char* id;
+    const char* name;
+    int version;
+  } expected[] = {{"vendor-1", "Vendor vendor-1", 1},
+                  {"vendor-2", "Vendor vendor-2", 2},
+                  {"vendor-3", "Vendor vendor-3", 1}};
   for (guint i = 0; i < applications->len; ++i) {
+    SCOPED_TRACE(i);
     auto* application = CORVANE_CLIENT_APPLICATION(g_ptr_array_index(applications, i));
-    ids.emplace_back(corvane_client_application_get_id(application));
-    EXPECT_EQ(std::string(corvane_client_application_get_name(application)), "Vendor " + ids.back());
+    EXPECT_STREQ(corvane_client_application_get_id(application), expected[i].id);
+    EXPECT_STREQ(corvane_client_application_get_name(application), expected[i].name);
     EXPECT_STREQ(corvane_client_application_get_address(application), "127.0.0.1");
-    EXPECT_EQ(corvane_client_application_get_version(application), 1);
+    EXPECT_EQ(corvane_client_application_get_version(application), expected[i].version);
+    gchar* id = nullptr;
+    gint version = 0;
+    g_object_get(application, "id", &id, "version", &version, nullptr);
+    EXPECT_STREQ(id, expected[i].id);
+    EXPECT_EQ(version, expected[i].version);
+    g_free(id);
+
+    GValue text = G_VALUE_INIT;
+    g_value_init(&text, G_TYPE_STRING);
+    g_value_set_string(&text, "written");
+    for (const char* name : {"id", "name", "address"}) {
+      ExpectReadOnly(G_OBJECT(application), name, &text);
+    }
+    g_value_unset(&text);
+    GValue number = G_VALUE_INIT;
+    g_value_init(&number, G_TYPE_INT);
+    g_value_set_int(&number, 9);
+    ExpectReadOnly(G_OBJECT(application), "version", &number);
   }
   g_ptr_array_unref(applications);
-  EXPECT_EQ(ids, (std::vector<std::string>{"vendor-1", "vendor-2"}));
 }
 
 TEST_F(ControlEndToEndTest, DroppedWithNotificationsQueuedDeliversNothing) {

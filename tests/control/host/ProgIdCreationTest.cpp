@@ -105,7 +105,8 @@ TEST_F(ProgIdCreationTest, RegisteredClassesAreCreatedByProgIdUntilUnregistered)
                 .find("CORVANECLIENT.CorvaneClientCtrl.1"),
             std::string::npos);
   ExpectFailure("CorvaneClient.Application", CORVANE_CLIENT_ERROR_NOT_REGISTERED);
-  EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
+  // Nothing left to unregister: the type library cannot be.
+  EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
 }
 
 TEST_F(ProgIdCreationTest, RegistryNamesTheModuleAndItsTypeLibraryBesideIt) {
@@ -133,12 +134,47 @@ TEST_F(ProgIdCreationTest, RegistryNamesTheModuleAndItsTypeLibraryBesideIt) {
   EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
 }
 
-TEST_F(ProgIdCreationTest, PropertyPageIsRegisteredButNotProvidedByTheControlModule) {
+// A headless host asking for the registered property page learns there is
+// no display, as it would from the dialogs, not that a module is missing.
+TEST_F(ProgIdCreationTest, PropertyPageWithoutADisplayFailsAsTheDialogsDo) {
   ASSERT_EQ(DllRegisterServer(), CORVANE_CLIENT_S_OK);
-  const std::string message =
-      ExpectFailure("CORVANECLIENT.CorvaneClientPropPage.1", CORVANE_CLIENT_ERROR_MODULE);
-  EXPECT_NE(message.find("not available"), std::string::npos) << message;
-  EXPECT_NE(message.find(CORVANE_CLIENT_CLSID_PROP_PAGE), std::string::npos) << message;
+  const char* display = getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  ExpectFailure("CORVANECLIENT.CorvaneClientPropPage.1", CORVANE_CLIENT_ERROR_NO_DISPLAY);
+  CorvaneClientCtrl* control = corvane_client_ctrl_new();
+  g_clear_error(&error_);
+  EXPECT_EQ(corvane_client_create_object_for("CORVANECLIENT.CorvaneClientPropPage.1",
+                                             G_OBJECT(control), &error_),
+            nullptr);
+  ASSERT_NE(error_, nullptr);
+  EXPECT_EQ(error_->code, CORVANE_CLIENT_ERROR_NO_DISPLAY) << error_->message;
+  g_object_unref(control);
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
+  EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
+}
+
+// The version pair reaches a host through the module's exports, and it is
+// the type library version registration writes.
+TEST_F(ProgIdCreationTest, VersionPairIsExportedAndNamesTheRegisteredTypeLibrary) {
+  EXPECT_EQ(GetMajorVersion(), 2);
+  EXPECT_EQ(GetMinorVersion(), 0);
+  guint16 major = 0;
+  guint16 minor = 99;
+  corvane_client_get_version(&major, &minor);
+  EXPECT_EQ(major, 2);
+  EXPECT_EQ(minor, 0);
+  corvane_client_get_version(nullptr, nullptr);
+
+  ASSERT_EQ(DllRegisterServer(), CORVANE_CLIENT_S_OK);
+  GKeyFile* registry = g_key_file_new();
+  ASSERT_TRUE(
+      g_key_file_load_from_file(registry, RegistryPath().c_str(), G_KEY_FILE_NONE, nullptr));
+  const std::string key = std::string("TypeLib\\") + CORVANE_CLIENT_LIBID + "\\" +
+                          std::to_string(major) + "." + std::to_string(minor);
+  EXPECT_TRUE(g_key_file_has_group(registry, key.c_str())) << key;
+  g_key_file_unref(registry);
   EXPECT_EQ(DllUnregisterServer(), CORVANE_CLIENT_S_OK);
 }
 

@@ -131,6 +131,9 @@ class ControlWithEngine(unittest.TestCase):
 
     def test_defaults_and_persistence(self):
         ctrl = self.ctrl
+        # The module's version pair heads the saved set.
+        major, minor = CorvaneClient.get_version()
+        self.assertEqual((major, minor), (2, 0))
         for name, value in DEFAULTS.items():
             self.assertEqual(ctrl.get_property(name), value, name)
         self.assertEqual(ctrl.props.file_directory, os.path.join(MODULE_DIR, "files"))
@@ -144,6 +147,7 @@ class ControlWithEngine(unittest.TestCase):
         self.assertTrue(ctrl.get_modified())
         data, _ = ctrl.save_to_data()
         self.assertFalse(ctrl.get_modified())
+        self.assertIn("Version=%d\n" % (major << 16 | minor), data)
         keys = [line.split("=")[0] for line in data.splitlines()[1:] if line]
         self.assertEqual(keys, ["Version", "GroupAddress", "GroupPort", "ServerPort",
                                 "HailingInterval", "AckTimeout", "UsingHailingServer",

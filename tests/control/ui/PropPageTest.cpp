@@ -17,7 +17,7 @@ namespace Corvane {
 namespace Testing {
 namespace {
 
-const char kPortMessage[] = "Enter a whole number from 1 to 99999.";
+const char kPortMessage[] = "Enter a whole number from 1 to 65535.";
 const char kIntervalMessage[] = "Enter a whole number from 1 to 600000.";
 
 int IntProperty(CorvaneClientCtrl* control, const char* name) {
@@ -159,9 +159,10 @@ TEST_F(PropPageTest, EveryRefusedFieldShowsItsOwnMessage) {
 }
 
 TEST_F(PropPageTest, StartedControlMakesThePageReadOnlyAndThePageSaysSo) {
+  EmbedPage();
+  // The page follows the control's started notification by itself.
   ASSERT_EQ(corvane_client_ctrl_start(control_, "client-1", "Page Test"), 0)
       << corvane_client_ctrl_get_last_error_message(control_);
-  EmbedPage();
   auto noticeShown = [&] {
     for (const std::string& label : UiDriver::ShownLabels(page_)) {
       if (label.find("The control is started") == 0) return true;
@@ -169,6 +170,10 @@ TEST_F(PropPageTest, StartedControlMakesThePageReadOnlyAndThePageSaysSo) {
     return false;
   };
   EXPECT_TRUE(UiDriver::IterateUntil(noticeShown));
+  // The notice made the page taller: wait for the new layout before the picture.
+  EXPECT_TRUE(UiDriver::IterateUntil([&] {
+    return UiDriver::IsLaidOut(page_) && gtk_widget_get_width(GTK_WIDGET(window_)) > 0;
+  }));
   EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(Field("Group Port:"))));
   EXPECT_FALSE(gtk_widget_get_sensitive(UiDriver::Button(page_, "Use Hailing Server")));
   EXPECT_FALSE(gtk_widget_get_sensitive(UiDriver::Button(page_, "Reset to Defaults")));
@@ -183,12 +188,28 @@ TEST_F(PropPageTest, StartedControlMakesThePageReadOnlyAndThePageSaysSo) {
   EXPECT_EQ(Text(Field("Group Port:")), "45599");
 
   ASSERT_EQ(corvane_client_ctrl_stop(control_), 0);
-  corvane_client_prop_page_refresh(CORVANE_CLIENT_PROP_PAGE(page_));
   EXPECT_TRUE(UiDriver::IterateUntil([&] { return !noticeShown(); }));
   EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(Field("Group Port:"))));
   UiDriver::Type(Field("Group Port:"), "1234");
   EXPECT_TRUE(Apply());
   EXPECT_EQ(IntProperty(control_, "group-port"), 1234);
+}
+
+// Ports take exactly the range Start accepts.
+TEST_F(PropPageTest, PortFieldsRefuseWhatStartWouldRefuse) {
+  EmbedPage();
+  for (const char* label : {"Group Port:", "Sever Port:", "File Port:"}) {
+    UiDriver::Type(Field(label), "65536");
+    EXPECT_FALSE(Apply()) << label;
+    EXPECT_TRUE(UiDriver::IterateUntil(
+        [&] { return Shows(UiDriver::MessageBeside(Field(label)), kPortMessage); }))
+        << label;
+    UiDriver::Type(Field(label), "65535");
+  }
+  EXPECT_TRUE(Apply());
+  EXPECT_EQ(IntProperty(control_, "group-port"), 65535);
+  EXPECT_EQ(IntProperty(control_, "server-port"), 65535);
+  EXPECT_EQ(IntProperty(control_, "file-port"), 65535);
 }
 
 TEST_F(PropPageTest, ResetToDefaultsPutsBackEveryPropertyAndDropsEdits) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "control/CorvaneClientApp.h"
 #include "control/CorvaneClientApplication.h"
@@ -41,7 +42,7 @@ TEST(ClassObjectTest, MissingArgumentsAreRefused) {
 
 TEST(ClassObjectTest, ClassesTheModuleDoesNotImplementAreNotAvailable) {
   for (const char* clsid : {kUnknownClsid, "", "CORVANECLIENT.CorvaneClientCtrl.1",
-                            CORVANE_CLIENT_LIBID, CORVANE_CLIENT_CLSID_PROP_PAGE}) {
+                            CORVANE_CLIENT_LIBID}) {
     gpointer object = &object;
     EXPECT_EQ(DllGetClassObject(clsid, "IClassFactory", &object),
               CORVANE_CLIENT_CLASS_E_CLASSNOTAVAILABLE)
@@ -82,6 +83,42 @@ TEST(ClassObjectTest, ControlAndApplicationHaveClassObjects) {
   EXPECT_STREQ(application->clsid, CORVANE_CLIENT_CLSID_APPLICATION);
   EXPECT_STREQ(application->prog_id, "CorvaneClient.Application");
   EXPECT_EQ(application->get_type, &corvane_client_application_get_type);
+}
+
+// Without a display, the property page's class object fails as the dialogs
+// do, without loading the user-interface module.
+TEST(ClassObjectTest, PropertyPageHasAClassObjectThatNeedsADisplay) {
+  const std::string display = g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "";
+  const std::string wayland = g_getenv("WAYLAND_DISPLAY") ? g_getenv("WAYLAND_DISPLAY") : "";
+  g_unsetenv("DISPLAY");
+  g_unsetenv("WAYLAND_DISPLAY");
+  gpointer object = nullptr;
+  ASSERT_EQ(DllGetClassObject(CORVANE_CLIENT_CLSID_PROP_PAGE, "IClassFactory", &object),
+            CORVANE_CLIENT_S_OK);
+  const auto* page = static_cast<const CorvaneClassFactory*>(object);
+  EXPECT_STREQ(page->prog_id, "CORVANECLIENT.CorvaneClientPropPage.1");
+  EXPECT_EQ(page->get_type(), G_TYPE_INVALID);
+  EXPECT_EQ(page->create_instance(), nullptr);
+
+  GError* error = nullptr;
+  EXPECT_EQ(corvane_client_module_create_instance(CORVANE_CLIENT_CLSID_PROP_PAGE, nullptr, &error),
+            nullptr);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code, CORVANE_CLIENT_ERROR_NO_DISPLAY) << error->message;
+  g_clear_error(&error);
+  // Not a control: refused before any display is looked for.
+  GObject* application = corvane_client_module_create_instance(CORVANE_CLIENT_CLSID_APPLICATION,
+                                                               nullptr, nullptr);
+  EXPECT_EQ(corvane_client_module_create_instance(CORVANE_CLIENT_CLSID_PROP_PAGE, application,
+                                                  &error),
+            nullptr);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code, CORVANE_CLIENT_ERROR_FAILED) << error->message;
+  g_clear_error(&error);
+  g_object_unref(application);
+  EXPECT_EQ(DllCanUnloadNow(), CORVANE_CLIENT_S_OK) << "the page's new control was kept";
+  if (!display.empty()) g_setenv("DISPLAY", display.c_str(), TRUE);
+  if (!wayland.empty()) g_setenv("WAYLAND_DISPLAY", wayland.c_str(), TRUE);
 }
 
 TEST(ClassObjectTest, ModuleCanUnloadOnlyWithoutLivingObjects) {

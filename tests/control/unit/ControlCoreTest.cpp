@@ -26,8 +26,6 @@ using Client::ClientApplicationList;
 using Client::QuellorException;
 using Client::QuellorListener;
 
-const std::wstring kModuleDirectory = L"/opt/corvane/lib";
-
 class FakeApplication : public ClientApplication {
  public:
   FakeApplication(std::wstring id, std::wstring name, std::wstring address, int version)
@@ -71,81 +69,33 @@ class RecordingPoster : public NotificationPoster {
   std::exception_ptr refusal_;
 };
 
+// Start with the default settings.
+std::int16_t StartCore(ControlCore& core, const std::wstring& id, const std::wstring& name) {
+  return core.Start(id, name, L"228.11.11.11", 45599, 45500, 15000, true, 30000, 60000, 45501,
+                    L"/tmp/files");
+}
+
 class ControlCoreTest : public ::testing::Test {
  protected:
   ControlCoreTest()
-      : core_(std::make_unique<Testing::RecordingEngine>(*script_), poster_, kModuleDirectory) {}
+      : core_(std::make_unique<Testing::RecordingEngine>(*script_), poster_) {}
 
   std::shared_ptr<Testing::EngineScript> script_ = std::make_shared<Testing::EngineScript>();
   RecordingPoster poster_;
   ControlCore core_;
 };
 
-// --- Properties -------------------------------------------------------------
+// --- Start -----------------------------------------------------------------
 
-TEST_F(ControlCoreTest, StartsWithTheDefaults) {
-  const ControlProperties& p = core_.GetProperties();
-  EXPECT_EQ(p.groupAddress, L"228.11.11.11");
-  EXPECT_EQ(p.groupPort, 45599);
-  EXPECT_EQ(p.serverPort, 45500);
-  EXPECT_EQ(p.hailingInterval, 15000);
-  EXPECT_TRUE(p.usingHailingServer);
-  EXPECT_EQ(p.ackTimeout, 30000);
-  EXPECT_EQ(p.healthCheckInterval, 60000);
-  EXPECT_EQ(p.filePort, 45501);
-  EXPECT_EQ(p.fileDirectory, kModuleDirectory + L"/files");
-  EXPECT_EQ(core_.GetDefaults(), p);
-  EXPECT_FALSE(core_.IsModified());
+TEST_F(ControlCoreTest, StartPassesTheSettingsInOrderAsTheyAre) {
   EXPECT_EQ(core_.GetLastError(), L"");
-}
-
-TEST_F(ControlCoreTest, SettingsAreIgnoredWhileStartedAndAppliedAfterStop) {
-  ControlProperties changed = core_.GetProperties();
-  changed.groupPort = 40000;
-
-  ASSERT_EQ(core_.Start(L"id", L"name"), 0);
-  EXPECT_FALSE(core_.SetProperties(changed));
-  EXPECT_EQ(core_.GetProperties().groupPort, 45599);
-  EXPECT_FALSE(core_.IsModified());
-
-  ASSERT_EQ(core_.Stop(), 0);
-  EXPECT_TRUE(core_.SetProperties(changed));
-  EXPECT_EQ(core_.GetProperties().groupPort, 40000);
-  EXPECT_TRUE(core_.IsModified());
   // No range check here: the engine checks at Start.
-  changed.groupPort = -5;
-  EXPECT_TRUE(core_.SetProperties(changed));
-  EXPECT_EQ(core_.GetProperties().groupPort, -5);
-}
-
-TEST_F(ControlCoreTest, StoringTheSameValuesDoesNotMarkModified) {
-  EXPECT_TRUE(core_.SetProperties(core_.GetProperties()));
-  EXPECT_FALSE(core_.IsModified());
-  ControlProperties changed = core_.GetProperties();
-  changed.fileDirectory = L"/srv/in";
-  EXPECT_TRUE(core_.SetProperties(changed));
-  EXPECT_TRUE(core_.IsModified());
-  core_.ClearModified();
-  EXPECT_FALSE(core_.IsModified());
-}
-
-TEST_F(ControlCoreTest, StartPassesTheStoredPropertiesInOrder) {
-  ControlProperties p;
-  p.groupAddress = L"239.1.2.3";
-  p.groupPort = 1;
-  p.serverPort = 2;
-  p.hailingInterval = 3;
-  p.usingHailingServer = false;
-  p.ackTimeout = 4;
-  p.healthCheckInterval = 5;
-  p.filePort = 6;
-  p.fileDirectory = L"/srv/Gr\u00fc\u00dfe";
-  ASSERT_TRUE(core_.SetProperties(p));
-
-  EXPECT_EQ(core_.Start(L"client-9", L"Front Desk"), 0);
+  EXPECT_EQ(core_.Start(L"client-9", L"Front Desk", L"239.1.2.3", 1, -2, 3, false, 4, 5, 99999,
+                        L"/srv/Gr\u00fc\u00dfe"),
+            0);
 
   EXPECT_EQ(script_->calls.back(),
-            L"Start|client-9|Front Desk|239.1.2.3|1|2|3|0|4|5|6|/srv/Gr\u00fc\u00dfe");
+            L"Start|client-9|Front Desk|239.1.2.3|1|-2|3|0|4|5|99999|/srv/Gr\u00fc\u00dfe");
   EXPECT_TRUE(core_.IsStarted());
 }
 
@@ -155,7 +105,7 @@ TEST_F(ControlCoreTest, FailureGivesTheCodeAndKeepsTheWideTextExactly) {
   const std::wstring text = L"Gr\u00fc\u00dfe \U0001D11E: port out of range";
   script_->Fail(L"Start", -300, text);
 
-  EXPECT_EQ(core_.Start(L"id", L"name"), -300);
+  EXPECT_EQ(StartCore(core_, L"id", L"name"), -300);
   EXPECT_EQ(core_.GetLastError(), text);
   EXPECT_FALSE(core_.IsStarted());
 }
@@ -177,7 +127,7 @@ TEST_F(ControlCoreTest, EachStatusMethodEmptiesTheLastErrorFirst) {
   const std::wstring id = L"client-1";
   const std::wstring xml = L"<a/>";
   const std::vector<std::pair<std::wstring, std::function<void()>>> methods = {
-      {L"Start", [&] { EXPECT_EQ(core_.Start(id, L"name"), 0); }},
+      {L"Start", [&] { EXPECT_EQ(StartCore(core_, id, L"name"), 0); }},
       {L"Stop", [&] { EXPECT_EQ(core_.Stop(), 0); }},
       {L"Unregister", [&] { EXPECT_EQ(core_.Unregister(&id), 0); }},
       {L"SendData", [&] { EXPECT_EQ(core_.SendData(&xml), 0); }},
@@ -229,6 +179,41 @@ TEST_F(ControlCoreTest, ExceptionOtherThanTheEnginesBecomesLoadFailureStatus) {
   EXPECT_FALSE(core_.GetLastError().empty());
 }
 
+// Something thrown that is not even a std::exception must not reach the host
+// (it would end the process): it is a failure with a text of its own.
+TEST_F(ControlCoreTest, ExceptionOfUnknownTypeBecomesAFailureWithAClearText) {
+  const std::exception_ptr odd = std::make_exception_ptr(42);
+  for (const wchar_t* operation : {L"Start", L"Stop", L"Unregister", L"SendData"}) {
+    script_->failures[operation] = odd;
+  }
+  const std::wstring text = L"x";
+  EXPECT_EQ(StartCore(core_, L"id", L"name"), ControlCore::kInternalFailure);
+  EXPECT_EQ(core_.GetLastError(), ControlCore::kUnknownExceptionText);
+  EXPECT_EQ(core_.Stop(), -999);
+  EXPECT_EQ(core_.Unregister(&text), -999);
+  EXPECT_EQ(core_.SendData(&text), -999);
+  EXPECT_EQ(core_.GetLastError(), L"The engine failed with an exception of unknown type.");
+
+  script_->failures[L"Register"] = odd;
+  script_->failures[L"GetApplications"] = odd;
+  EXPECT_EQ(core_.Register(), L"");
+  EXPECT_TRUE(core_.GetApplications().empty());
+  EXPECT_EQ(core_.GetLastError(), ControlCore::kUnknownExceptionText);
+
+  script_->failures[L"IsStarted"] = odd;
+  script_->failures[L"IsHailing"] = odd;
+  EXPECT_FALSE(core_.IsStarted());
+  EXPECT_FALSE(core_.IsHailing());
+}
+
+TEST(ControlCoreListenerTest, ExceptionOfUnknownTypeFromTheListenerCallsIsTolerated) {
+  Testing::EngineScript script;
+  script.failures[L"SetListener"] = std::make_exception_ptr(42);
+  script.failures[L"ClearListener"] = std::make_exception_ptr(std::string("odd"));
+  RecordingPoster poster;
+  EXPECT_NO_THROW(ControlCore(std::make_unique<Testing::RecordingEngine>(script), poster));
+}
+
 TEST_F(ControlCoreTest, StartedAndHailingReadFalseWhenTheEngineCannotAnswer) {
   script_->started = true;
   script_->hailing = true;
@@ -246,8 +231,6 @@ TEST_F(ControlCoreTest, StartedAndHailingReadFalseWhenTheEngineCannotAnswer) {
   EXPECT_FALSE(core_.IsStarted());
   EXPECT_FALSE(core_.IsHailing());
   EXPECT_EQ(core_.GetLastError(), L"kept");
-  // The engine cannot say it is started: the properties can be set.
-  EXPECT_TRUE(core_.SetProperties(core_.GetDefaults()));
 }
 
 // --- Applications -----------------------------------------------------------
@@ -275,7 +258,7 @@ TEST_F(ControlCoreTest, ApplicationsAreCopiedInTheEnginesOrder) {
 
 TEST_F(ControlCoreTest, ApplicationsSucceedingKeepThePreviousErrorFailingReplaceIt) {
   script_->Fail(L"Start", -300, L"start text");
-  ASSERT_EQ(core_.Start(L"id", L"name"), -300);
+  ASSERT_EQ(StartCore(core_, L"id", L"name"), -300);
 
   EXPECT_TRUE(core_.GetApplications().empty());
   EXPECT_EQ(core_.GetLastError(), L"start text");
@@ -305,7 +288,7 @@ TEST(ControlCoreListenerTest, ListenerIsSetAtConstructionAndClearedAtDestruction
   auto script = std::make_shared<Testing::EngineScript>();
   RecordingPoster poster;
   {
-    ControlCore core(std::make_unique<Testing::RecordingEngine>(*script), poster, kModuleDirectory);
+    ControlCore core(std::make_unique<Testing::RecordingEngine>(*script), poster);
     EXPECT_EQ(script->listener, static_cast<QuellorListener*>(&core));
     EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener"}));
   }
@@ -320,8 +303,7 @@ TEST(ControlCoreListenerTest, ListenerFailuresAreTolerated) {
   script->failures[L"ClearListener"] = std::make_exception_ptr(std::runtime_error("broken"));
   RecordingPoster poster;
 
-  auto core = std::make_unique<ControlCore>(std::make_unique<Testing::RecordingEngine>(*script), poster,
-                                            kModuleDirectory);
+  auto core = std::make_unique<ControlCore>(std::make_unique<Testing::RecordingEngine>(*script), poster);
   EXPECT_EQ(core->Stop(), 0);
   EXPECT_NO_THROW(core.reset());
 }
@@ -330,7 +312,7 @@ TEST(ControlCoreListenerTest, ForeignExceptionFromSetListenerIsTolerated) {
   auto script = std::make_shared<Testing::EngineScript>();
   script->failures[L"SetListener"] = std::make_exception_ptr(std::runtime_error("broken"));
   RecordingPoster poster;
-  EXPECT_NO_THROW(ControlCore(std::make_unique<Testing::RecordingEngine>(*script), poster, kModuleDirectory));
+  EXPECT_NO_THROW(ControlCore(std::make_unique<Testing::RecordingEngine>(*script), poster));
 }
 
 // A control whose engine library is missing still works as far as it can.
@@ -340,10 +322,10 @@ TEST(ControlCoreListenerTest, MissingEngineLibraryReportsTheLoadFailure) {
   const std::wstring loadError = proxy->GetLoadError();
   ASSERT_FALSE(loadError.empty());
   RecordingPoster poster;
-  ControlCore core(std::move(proxy), poster, kModuleDirectory);
+  ControlCore core(std::move(proxy), poster);
   const std::wstring text = L"<a/>";
 
-  EXPECT_EQ(core.Start(L"id", L"name"), -999);
+  EXPECT_EQ(StartCore(core, L"id", L"name"), -999);
   EXPECT_EQ(core.GetLastError(), loadError);
   EXPECT_EQ(core.Stop(), -999);
   EXPECT_EQ(core.Unregister(&text), -999);
@@ -353,10 +335,6 @@ TEST(ControlCoreListenerTest, MissingEngineLibraryReportsTheLoadFailure) {
   EXPECT_TRUE(core.GetApplications().empty());
   EXPECT_FALSE(core.IsStarted());
   EXPECT_FALSE(core.IsHailing());
-  ControlProperties changed = core.GetProperties();
-  changed.filePort = 1;
-  EXPECT_TRUE(core.SetProperties(changed));
-  EXPECT_EQ(core.GetProperties().filePort, 1);
 }
 
 TEST_F(ControlCoreTest, NotificationsArePostedAsCopies) {

@@ -153,8 +153,8 @@ TEST_F(ModuleRegistrationTest, RegistryThatCannotBeWrittenFailsWithTheTypeLibrar
   const ModuleRegistration registration(module_.WidePath(), "/proc/self/corvane-registry.ini",
                                         {2, 0});
   EXPECT_EQ(registration.Register(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
-  // Nothing registered, so nothing to write.
-  EXPECT_EQ(registration.Unregister(), CORVANE_CLIENT_S_OK);
+  // Nothing registered: the type library cannot be unregistered.
+  EXPECT_EQ(registration.Unregister(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
 }
 
 TEST_F(ModuleRegistrationTest, EventSourceAndMessageFilesComeFromLoggerIniBesideTheModule) {
@@ -201,7 +201,7 @@ TEST_F(ModuleRegistrationTest, EventSourceThatCannotBeRegisteredIsSkippedAndClas
   EXPECT_TRUE(Registry().empty());
 }
 
-TEST_F(ModuleRegistrationTest, UnregisterRemovesEverythingAndAgainIsNoFailure) {
+TEST_F(ModuleRegistrationTest, UnregisterRemovesEverythingAndAgainFailsWithTheTypeLibrary) {
   const auto path = registry_.WriteFile("registry.ini", "# the user's\n[Other\\Key]\nV=1\n");
   ASSERT_EQ(Registration().Register(), CORVANE_CLIENT_S_OK);
   ASSERT_GT(Registry().size(), 1u);
@@ -209,13 +209,22 @@ TEST_F(ModuleRegistrationTest, UnregisterRemovesEverythingAndAgainIsNoFailure) {
   const Groups onlyOther = {{"Other\\Key", {{"V", "1"}}}};
   EXPECT_EQ(Registry(), onlyOther);
   EXPECT_NE(ReadFile(path).find("# the user's"), std::string::npos);
-  EXPECT_EQ(Registration().Unregister(), CORVANE_CLIENT_S_OK);
+  EXPECT_EQ(Registration().Unregister(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
   EXPECT_EQ(Registry(), onlyOther);
 
   // Nothing registered and no registry file: nothing is created either.
   std::filesystem::remove(path);
-  EXPECT_EQ(Registration().Unregister(), CORVANE_CLIENT_S_OK);
+  EXPECT_EQ(Registration().Unregister(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(ModuleRegistrationTest, UnregisterWithoutThisVersionsTypeLibraryRemovesNothing) {
+  // Another version's type library and this version's classes: the classes
+  // stay, since this version's type library cannot be unregistered.
+  ASSERT_EQ(Registration({3, 1}).Register(), CORVANE_CLIENT_S_OK);
+  const Groups before = Registry();
+  EXPECT_EQ(Registration({2, 0}).Unregister(), CORVANE_CLIENT_SELFREG_E_TYPELIB);
+  EXPECT_EQ(Registry(), before);
 }
 
 TEST_F(ModuleRegistrationTest, UnregisterKeepsOtherVersionsOfTheTypeLibrary) {

@@ -31,7 +31,7 @@ class ProgIdActivatorTest : public ::testing::Test {
   // Creation of `progId` must fail with `code` and a message holding `text`.
   void ExpectFailure(const std::string& progId, CorvaneClientError code, const std::string& text) {
     if (error_) g_clear_error(&error_);
-    GObject* object = ProgIdActivator(RegistryPath()).Create(progId, &error_);
+    GObject* object = ProgIdActivator(RegistryPath()).Create(progId, nullptr, &error_);
     EXPECT_EQ(object, nullptr);
     if (object) g_object_unref(object);
     ASSERT_NE(error_, nullptr);

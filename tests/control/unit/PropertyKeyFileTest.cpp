@@ -3,12 +3,12 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "control/CorvaneClientCtrl.h"
-#include "platform/TextConversion.h"
 
 namespace Corvane {
 namespace Control {
@@ -47,30 +47,44 @@ std::vector<std::string> KeysOf(GKeyFile* file, const char* group) {
   return keys;
 }
 
-// Values unlike the defaults in every field.
-ControlProperties Unusual() {
-  ControlProperties p;
-  p.groupAddress = L"239.255.0.1";
-  p.groupPort = 1001;
-  p.serverPort = 1002;
-  p.hailingInterval = 1003;
-  p.usingHailingServer = false;
-  p.ackTimeout = 1004;
-  p.healthCheckInterval = 1005;
-  p.filePort = 1006;
-  p.fileDirectory = L"/srv/in";
-  return p;
+using Control = std::unique_ptr<CorvaneClientCtrl, decltype(&g_object_unref)>;
+
+Control NewControl() { return Control(corvane_client_ctrl_new(), &g_object_unref); }
+
+// A control with values unlike the defaults in every stored property.
+Control Unusual() {
+  Control control = NewControl();
+  g_object_set(control.get(), "group-address", "239.255.0.1", "group-port", 1001, "server-port",
+               1002, "hailing-interval", 1003, "using-hailing-server", FALSE, "ack-timeout", 1004,
+               "health-check-interval", 1005, "file-port", 1006, "file-directory", "/srv/in",
+               nullptr);
+  return control;
+}
+
+// Every stored property's value as text, by name.
+std::map<std::string, std::string> ValuesOf(CorvaneClientCtrl* control) {
+  std::map<std::string, std::string> values;
+  for (const char* name : {"group-address", "group-port", "server-port", "hailing-interval",
+                           "using-hailing-server", "ack-timeout", "health-check-interval",
+                           "file-port", "file-directory"}) {
+    GValue value = G_VALUE_INIT;
+    g_object_get_property(G_OBJECT(control), name, &value);
+    gchar* text = g_strdup_value_contents(&value);
+    values[name] = text;
+    g_free(text);
+    g_value_unset(&value);
+  }
+  return values;
 }
 
 // Loads `text`, expecting failure; the properties must be left as they were.
 std::string ExpectLoadFails(const std::string& text) {
   KeyFile file = Parse(text);
-  const ControlProperties before = Unusual();
-  ControlProperties properties = before;
+  Control control = Unusual();
+  const auto before = ValuesOf(control.get());
   GError* error = nullptr;
-  EXPECT_FALSE(PropertyKeyFile::Load(file.get(), kGroup, ControlProperties::Defaults(L"/d"),
-                                     properties, &error));
-  EXPECT_EQ(properties, before);
+  EXPECT_FALSE(PropertyKeyFile::Load(file.get(), kGroup, G_OBJECT(control.get()), &error));
+  EXPECT_EQ(ValuesOf(control.get()), before);
   if (!error) {
     ADD_FAILURE() << "no error";
     return "";
@@ -85,7 +99,7 @@ std::string ExpectLoadFails(const std::string& text) {
 TEST(PropertyKeyFileTest, SavesVersionFirstThenThePropertiesInExchangeOrder) {
   KeyFile file = Parse("[Other]\nKept=1\n[CorvaneClient]\nObsolete=yes\nGroupPort=1\n");
 
-  PropertyKeyFile::Save(Unusual(), kVersionWord, file.get(), kGroup);
+  PropertyKeyFile::Save(G_OBJECT(Unusual().get()), kVersionWord, file.get(), kGroup);
 
   EXPECT_EQ(KeysOf(file.get(), kGroup),
             (std::vector<std::string>{"Version", "GroupAddress", "GroupPort", "ServerPort",
@@ -99,35 +113,32 @@ TEST(PropertyKeyFileTest, SavesVersionFirstThenThePropertiesInExchangeOrder) {
 }
 
 TEST(PropertyKeyFileTest, RoundTripKeepsEveryValueAndAnyText) {
-  ControlProperties saved = Unusual();
-  saved.groupAddress = L"  ff02::1 ";
-  saved.fileDirectory = L"/srv/Gr\u00fc\u00dfe/\U0001D11E \\ files\n2";
+  Control saved = Unusual();
+  g_object_set(saved.get(), "group-address", "  ff02::1 ", "file-directory",
+               "/srv/Gr\xc3\xbc\xc3\x9f" "e/\xf0\x9d\x84\x9e \\ files\n2", nullptr);
   KeyFile file = NewKeyFile();
-  PropertyKeyFile::Save(saved, kVersionWord, file.get(), kGroup);
+  PropertyKeyFile::Save(G_OBJECT(saved.get()), kVersionWord, file.get(), kGroup);
   const std::string text = ToText(file.get());
   // Stored as UTF-8, not escaped away.
   EXPECT_NE(text.find("Gr\xc3\xbc\xc3\x9f" "e/\xf0\x9d\x84\x9e"), std::string::npos) << text;
 
   KeyFile reread = Parse(text);
-  ControlProperties loaded;
+  Control loaded = NewControl();
   GError* error = nullptr;
-  ASSERT_TRUE(PropertyKeyFile::Load(reread.get(), kGroup, ControlProperties::Defaults(L"/d"),
-                                    loaded, &error))
+  ASSERT_TRUE(PropertyKeyFile::Load(reread.get(), kGroup, G_OBJECT(loaded.get()), &error))
       << error->message;
-  EXPECT_EQ(loaded, saved);
+  EXPECT_EQ(ValuesOf(loaded.get()), ValuesOf(saved.get()));
 }
 
 TEST(PropertyKeyFileTest, MissingKeysTakeTheirDefaults) {
   KeyFile file = Parse("[CorvaneClient]\nGroupPort=1234\nFileDirectory=/x\n");
-  const ControlProperties defaults = ControlProperties::Defaults(L"/opt/corvane");
-  ControlProperties properties = Unusual();
+  Control control = Unusual();
 
-  ASSERT_TRUE(PropertyKeyFile::Load(file.get(), kGroup, defaults, properties, nullptr));
+  ASSERT_TRUE(PropertyKeyFile::Load(file.get(), kGroup, G_OBJECT(control.get()), nullptr));
 
-  ControlProperties expected = defaults;
-  expected.groupPort = 1234;
-  expected.fileDirectory = L"/x";
-  EXPECT_EQ(properties, expected);
+  Control expected = NewControl();
+  g_object_set(expected.get(), "group-port", 1234, "file-directory", "/x", nullptr);
+  EXPECT_EQ(ValuesOf(control.get()), ValuesOf(expected.get()));
 }
 
 TEST(PropertyKeyFileTest, UnreadableValueFailsNamingTheKeyAndChangesNothing) {

@@ -8,11 +8,11 @@
 #include <string>
 
 namespace Corvane {
-namespace File {
+namespace Platform {
 
 /// The engine's temporary directory (UTF-8): the engine.ini key
 /// [Paths] TempDirectory, if set, with "corvane-temp" inside it (the engine
-/// empties that directory at Start, never the one named); else temp/ in
+/// removes leftovers there at Start, never in the one named); else temp/ in
 /// `moduleDirectory` when this user may create or write it; else
 /// $XDG_CACHE_HOME/corvane/temp (~/.cache/corvane/temp).
 std::string ChooseTempDirectory(const std::wstring& moduleDirectory);
@@ -23,5 +23,5 @@ std::string ChooseTempDirectory(const std::wstring& moduleDirectory);
 /// engine may create the directory itself.
 std::wstring DefaultFileDirectory(const std::wstring& moduleDirectory);
 
-}  // namespace File
+}  // namespace Platform
 }  // namespace Corvane

@@ -1,4 +1,4 @@
-#include "filestore/UserDirectories.h"
+#include "platform/UserDirectories.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include "platform/TextConversion.h"
 
 namespace Corvane {
-namespace File {
+namespace Platform {
 
 namespace {
 
@@ -65,10 +65,10 @@ std::string Choose(const std::string& module, const std::string& name, const cha
 }  // namespace
 
 std::string ChooseTempDirectory(const std::wstring& moduleDirectory) {
-  const std::string module = Platform::ToUtf8(moduleDirectory);
-  const Platform::ProfileFile settings(module + "/engine.ini");
+  const std::string module = ToUtf8(moduleDirectory);
+  const ProfileFile settings(module + "/engine.ini");
   const std::string configured =
-      Platform::ToUtf8(settings.GetString(L"Paths", L"TempDirectory", L""));
+      ToUtf8(settings.GetString(L"Paths", L"TempDirectory", L""));
   if (!configured.empty()) {
     const fs::path base = fs::path(module) / configured;  // relative: to the module
     return (base.lexically_normal() / "corvane-temp").string();
@@ -77,9 +77,9 @@ std::string ChooseTempDirectory(const std::wstring& moduleDirectory) {
 }
 
 std::wstring DefaultFileDirectory(const std::wstring& moduleDirectory) {
-  return Platform::FromUtf8(
-      Choose(Platform::ToUtf8(moduleDirectory), "files", "XDG_DATA_HOME", ".local/share"));
+  return FromUtf8(
+      Choose(ToUtf8(moduleDirectory), "files", "XDG_DATA_HOME", ".local/share"));
 }
 
-}  // namespace File
+}  // namespace Platform
 }  // namespace Corvane

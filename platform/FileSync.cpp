@@ -1,0 +1,33 @@
+#include "platform/FileSync.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace Corvane {
+namespace Platform {
+
+namespace {
+
+// Syncing through a descriptor of our own flushes whatever any descriptor
+// of the file wrote: the writer's stream need not be at hand.
+std::string Sync(const std::string& path, int flags, bool dataOnly) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+  if (descriptor < 0) return std::string("open: ") + std::strerror(errno);
+  const int result = dataOnly ? ::fdatasync(descriptor) : ::fsync(descriptor);
+  const int error = errno;
+  ::close(descriptor);
+  if (result != 0) return std::string(dataOnly ? "fdatasync: " : "fsync: ") + std::strerror(error);
+  return {};
+}
+
+}  // namespace
+
+std::string SyncFileData(const std::string& path) { return Sync(path, O_NOFOLLOW, true); }
+
+std::string SyncDirectory(const std::string& path) { return Sync(path, O_DIRECTORY, false); }
+
+}  // namespace Platform
+}  // namespace Corvane

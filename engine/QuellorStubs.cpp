@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "engine/EngineErrors.h"
+#include "platform/EngineError.h"
 #include "errors/ExceptionText.h"
 
 namespace Corvane {
@@ -24,18 +24,23 @@ static_assert(std::is_same_v<decltype(&GetApplications), QuellorMethods::GetAppl
 
 namespace {
 
-// Runs one operation for a host: only QuellorException reaches the host;
-// anything else thrown inside the engine becomes one (-132), with its text.
+// Runs one operation for a host: only QuellorException reaches the host. The
+// engine's own failures keep their code and text; anything else thrown inside
+// the engine becomes -132, with its text. This is the one place that makes
+// the host's exception.
 template <typename Operation>
 auto ForHost(Operation&& operation) -> decltype(operation()) {
   try {
     return operation();
+  } catch (const EngineError& e) {
+    throw QuellorException(e.GetMessage(), e.GetCode());
   } catch (const QuellorException&) {
     throw;
   } catch (const std::exception& e) {
-    throw QuellorException(L"Internal error: " + ExceptionText(e), kInternalError);
+    throw QuellorException(L"Internal error: " + ExceptionText(e),
+                           Platform::ToInt(Errc::kInternalError));
   } catch (...) {
-    throw QuellorException(L"Internal error", kInternalError);
+    throw QuellorException(L"Internal error", Platform::ToInt(Errc::kInternalError));
   }
 }
 

@@ -12,8 +12,6 @@
 #include "connection/Connection.h"
 #include "connection/FileProcessingThreads.h"
 #include "connection/SendGroup.h"
-#include "connection/ConnectionErrors.h"
-#include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
 #include "engine/SocketServer.h"
@@ -23,6 +21,7 @@
 #include "filestore/FileFactoryImpl.h"
 #include "filestore/TempDirectory.h"
 #include "logging/Logger.h"
+#include "platform/EngineError.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/SpareDescriptor.h"
@@ -117,7 +116,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
     settings_.Apply(applicationId, applicationName, groupAddress, groupPort, serverPort,
                     hailingInterval, usingHailingServer, ackTimeout, healthCheckInterval, filePort,
                     fileDirectory);
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     logger_->Log(LogLevel::Info, L"Start failed.  Reason: %ls", e.GetMessage().c_str());
     throw;
   }
@@ -129,7 +128,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
         L"The engine library's own directory could not be found (\"" + module_directory_ +
         L"\"); the engine does not start";
     logger_->Log(LogLevel::Error, L"%ls", text.c_str());
-    throw QuellorException(text, kNoModuleDirectory);
+    throw EngineError(text, Errc::kNoModuleDirectory);
   }
   limits_ = EngineLimits::Read(module_directory_);
   connections_.SetLimits(limits_);
@@ -308,7 +307,7 @@ void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Conn
     reason = ExceptionText(e);
   }
   const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
-  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kConnectionFailed), text); });
   logger_->Log(LogLevel::Error, L"%ls", text.c_str());
   // Released here: its destructor says DISCONNECT and closes.
 }
@@ -334,7 +333,7 @@ void Tarnlink::RemoveApplication(const std::shared_ptr<Connection>& connection) 
 void Tarnlink::ReportServiceFailure(const std::string& text) {
   const std::wstring wide = Platform::FromUtf8(text);
   logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread failed: %ls", wide.c_str());
-  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kServiceThreadFailed, wide); });
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kServiceThreadFailed), wide); });
 }
 
 void Tarnlink::Stop() { StopRun(nullptr); }
@@ -396,15 +395,15 @@ void Tarnlink::SendData(const std::wstring& xml) {
   // acknowledgements this call waits for: refuse at once instead of failing,
   // and dropping, every peer.
   if (ListenerSlot::IsInCallback()) {
-    throw QuellorException(
+    throw EngineError(
         L"SendData was called from inside a listener callback, on one of the engine's threads; "
         L"call it from a thread of the host",
-        kCalledOnEngineThread);
+        Errc::kCalledOnEngineThread);
   }
   std::lock_guard<std::mutex> fanOut(send_mutex_);
   const std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
   if (applications.empty()) {
-    throw QuellorException(L"No applications currently connected", kNoApplications);
+    throw EngineError(L"No applications currently connected", Errc::kNoApplications);
   }
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
@@ -415,15 +414,15 @@ void Tarnlink::SendData(const std::wstring& xml) {
       xml.size() > XmlValidator::kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml);
   try {
     validator_->Validate(xml, text);
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     // A grammar that had to be read from its file, in a process without a
     // descriptor to read it with, says nothing about the XML. Probed only
     // on a failure: a kept grammar needs no descriptor.
-    if (e.GetCode() != kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
+    if (e.Code() != Errc::kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
     logger_->Log(LogLevel::Error, L"Send message failed: the process has no file descriptors left.");
-    throw QuellorException(
+    throw EngineError(
         L"Failed to send message: the process has no file descriptors left to read the grammar",
-        kSendFailed);
+        Errc::kSendFailed);
   }
 
   // Every application gets the frame first, then the acknowledgements are
@@ -457,7 +456,7 @@ void Tarnlink::SendData(const std::wstring& xml) {
   }
   if (!delivered) {
     logger_->Log(LogLevel::Error, L"Send message failed.");
-    throw QuellorException(L"Failed to send message", kSendFailed);
+    throw EngineError(L"Failed to send message", Errc::kSendFailed);
   }
 }
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <system_error>
 
-#include "interface/Quellor.h"
+#include "platform/WideError.h"
 #include "filestore/File.h"
 #include "platform/TextConversion.h"
 
@@ -52,7 +52,7 @@ FileDelivery::FileDelivery(std::wstring directory, std::wstring name,
   OwnedNames& owned = Owned();
   std::unique_lock<std::mutex> lock(owned.mutex);
   if (!owned.released.wait_for(lock, wait, [&] { return owned.names.count(destination_) == 0; })) {
-    throw Client::wexception(L"Another delivery of \"" + name_ +
+    throw Platform::WideError(L"Another delivery of \"" + name_ +
                              L"\" is still waiting for its answer");
   }
   owned.names.insert(destination_);

@@ -1,9 +1,6 @@
 #include "engine/QuellorStubs.h"
 
-#include <exception>
-
-#include "platform/EngineError.h"
-#include "errors/ExceptionText.h"
+#include "engine/ForHost.h"
 
 namespace Corvane {
 namespace Client {
@@ -21,30 +18,6 @@ static_assert(std::is_same_v<decltype(&ClearListener), QuellorMethods::ClearList
 static_assert(std::is_same_v<decltype(&IsHailing), QuellorMethods::IsHailing>);
 static_assert(std::is_same_v<decltype(&SendData), QuellorMethods::SendData>);
 static_assert(std::is_same_v<decltype(&GetApplications), QuellorMethods::GetApplications>);
-
-namespace {
-
-// Runs one operation for a host: only QuellorException reaches the host. The
-// engine's own failures keep their code and text; anything else thrown inside
-// the engine becomes -132, with its text. This is the one place that makes
-// the host's exception.
-template <typename Operation>
-auto ForHost(Operation&& operation) -> decltype(operation()) {
-  try {
-    return operation();
-  } catch (const EngineError& e) {
-    throw QuellorException(e.GetMessage(), e.GetCode());
-  } catch (const QuellorException&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw QuellorException(L"Internal error: " + ExceptionText(e),
-                           Platform::ToInt(Errc::kInternalError));
-  } catch (...) {
-    throw QuellorException(L"Internal error", Platform::ToInt(Errc::kInternalError));
-  }
-}
-
-}  // namespace
 
 std::wstring Register(Quellor* engine) {
   return ForHost([&] { return engine->Register(); });

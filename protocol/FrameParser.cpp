@@ -34,8 +34,9 @@ FrameParser::Result FrameParser::Push(const char16_t* characters, std::size_t co
   for (;;) {
     if (complete_) return Result::kComplete;
     const std::size_t take = std::min(step_length_ - have_, count - used);
-    if (have_ == 0) step_.clear();
-    step_.append(characters + used, take);
+    std::u16string& buffer = Buffer();
+    if (have_ == 0) buffer.clear();
+    buffer.append(characters + used, take);
     have_ += take;
     used += take;
     if (have_ < step_length_) return Result::kNeedMore;
@@ -78,9 +79,12 @@ FrameParser::Result FrameParser::PushBytes(const void* bytes, std::size_t size,
 }
 
 std::u16string& FrameParser::StepBuffer() {
-  step_.resize(Wanted());
+  // Resized, not cleared: a step as long as the last one (a file's data,
+  // chunk after chunk) is not zeroed again.
+  std::u16string& buffer = Buffer();
+  buffer.resize(Wanted());
   have_ = 0;
-  return step_;
+  return buffer;
 }
 
 FrameParser::Result FrameParser::StepFilled() {
@@ -93,7 +97,6 @@ FrameParser::Result FrameParser::EndStep() {
   have_ = 0;
   const bool header = !message_;
   if (header) {
-    header_ = step_;
     try {
       message_ = factory_(header_);
     } catch (const EngineError& e) {
@@ -131,7 +134,7 @@ FrameParser::Result FrameParser::Finish() {
   for (;;) {
     if (complete_) return Result::kComplete;
     odd_ = false;
-    step_.resize(have_);  // a step not begun holds nothing yet
+    Buffer().resize(have_);  // a step not begun holds nothing yet
     const Result result = EndStep();
     if (result == Result::kBad || result == Result::kComplete) return result;
     // A body that accepted a short step has had all there is; asking for

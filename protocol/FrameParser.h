@@ -82,7 +82,7 @@ class FrameParser {
   Result Finish();
 
   /// The characters collected for the current step so far (for a trace).
-  const std::u16string& Collected() const { return step_; }
+  const std::u16string& Collected() const { return message_ ? step_ : header_; }
 
   /// The message being read (after kHeader) or just completed; null otherwise.
   const std::shared_ptr<IntegrationMessage>& Message() const { return message_; }
@@ -105,14 +105,17 @@ class FrameParser {
   // Records why the step was bad and waits for the next header.
   Result Fail(const Platform::EngineError& e);
   void BeginStep(std::size_t length);
+  // Where the current step collects: the header apart from the body, so
+  // neither is resized for the other.
+  std::u16string& Buffer() { return message_ ? step_ : header_; }
 
   Factory factory_;
   std::shared_ptr<IntegrationMessage> message_;
   bool complete_ = false;  // message_ needs no more characters
-  std::u16string step_;
+  std::u16string header_;  // the header being read, or the last one read
+  std::u16string step_;    // the run of body characters being read
   std::size_t step_length_;
   std::size_t have_ = 0;
-  std::u16string header_;
   bool odd_ = false;  // one byte of a character waits for its partner
   unsigned char odd_byte_ = 0;
   Errc error_{};

@@ -34,9 +34,11 @@ FrameParser::Result FrameParser::Push(const char16_t* characters, std::size_t co
   for (;;) {
     if (complete_) return Result::kComplete;
     const std::size_t take = std::min(step_length_ - have_, count - used);
-    std::u16string& buffer = Buffer();
-    if (have_ == 0) buffer.clear();
-    buffer.append(characters + used, take);
+    if (take > 0) {
+      std::u16string& buffer = Buffer();
+      if (have_ == 0) buffer.clear();
+      buffer.append(characters + used, take);
+    }
     have_ += take;
     used += take;
     if (have_ < step_length_) return Result::kNeedMore;

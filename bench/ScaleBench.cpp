@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 #include "support/BenchEngine.h"
 #include "support/BenchSupport.h"
 #include "support/PeerProcess.h"
@@ -72,7 +73,7 @@ LatencySummary TimeSendData(BenchEngine& bench, const std::wstring& xml, int cal
     const auto start = Clock::now();
     try {
       bench.Engine().SendData(xml);
-    } catch (const Client::QuellorException& e) {
+    } catch (const Client::EngineError& e) {
       std::fprintf(stderr, "SendData failed: %ls (%d)\n", e.GetMessage().c_str(), e.GetCode());
       ++*failures;
     }

@@ -44,6 +44,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
 #include "protocol/FieldCodec.h"
@@ -337,7 +338,7 @@ bool EngineSend(Client::Tarnlink& engine, const std::wstring& xml) {
   try {
     engine.SendData(xml);
     return true;
-  } catch (const Client::QuellorException& e) {
+  } catch (const Client::EngineError& e) {
     std::fprintf(stderr, "SendData failed: %ls (%d)\n", e.GetMessage().c_str(), e.GetCode());
     return false;
   }

@@ -13,14 +13,15 @@
 #include "connection/FileWorkPool.h"
 #include "connection/HealthCheckSendCommand.h"
 #include "connection/XmlDataSendCommand.h"
-#include "connection/ConnectionErrors.h"
 #include "connection/ListenerSlot.h"
 #include "errors/DescribeError.h"
 #include "errors/ExceptionText.h"
 #include "logging/Logger.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
+#include "protocol/FrameParser.h"
 #include "protocol/MessageFactory.h"
 #include "protocol/WireFormat.h"
 #include "protocol/XmlDataMessage.h"
@@ -35,8 +36,8 @@ using Platform::ToUtf16;
 
 namespace {
 
-// A body buffer grown beyond this for one large message is released after it,
-// so an idle connection keeps no large allocation.
+// A piece buffer grown beyond this for one large message is released after
+// it, so an idle connection keeps no large allocation.
 constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 // Bodies longer than this are read in pieces of it.
 constexpr std::size_t kBodyPieceLength = 64 * 1024;
@@ -51,7 +52,6 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
       socket_(std::move(socket)),
       settings_(std::move(settings)),
       kind_(kind),
-      header_buffer_(Wire::kHeaderLength, u'\0'),
       dispatcher_(settings_.fileFactory, settings_.fileDirectory, settings_.minFreeBytes,
                   fileThreads),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
@@ -108,13 +108,13 @@ std::shared_ptr<IntegrationMessage> Connection::ParseConnect(const boost::system
     const int code =
         handshake_timed_out_ ? boost::system::error_code(boost::asio::error::timed_out).value()
                              : error.value();
-    throw wexception(L"ConnectMessage: Expected " + std::to_wstring(Wire::kConnectFrameLength) +
+    throw Platform::WideError(L"ConnectMessage: Expected " + std::to_wstring(Wire::kConnectFrameLength) +
                      L" bytes, received " + std::to_wstring(received) + L". Error code (" +
                      std::to_wstring(code) + L").");
   }
   auto connect = std::dynamic_pointer_cast<ConnectMessage>(ParseMessage(connect_buffer_));
   if (!connect) {
-    throw QuellorException(L"Error occurred parsing a message", Wire::kErrorParse);
+    throw EngineError(L"Error occurred parsing a message", Errc::kParse);
   }
   application_id_ = FromUtf16(connect->GetApplicationId());
   application_name_ = FromUtf16(connect->GetApplicationName());
@@ -129,7 +129,7 @@ void Connection::OnConnectRead(const boost::system::error_code& error, std::size
   std::exception_ptr failure;
   try {
     connect = std::static_pointer_cast<ConnectMessage>(ParseConnect(error, bytes));
-  } catch (const wexception&) {
+  } catch (const Platform::WideError&) {
     failure = std::current_exception();
   }
   std::u16string().swap(connect_buffer_);
@@ -142,7 +142,7 @@ void Connection::OnConnectRead(const boost::system::error_code& error, std::size
     refused_ = true;
     EndOnce(Farewell::kNone);
     FinishHandshake(std::make_exception_ptr(
-        wexception(L"application id " + FromUtf16(connect->GetApplicationId()) +
+        Platform::WideError(L"application id " + FromUtf16(connect->GetApplicationId()) +
                    L" is not in AllowedApplicationIds")));
     return;
   }
@@ -164,7 +164,7 @@ void Connection::OnConnectResponseWritten(const boost::system::error_code& error
   const std::size_t written = bytes / sizeof(char16_t);
   if (error || written < expected) {
     failure = std::make_exception_ptr(
-        wexception(L"Failed to send the connect response message.  Expected to send " +
+        Platform::WideError(L"Failed to send the connect response message.  Expected to send " +
                    std::to_wstring(expected) + L" but only sent " + std::to_wstring(written) +
                    L"." + FromUtf8(DescribeError(error))));
   }
@@ -200,7 +200,8 @@ void Connection::ResumeReading() {
 }
 
 void Connection::StopReading() {
-  current_message_.reset();
+  parser_.Reset();
+  reading_piece_ = false;
   dispatcher_.Reset();
 }
 
@@ -209,9 +210,9 @@ void Connection::ReadHeader() {
   StopReading();
   if (ended_) return;
   if (settings_.idleTimeout.count() > 0) ArmIdleDeadline();
-  socket_->AsyncRead(header_buffer_, [self = shared_from_this()](
-                                         const boost::system::error_code& error,
-                                         std::size_t bytes) { self->OnRead(error, bytes); });
+  socket_->AsyncRead(parser_.StepBuffer(), [self = shared_from_this()](
+                                               const boost::system::error_code& error,
+                                               std::size_t bytes) { self->OnRead(error, bytes); });
 }
 
 void Connection::ReadBody() {
@@ -223,27 +224,24 @@ void Connection::ReadBody() {
       })) {
     return;
   }
-  // The length comes from the peer: the buffer grows as characters arrive,
-  // never by what was announced.
-  body_expected_ = static_cast<std::size_t>(current_message_->GetRemainingLength());
-  if (body_expected_ <= kBodyPieceLength) {
-    // A body of one piece is read in place. Resized, not cleared: a body as
-    // long as the last one (a file's data, chunk after chunk) is not zeroed
-    // again.
-    body_buffer_.resize(body_expected_);
+  if (parser_.Wanted() <= kBodyPieceLength) {
+    // A run of one piece is read in place, straight into the parser's step.
+    std::u16string& step = parser_.StepBuffer();
     // A small frame mostly arrives whole with its header: read on at once,
     // with no deadline to arm and no trip through the I/O queue.
-    if (socket_->ReadReceived(body_buffer_)) {
-      OnRead(boost::system::error_code(), body_expected_ * sizeof(char16_t));
+    if (socket_->ReadReceived(step)) {
+      OnRead(boost::system::error_code(), step.size() * sizeof(char16_t));
       return;
     }
     ArmFrameDeadline();
-    socket_->AsyncRead(body_buffer_, [self = shared_from_this()](
-                                         const boost::system::error_code& error,
-                                         std::size_t bytes) { self->OnRead(error, bytes); });
+    socket_->AsyncRead(step, [self = shared_from_this()](const boost::system::error_code& error,
+                                                         std::size_t bytes) {
+      self->OnRead(error, bytes);
+    });
     return;
   }
-  body_buffer_.clear();
+  // The length comes from the peer: the parser's step grows as characters
+  // arrive, never by what was announced.
   ReadBodyPiece();
 }
 
@@ -259,9 +257,10 @@ void Connection::ResumeBody() {
 }
 
 void Connection::ReadBodyPiece() {
-  const std::size_t piece = std::min(body_expected_ - body_buffer_.size(), kBodyPieceLength);
+  const std::size_t piece = std::min(parser_.Wanted(), kBodyPieceLength);
   ArmFrameDeadline();
   piece_buffer_.resize(piece);
+  reading_piece_ = true;
   socket_->AsyncRead(piece_buffer_, [self = shared_from_this()](
                                         const boost::system::error_code& error,
                                         std::size_t bytes) { self->OnBodyPiece(error, bytes); });
@@ -269,18 +268,18 @@ void Connection::ReadBodyPiece() {
 
 void Connection::OnBodyPiece(const boost::system::error_code& error, std::size_t bytes) {
   assert(socket_->IsIoThread());
-  if (!error && !ended_) {
+  // Pieces before the last are only collected; the last one completes the
+  // step, which ReadFrame hands to the message.
+  if (!error && !ended_ && piece_buffer_.size() < parser_.Wanted()) {
     try {
-      body_buffer_ += piece_buffer_;
+      std::size_t used = 0;
+      parser_.Push(piece_buffer_, used);
     } catch (const std::bad_alloc&) {
       FailRead(L"Error on socket read.  Out of memory reading a frame");
       return;
     }
-    if (body_buffer_.size() < body_expected_) {
-      ReadBodyPiece();
-      return;
-    }
-    if (piece_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(piece_buffer_);
+    ReadBodyPiece();
+    return;
   }
   OnRead(error, bytes);
 }
@@ -342,34 +341,54 @@ void Connection::OnRead(const boost::system::error_code& error, std::size_t /*by
   }
 }
 
+void Connection::LogStep() {
+  const std::shared_ptr<IntegrationMessage>& message = parser_.Message();
+  if (!message) {
+    logger_->Log(LogLevel::Debug, L"HandleRead: Read header: %ls",
+                 FromUtf16(parser_.Collected()).c_str());
+  } else if (message->GetType() == MessageType::kBinaryData) {
+    // A file's bytes are no text: log how much came, not what.
+    logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %d characters of file data",
+                 static_cast<int>(reading_piece_ ? parser_.Collected().size() + piece_buffer_.size()
+                                                 : parser_.Collected().size()));
+  } else {
+    logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %ls",
+                 FromUtf16(reading_piece_ ? parser_.Collected() + piece_buffer_
+                                          : parser_.Collected())
+                     .c_str());
+  }
+}
+
 void Connection::ReadFrame() {
-  const bool debug = logger_->IsEnabled(LogLevel::Debug);
+  if (logger_->IsEnabled(LogLevel::Debug)) LogStep();
+  FrameParser::Result result = FrameParser::Result::kBad;
+  std::wstring failure;
   try {
-    if (current_message_) {
-      if (debug) {
-        // A file's bytes are no text: log how much came, not what.
-        if (current_message_->GetType() == MessageType::kBinaryData) {
-          logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %d characters of file data",
-                       static_cast<int>(body_buffer_.size()));
-        } else {
-          logger_->Log(LogLevel::Debug, L"HandleRead: Read body: %ls",
-                       FromUtf16(body_buffer_).c_str());
-        }
-      }
-      current_message_->Parse(body_buffer_);
+    if (reading_piece_) {
+      reading_piece_ = false;
+      std::size_t used = 0;
+      result = parser_.Push(piece_buffer_, used);
+      if (piece_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(piece_buffer_);
     } else {
-      if (debug) {
-        logger_->Log(LogLevel::Debug, L"HandleRead: Read header: %ls",
-                     FromUtf16(header_buffer_).c_str());
-      }
-      current_message_ = CreateMessage(header_buffer_);
-      dispatcher_.OnHeader(*current_message_);
+      result = parser_.StepFilled();
     }
-  } catch (const wexception& e) {
+    if (result == FrameParser::Result::kHeader) {
+      dispatcher_.OnHeader(*parser_.Message());
+      // A message without a body is complete with its header.
+      std::size_t used = 0;
+      result = parser_.Push(nullptr, 0, used);
+    }
+    if (result == FrameParser::Result::kBad) failure = parser_.ErrorText();
+  } catch (const Platform::WideError& e) {
+    // A file's sink that cannot go on fails the frame as a bad field does.
+    result = FrameParser::Result::kBad;
+    failure = e.GetMessage();
+  }
+  if (result == FrameParser::Result::kBad) {
     // An occasional bad frame is reported and read past; a stream of nothing
     // else is no peer worth reading, nor worth a report per frame.
     ++bad_frames_in_row_;
-    const std::wstring text = L"Error on socket read.  Error message = \"" + e.GetMessage() + L"\"";
+    const std::wstring text = L"Error on socket read.  Error message = \"" + failure + L"\"";
     if (bad_frames_in_row_ >= kMaxBadFramesInRow) {
       StopReading();
       FailRead(L"Error on socket read.  " + std::to_wstring(kMaxBadFramesInRow) +
@@ -384,12 +403,11 @@ void Connection::ReadFrame() {
     ReadHeader();
     return;
   }
-  if (current_message_->GetRemainingLength() > 0) {
+  if (result == FrameParser::Result::kNeedMore) {
     ReadBody();
     return;
   }
-  if (body_buffer_.capacity() > kRetainedBodyCapacity) std::u16string().swap(body_buffer_);
-  const std::shared_ptr<IntegrationMessage> message = std::move(current_message_);
+  const std::shared_ptr<IntegrationMessage> message = parser_.TakeMessage();
   bad_frames_in_row_ = 0;
   bool goOn = true;
   try {
@@ -419,7 +437,7 @@ bool Connection::OnReadError(const boost::system::error_code& error) {
 }
 
 void Connection::ReportReadError(const std::wstring& text) {
-  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kSocketReadError, text); });
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kSocketReadError), text); });
   logger_->Log(LogLevel::Error, L"%ls", text.c_str());
 }
 
@@ -487,7 +505,7 @@ bool Connection::FinishSend(PendingSend& pending) {
   try {
     pending.command->Finish();
     sent = true;
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     logger_->Log(LogLevel::Error, L"%ls", e.GetMessage().c_str());
   }
   pending.turn = std::unique_lock<std::mutex>();

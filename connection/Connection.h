@@ -11,6 +11,7 @@
 
 #include "connection/ConnectionSettings.h"
 #include "connection/MessageDispatcher.h"
+#include "protocol/FrameParser.h"
 #include "interface/Quellor.h"
 
 namespace Corvane {
@@ -46,7 +47,7 @@ enum class Farewell {
 class Connection : public ClientApplication, public std::enable_shared_from_this<Connection> {
  public:
   /// Called on the I/O thread when the handshake has ended: with null when the
-  /// connection is running, or with the failure (a wexception) otherwise.
+  /// connection is running, or with the failure (a Platform::WideError) otherwise.
   using HandshakeHandler =
       std::function<void(const std::shared_ptr<Connection>&, const std::exception_ptr& failure)>;
 
@@ -158,6 +159,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   // Turns what the last read brought into the message being read, and
   // dispatches it once complete.
   void ReadFrame();
+  // Logs the step the last read brought (debug level).
+  void LogStep();
   // Reports a read that cannot go on (-113) and ends the connection.
   void FailRead(const std::wstring& text);
   // True when reading must stop.
@@ -173,12 +176,10 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   const ConnectionKind kind_;
   std::mutex send_mutex_;  // held for one whole XML transaction
   std::mutex end_mutex_;   // held while ending
-  std::u16string header_buffer_;
-  std::u16string body_buffer_;
+  FrameParser parser_;           // I/O thread only: the frame being read
   std::u16string piece_buffer_;  // one piece of a long body
-  std::size_t body_expected_ = 0;
+  bool reading_piece_ = false;   // the last read filled piece_buffer_, not the step
   std::u16string connect_buffer_;
-  std::shared_ptr<IntegrationMessage> current_message_;  // I/O thread only
   MessageDispatcher dispatcher_;                         // I/O thread only
   std::shared_ptr<Logging::Logger> logger_;
   const std::shared_ptr<ListenerSlot> listener_;

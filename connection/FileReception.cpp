@@ -6,8 +6,8 @@
 #include "connection/BinaryDataAckSendCommand.h"
 #include "connection/ChunkWriter.h"
 #include "connection/Connection.h"
-#include "connection/ConnectionErrors.h"
 #include "connection/FileWorkPool.h"
+#include "platform/ErrorCode.h"
 #include "connection/ListenerSlot.h"
 #include "interface/Quellor.h"
 #include "errors/ExceptionText.h"
@@ -278,7 +278,7 @@ void FileReception::ReportFailure(const std::shared_ptr<Connection>& connection)
   // that could not be read.
   const std::wstring text = L"Error on socket read.  Error message = \"" + GetFailure() + L"\"";
   if (const auto& listener = connection->GetListener()) {
-    listener->Notify([&](QuellorListener& host) { host.OnError(kSocketReadError, text); });
+    listener->Notify([&](QuellorListener& host) { host.OnError(Platform::ToInt(Errc::kSocketReadError), text); });
   }
 }
 

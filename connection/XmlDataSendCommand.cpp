@@ -3,7 +3,7 @@
 #include <chrono>
 #include <new>
 
-#include "connection/ConnectionErrors.h"
+#include "platform/EngineError.h"
 #include "connection/SendGroup.h"
 #include "interface/Quellor.h"
 #include "logging/Logger.h"
@@ -80,7 +80,7 @@ void XmlDataSendCommand::Start() {
 
 void XmlDataSendCommand::Finish() {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (start_failed_) throw QuellorException(L"Failed to send message", kSendFailed);
+  if (start_failed_) throw EngineError(L"Failed to send message", Errc::kSendFailed);
 
   logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls", Text(send_finished_));
   const auto limit = std::chrono::milliseconds(ack_timeout_);
@@ -99,13 +99,13 @@ void XmlDataSendCommand::Finish() {
     logger_->Log(LogLevel::Debug, L"Time waited for send to finish: %f seconds", waited.count());
     if (!send_finished_) {
       logger_->Log(LogLevel::Error, L"Send still did not finish after wait loop");
-      throw QuellorException(error_message_, error_code_);
+      throw EngineError(error_message_, error_code_);
     }
   }
-  if (error_code_ < 0) {
-    logger_->Log(LogLevel::Error, L"Run -> error code = %d, error_message = %ls", error_code_,
+  if (error_code_ != Errc{}) {
+    logger_->Log(LogLevel::Error, L"Run -> error code = %d, error_message = %ls", Platform::ToInt(error_code_),
                  error_message_.c_str());
-    throw QuellorException(error_message_, error_code_);
+    throw EngineError(error_message_, error_code_);
   }
   if (!Wire::UsesAcknowledgements(peer_version_)) {
     logger_->Log(LogLevel::Debug, L"XmlDataSendCommand:Run -> Not waiting for ack...");
@@ -120,10 +120,10 @@ void XmlDataSendCommand::Finish() {
     }
     if (!ack_received_) {
       logger_->Log(LogLevel::Error, L"Run -> ack_received still == false, throwing exception");
-      throw QuellorException(L"Message was sent but not acknowledged", kNotAcknowledged);
+      throw EngineError(L"Message was sent but not acknowledged", Errc::kNotAcknowledged);
     }
   }
-  logger_->Log(LogLevel::Debug, L"Run -> finished successfully, error code = %d", error_code_);
+  logger_->Log(LogLevel::Debug, L"Run -> finished successfully, error code = %d", Platform::ToInt(error_code_));
 }
 
 void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
@@ -147,7 +147,7 @@ void XmlDataSendCommand::OnWritten(const boost::system::error_code& error,
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure.empty()) {
-      error_code_ = kSendFailed;
+      error_code_ = Errc::kSendFailed;
       error_message_ = failure;
     }
     send_finished_ = true;
@@ -193,7 +193,7 @@ bool XmlDataSendCommand::SettleLocked() {
   // What Finish needs in order to decide without waiting.
   const bool known =
       start_failed_ ||
-      (send_finished_ && (error_code_ < 0 || !Wire::UsesAcknowledgements(peer_version_) ||
+      (send_finished_ && (error_code_ != Errc{} || !Wire::UsesAcknowledgements(peer_version_) ||
                           ack_received_ || connection_ended_));
   if (!known) return false;
   settled_ = true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "connection/SendCommand.h"
+#include "platform/ErrorCode.h"
 
 namespace Corvane {
 namespace Logging {
@@ -41,7 +42,7 @@ class XmlDataSendCommand : public SendCommand,
                      std::shared_ptr<SendGroup> group = nullptr);
   ~XmlDataSendCommand() override;
 
-  /// Returns on success; throws QuellorException -111 when the write failed,
+  /// Returns on success; throws EngineError -111 when the write failed,
   /// -109 when a version-1 peer did not acknowledge in time, or with the
   /// current error (normally code 0, empty text) when the write did not
   /// complete in time.
@@ -70,7 +71,7 @@ class XmlDataSendCommand : public SendCommand,
 
   std::mutex mutex_;  // guards the fields below; never held across a wait's sleep
   std::condition_variable condition_;
-  int error_code_ = 0;
+  Errc error_code_{};  // none until a failure sets it
   std::wstring error_message_;
   std::chrono::steady_clock::time_point started_at_;
   bool send_finished_ = false;

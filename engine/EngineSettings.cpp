@@ -4,7 +4,7 @@
 #include <regex>
 #include <system_error>
 
-#include "engine/EngineErrors.h"
+#include "platform/EngineError.h"
 #include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 
@@ -18,8 +18,8 @@ constexpr std::size_t kMaxApplicationNameLength = 30;
 
 bool IsPort(int value) { return value >= 1 && value <= 65535; }
 
-void Require(bool condition, int code, const wchar_t* text) {
-  if (!condition) throw QuellorException(text, code);
+void Require(bool condition, Errc code, const wchar_t* text) {
+  if (!condition) throw EngineError(text, code);
 }
 
 std::string TrimAsciiSpace(const std::string& text) {
@@ -36,7 +36,7 @@ std::wstring CheckedGroupAddress(const std::wstring& address) {
       "(22[4-9]|23[0-9])\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])\\."
       "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]|[0-9])");
   const std::string trimmed = TrimAsciiSpace(Platform::ToUtf8(address));
-  Require(std::regex_match(trimmed, kGroupPattern) && trimmed != "224.0.0.0", kInvalidGroupAddress,
+  Require(std::regex_match(trimmed, kGroupPattern) && trimmed != "224.0.0.0", Errc::kInvalidGroupAddress,
           L"Group address is not valid");
   return Platform::FromUtf8(trimmed);
 }
@@ -50,17 +50,17 @@ void CheckFileDirectory(const std::wstring& directory) {
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   if (error && status.type() != fs::file_type::not_found) {
-    throw QuellorException(invalid + directory, kInvalidFileDirectory);
+    throw EngineError(invalid + directory, Errc::kInvalidFileDirectory);
   }
   if (status.type() == fs::file_type::not_found) {
     fs::create_directory(path, error);
     if (error) {
-      throw QuellorException(invalid + directory + L" " + Platform::FromUtf8(error.message()),
-                             kInvalidFileDirectory);
+      throw EngineError(invalid + directory + L" " + Platform::FromUtf8(error.message()),
+                             Errc::kInvalidFileDirectory);
     }
   }
   if (!fs::is_directory(path, error)) {
-    throw QuellorException(invalid + directory, kInvalidFileDirectory);
+    throw EngineError(invalid + directory, Errc::kInvalidFileDirectory);
   }
 }
 
@@ -91,36 +91,36 @@ void EngineSettings::Apply(const std::wstring& applicationId, const std::wstring
                            const std::wstring& fileDirectory) {
   // Widths count UTF-16 units, as the frames that carry these texts do.
   const std::wstring id = Platform::CutToUtf16Units(applicationId, kMaxApplicationIdLength);
-  Require(!id.empty(), kMissingApplicationId, L"Application ID must be provided to start");
+  Require(!id.empty(), Errc::kMissingApplicationId, L"Application ID must be provided to start");
   ApplicationId = id;
 
   const std::wstring name = Platform::CutToUtf16Units(applicationName, kMaxApplicationNameLength);
-  Require(!name.empty(), kMissingApplicationName, L"Application Name must be provided to start");
+  Require(!name.empty(), Errc::kMissingApplicationName, L"Application Name must be provided to start");
   ApplicationName = name;
 
   GroupAddress = CheckedGroupAddress(groupAddress);
 
-  Require(IsPort(groupPort), kInvalidGroupPort, L"Group port must be between 1 and 65535");
+  Require(IsPort(groupPort), Errc::kInvalidGroupPort, L"Group port must be between 1 and 65535");
   GroupPort = groupPort;
 
-  Require(IsPort(serverPort), kInvalidServerPort, L"Server port must be between 1 and 65535");
+  Require(IsPort(serverPort), Errc::kInvalidServerPort, L"Server port must be between 1 and 65535");
   ServerPort = serverPort;
 
-  Require(hailingInterval >= 1, kInvalidHailingInterval,
+  Require(hailingInterval >= 1, Errc::kInvalidHailingInterval,
           L"Hailing interval must be greater than zero");
   HailingInterval = hailingInterval;
 
   UsingHailingServer = usingHailingServer;
 
-  Require(ackTimeout >= 1, kInvalidAckTimeout, L"Attempted to set ACK Timeout less than 1");
+  Require(ackTimeout >= 1, Errc::kInvalidAckTimeout, L"Attempted to set ACK Timeout less than 1");
   AckTimeout = ackTimeout;
 
-  Require(healthCheckInterval >= 1, kInvalidHealthCheckInterval,
+  Require(healthCheckInterval >= 1, Errc::kInvalidHealthCheckInterval,
           L"Attempted to set Health Check Interval less than 1");
   HealthCheckInterval = healthCheckInterval;
 
-  Require(IsPort(filePort), kInvalidFilePort, L"File port must be between 1 and 65535");
-  Require(filePort != ServerPort, kInvalidFilePort,
+  Require(IsPort(filePort), Errc::kInvalidFilePort, L"File port must be between 1 and 65535");
+  Require(filePort != ServerPort, Errc::kInvalidFilePort,
           L"The file port cannot be the same as the server port");
   FilePort = filePort;
 

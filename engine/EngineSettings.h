@@ -21,7 +21,7 @@ struct EngineSettings {
   std::wstring FileDirectory;
 
   /// Checks the arguments of Start in their fixed order, storing each value as
-  /// its check passes. The first failing check throws QuellorException (-114 to
+  /// its check passes. The first failing check throws EngineError (-114 to
   /// -126); values stored by earlier checks stay stored.
   void Apply(const std::wstring& applicationId, const std::wstring& applicationName,
              const std::wstring& groupAddress, int groupPort, int serverPort, int hailingInterval,

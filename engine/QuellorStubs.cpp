@@ -1,9 +1,6 @@
 #include "engine/QuellorStubs.h"
 
-#include <exception>
-
-#include "engine/EngineErrors.h"
-#include "errors/ExceptionText.h"
+#include "engine/ForHost.h"
 
 namespace Corvane {
 namespace Client {
@@ -21,25 +18,6 @@ static_assert(std::is_same_v<decltype(&ClearListener), QuellorMethods::ClearList
 static_assert(std::is_same_v<decltype(&IsHailing), QuellorMethods::IsHailing>);
 static_assert(std::is_same_v<decltype(&SendData), QuellorMethods::SendData>);
 static_assert(std::is_same_v<decltype(&GetApplications), QuellorMethods::GetApplications>);
-
-namespace {
-
-// Runs one operation for a host: only QuellorException reaches the host;
-// anything else thrown inside the engine becomes one (-132), with its text.
-template <typename Operation>
-auto ForHost(Operation&& operation) -> decltype(operation()) {
-  try {
-    return operation();
-  } catch (const QuellorException&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw QuellorException(L"Internal error: " + ExceptionText(e), kInternalError);
-  } catch (...) {
-    throw QuellorException(L"Internal error", kInternalError);
-  }
-}
-
-}  // namespace
 
 std::wstring Register(Quellor* engine) {
   return ForHost([&] { return engine->Register(); });

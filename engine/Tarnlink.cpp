@@ -13,8 +13,6 @@
 #include "connection/FileWorkPool.h"
 #include "connection/SendGroup.h"
 #include "connection/SpaceReservations.h"
-#include "connection/ConnectionErrors.h"
-#include "engine/EngineErrors.h"
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
 #include "engine/SocketServer.h"
@@ -26,6 +24,7 @@
 #include "filestore/TempDirectory.h"
 #include "platform/UserDirectories.h"
 #include "logging/Logger.h"
+#include "platform/EngineError.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/SpareDescriptor.h"
@@ -129,7 +128,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
     settings_.Apply(applicationId, applicationName, groupAddress, groupPort, serverPort,
                     hailingInterval, usingHailingServer, ackTimeout, healthCheckInterval, filePort,
                     fileDirectory);
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     logger_->Log(LogLevel::Info, L"Start failed.  Reason: %ls", e.GetMessage().c_str());
     throw;
   }
@@ -141,7 +140,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
         L"The engine library's own directory could not be found (\"" + module_directory_ +
         L"\"); the engine does not start";
     logger_->Log(LogLevel::Error, L"%ls", text.c_str());
-    throw QuellorException(text, kNoModuleDirectory);
+    throw EngineError(text, Errc::kNoModuleDirectory);
   }
   limits_ = EngineLimits::Read(module_directory_);
   connections_.SetLimits(limits_);
@@ -149,7 +148,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   if (!NetworkSettings::Read(module_directory_, network_, networkError)) {
     const std::wstring text = L"engine.ini: " + networkError;
     logger_->Log(LogLevel::Error, L"Start failed.  Reason: %ls", text.c_str());
-    throw QuellorException(text, kServiceThreadFailed);
+    throw EngineError(text, Errc::kServiceThreadFailed);
   }
   connections_.SetAccess(network_.access);
 
@@ -372,7 +371,7 @@ void Tarnlink::ReportFailedHandshake(const ServiceRun& run, const std::string& a
   switch (handshake_reports_->Note(address)) {
     case ReportLimiter::Verdict::kReport:
       listener_->Notify(
-          [&](QuellorListener& listener) { listener.OnError(kConnectionFailed, text); });
+          [&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kConnectionFailed), text); });
       return;
     case ReportLimiter::Verdict::kSuppress:
       return;
@@ -391,7 +390,7 @@ void Tarnlink::ReportFailedHandshake(const ServiceRun& run, const std::string& a
         Platform::FromUtf8(address) + L" failed within a second (not reported one by one)";
     logger->Log(LogLevel::Error, L"%ls", summary.c_str());
     listener->Notify(
-        [&](QuellorListener& host) { host.OnError(kConnectionFailed, summary); });
+        [&](QuellorListener& host) { host.OnError(Platform::ToInt(Errc::kConnectionFailed), summary); });
   });
 }
 
@@ -416,7 +415,7 @@ void Tarnlink::RemoveApplication(const std::shared_ptr<Connection>& connection) 
 void Tarnlink::ReportServiceFailure(const std::string& text) {
   const std::wstring wide = Platform::FromUtf8(text);
   logger_->Log(LogLevel::Error, L"Tarnlink::RunServiceThread failed: %ls", wide.c_str());
-  listener_->Notify([&](QuellorListener& listener) { listener.OnError(kServiceThreadFailed, wide); });
+  listener_->Notify([&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kServiceThreadFailed), wide); });
 }
 
 void Tarnlink::Stop() { StopRun(nullptr); }
@@ -478,15 +477,15 @@ void Tarnlink::SendData(const std::wstring& xml) {
   // acknowledgements this call waits for: refuse at once instead of failing,
   // and dropping, every peer.
   if (ListenerSlot::IsInCallback()) {
-    throw QuellorException(
+    throw EngineError(
         L"SendData was called from inside a listener callback, on one of the engine's threads; "
         L"call it from a thread of the host",
-        kCalledOnEngineThread);
+        Errc::kCalledOnEngineThread);
   }
   std::lock_guard<std::mutex> fanOut(send_mutex_);
   const std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
   if (applications.empty()) {
-    throw QuellorException(L"No applications currently connected", kNoApplications);
+    throw EngineError(L"No applications currently connected", Errc::kNoApplications);
   }
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
@@ -497,15 +496,15 @@ void Tarnlink::SendData(const std::wstring& xml) {
       xml.size() > XmlValidator::kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml);
   try {
     validator_->Validate(xml, text);
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     // A grammar that had to be read from its file, in a process without a
     // descriptor to read it with, says nothing about the XML. Probed only
     // on a failure: a kept grammar needs no descriptor.
-    if (e.GetCode() != kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
+    if (e.Code() != Errc::kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
     logger_->Log(LogLevel::Error, L"Send message failed: the process has no file descriptors left.");
-    throw QuellorException(
+    throw EngineError(
         L"Failed to send message: the process has no file descriptors left to read the grammar",
-        kSendFailed);
+        Errc::kSendFailed);
   }
 
   // Every application gets the frame first, then the acknowledgements are
@@ -539,7 +538,7 @@ void Tarnlink::SendData(const std::wstring& xml) {
   }
   if (!delivered) {
     logger_->Log(LogLevel::Error, L"Send message failed.");
-    throw QuellorException(L"Failed to send message", kSendFailed);
+    throw EngineError(L"Failed to send message", Errc::kSendFailed);
   }
 }
 

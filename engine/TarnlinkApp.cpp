@@ -1,7 +1,9 @@
 #include "engine/TarnlinkApp.h"
 
 #include <exception>
+#include <memory>
 
+#include "engine/HostQuellor.h"
 #include "engine/Tarnlink.h"
 
 namespace Corvane {
@@ -13,7 +15,7 @@ TarnlinkApp::~TarnlinkApp() { ExitInstance(); }
 
 bool TarnlinkApp::InitInstance() {
   try {
-    quellor_ = new Tarnlink();
+    quellor_ = new HostQuellor(std::make_unique<Tarnlink>());
     return true;
   } catch (const std::exception&) {
     // GetConnector then answers null, which a host treats as a library that

@@ -19,7 +19,8 @@ class TarnlinkApp {
   bool InitInstance();
   /// Clears the engine's listener and deletes it (which stops it).
   int ExitInstance();
-  /// The engine, or null before a successful InitInstance.
+  /// The engine as the host holds it (a HostQuellor around the Tarnlink), or
+  /// null before a successful InitInstance.
   Quellor* GetQuellor() const { return quellor_; }
 
  private:

@@ -8,7 +8,8 @@
 namespace Corvane {
 namespace Client {
 
-/// The wide message of a wexception (QuellorException included) as it was
+/// The wide message of a Platform::WideError (EngineError included) or of a
+/// host wexception (QuellorException included) as it was
 /// given, else the exception's what() read as UTF-8.
 std::wstring ExceptionText(const std::exception& e);
 

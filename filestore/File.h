@@ -16,7 +16,7 @@ namespace File {
 /// that writes it, then the thread that checks and moves it).
 ///
 /// Failures of Open, Append, MoveTo, Remove and ClearTempDirectory are thrown
-/// as Corvane::Client::wexception whose text is the underlying error's text.
+/// as Platform::WideError whose text is the underlying error's text.
 class File {
  public:
   /// Closes the file if it is still open.

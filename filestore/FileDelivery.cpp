@@ -10,7 +10,7 @@
 #include <set>
 #include <system_error>
 
-#include "interface/Quellor.h"
+#include "platform/WideError.h"
 #include "filestore/File.h"
 #include "platform/FileSync.h"
 #include "platform/TextConversion.h"
@@ -82,7 +82,7 @@ FileDelivery::FileDelivery(std::wstring directory, std::wstring name,
   OwnedNames& owned = Owned();
   std::unique_lock<std::mutex> lock(owned.mutex);
   if (!owned.released.wait_for(lock, wait, [&] { return owned.names.count(destination_) == 0; })) {
-    throw Client::wexception(L"Another delivery of \"" + name_ +
+    throw Platform::WideError(L"Another delivery of \"" + name_ +
                              L"\" is still waiting for its answer");
   }
   owned.names.insert(destination_);
@@ -100,7 +100,7 @@ void FileDelivery::Move(File& file) {
   // leave the name empty or short after a crash.
   std::string failure = sync->fileData(source);
   if (!failure.empty()) {
-    throw Client::wexception(L"The file could not be put on the disk: " +
+    throw Platform::WideError(L"The file could not be put on the disk: " +
                              Platform::FromUtf8(failure));
   }
   struct stat before {};
@@ -134,7 +134,7 @@ void FileDelivery::Move(File& file) {
   if (failure.empty()) failure = sync->directory(directory);
   if (!failure.empty()) {
     Undo();
-    throw Client::wexception(L"The file could not be put on the disk: " +
+    throw Platform::WideError(L"The file could not be put on the disk: " +
                              Platform::FromUtf8(failure));
   }
 }

@@ -35,7 +35,7 @@ class FileDelivery {
  public:
   /// Waits until no other delivery owns `directory` + "/" + `name`, then owns
   /// it. Blocks on other deliveries only, never on the network; call it off
-  /// the I/O thread. Throws wexception when the name is still owned after
+  /// the I/O thread. Throws Platform::WideError when the name is still owned after
   /// `wait`.
   FileDelivery(std::wstring directory, std::wstring name, std::chrono::milliseconds wait);
   /// Makes the process-wide table of owned names now. A library whose

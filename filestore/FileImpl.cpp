@@ -9,17 +9,17 @@
 #include <system_error>
 #include <utility>
 
-#include "interface/Quellor.h"
 #include "filestore/FileName.h"
 #include "filestore/TempDirectory.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
+#include "platform/WideError.h"
 
 namespace Corvane {
 namespace File {
 
 namespace fs = std::filesystem;
-using Client::wexception;
+using Platform::WideError;
 using Platform::FromUtf8;
 using Platform::ToUtf8;
 
@@ -31,11 +31,11 @@ std::wstring ErrorText(int error, const wchar_t* fallback) {
   return FromUtf8(std::generic_category().message(error));
 }
 
-[[noreturn]] void ThrowWide(const std::exception& e) { throw wexception(FromUtf8(e.what())); }
+[[noreturn]] void ThrowWide(const std::exception& e) { throw WideError(FromUtf8(e.what())); }
 
 void RequirePlainName(const std::wstring& name) {
   const std::wstring invalid = CheckFileName(name);
-  if (!invalid.empty()) throw wexception(invalid);
+  if (!invalid.empty()) throw WideError(invalid);
 }
 
 }  // namespace
@@ -76,12 +76,12 @@ void FileImpl::Open(const std::wstring& name) {
       descriptor = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     }
   }
-  if (descriptor < 0) throw wexception(ErrorText(errno, L"The file could not be opened"));
+  if (descriptor < 0) throw WideError(ErrorText(errno, L"The file could not be opened"));
   std::FILE* stream = ::fdopen(descriptor, "wb");
   if (!stream) {
     const int error = errno;
     ::close(descriptor);
-    throw wexception(ErrorText(error, L"The file could not be opened"));
+    throw WideError(ErrorText(error, L"The file could not be opened"));
   }
   if (!buffer_) buffer_.reset(new char[kBufferSize]);
   // Should this fail the stream keeps its default buffer, which still works.
@@ -92,13 +92,13 @@ void FileImpl::Open(const std::wstring& name) {
 void FileImpl::Append(const std::string& bytes) { Append(bytes.data(), bytes.size()); }
 
 void FileImpl::Append(const char* data, std::size_t size) {
-  if (!write_failure_.empty()) throw wexception(write_failure_);
-  if (!stream_) throw wexception(L"The file is not open");
+  if (!write_failure_.empty()) throw WideError(write_failure_);
+  if (!stream_) throw WideError(L"The file is not open");
   if (size == 0) return;
   errno = 0;
   if (std::fwrite(data, 1, size, stream_) != size) {
     write_failure_ = ErrorText(errno, L"The data could not be written");
-    throw wexception(write_failure_);
+    throw WideError(write_failure_);
   }
 }
 
@@ -120,10 +120,10 @@ std::wstring FileImpl::GetPath() const { return FromUtf8(path_); }
 
 void FileImpl::MoveTo(const std::wstring& directory, const std::wstring& name) {
   RequirePlainName(name);
-  if (directory.empty()) throw wexception(L"Invalid directory: \"\"");
+  if (directory.empty()) throw WideError(L"Invalid directory: \"\"");
   Close();
-  if (!write_failure_.empty()) throw wexception(write_failure_);
-  if (path_.empty()) throw wexception(L"The file has no path");
+  if (!write_failure_.empty()) throw WideError(write_failure_);
+  if (path_.empty()) throw WideError(L"The file has no path");
   const std::string target = ToUtf8(directory);
   const std::string destination = target + "/" + ToUtf8(name);
   try {
@@ -137,7 +137,7 @@ void FileImpl::MoveTo(const std::wstring& directory, const std::wstring& name) {
     } else if (error) {
       throw fs::filesystem_error("cannot rename", path_, destination, error);
     }
-  } catch (const wexception&) {
+  } catch (const WideError&) {
     throw;
   } catch (const std::exception& e) {
     ThrowWide(e);

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "interface/Quellor.h"
 #include "platform/TextConversion.h"
 #include "platform/UserDirectories.h"
+#include "platform/WideError.h"
 
 namespace Corvane {
 namespace File {
@@ -17,7 +17,7 @@ std::uintmax_t RemoveDirectoryTree(const std::string& directory) {
   try {
     return std::filesystem::remove_all(directory);
   } catch (const std::exception& e) {
-    throw Client::wexception(Platform::FromUtf8(e.what()));
+    throw Platform::WideError(Platform::FromUtf8(e.what()));
   }
 }
 

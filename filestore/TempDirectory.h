@@ -13,7 +13,7 @@ std::string TempDirectoryPath(const std::wstring& moduleDirectory);
 
 /// Removes `directory` with everything in it and returns the number of entries
 /// removed, the directory itself included; 0 when it does not exist. Throws
-/// wexception with the file system's text on failure.
+/// Platform::WideError with the file system's text on failure.
 std::uintmax_t RemoveDirectoryTree(const std::string& directory);
 
 }  // namespace File

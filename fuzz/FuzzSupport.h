@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/HailMessage.h"
 #include "protocol/IntegrationMessage.h"
@@ -26,8 +26,8 @@ inline std::u16string ToCharacters(const std::uint8_t* data, std::size_t size) {
 }
 
 /// A reader may fail only with one of its own codes.
-inline void CheckCode(const Corvane::Client::QuellorException& e) {
-  const int code = e.GetCode();
+inline void CheckCode(Corvane::Platform::Errc errc) {
+  const int code = Corvane::Platform::ToInt(errc);
   if (code != -103 && code != -104 && code != -105 && code != -112 && code != -999) std::abort();
 }
 

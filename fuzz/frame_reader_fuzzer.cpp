@@ -1,54 +1,61 @@
-// Feeds arbitrary bytes through the reading model a connection uses: a
-// 20-character header to CreateMessage, then as many characters as the message
-// asks for to Parse, until it is complete; then the next header. Bytes pair
-// into little-endian characters; reading stops where the input ends.
+// Feeds arbitrary bytes to the frame parser every reader of the stream uses
+// (the engine's connections included), once whole and once a byte at a time:
+// both must give the same frames and the same failures, whatever the split.
 //
-// A QuellorException with one of the reader's codes is an expected outcome
-// (the connection drops the message and reads on at the next 20 characters);
-// any other exception, a crash, a sanitizer report or a broken invariant is
-// a finding.
+// A bad frame with one of the reader's codes is an expected outcome (the
+// parser drops the step and reads on at the next header); any other
+// exception, a crash, a sanitizer report, a broken invariant or a difference
+// between the two readings is a finding.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
+#include "protocol/FrameParser.h"
 
+using Corvane::Client::FrameParser;
 using Corvane::Client::IntegrationMessage;
-using Corvane::Client::QuellorException;
 using CorvaneFuzz::CheckCode;
 using CorvaneFuzz::CheckRoundTrip;
-using CorvaneFuzz::ToCharacters;
+
+namespace {
+
+// What one reading saw: per frame, its text when complete, or its code.
+std::vector<std::u16string> Read(const std::uint8_t* data, std::size_t size, std::size_t piece) {
+  std::vector<std::u16string> outcomes;
+  FrameParser parser;
+  std::size_t offset = 0;
+  for (;;) {
+    const std::size_t length = piece == 0 ? size - offset : std::min(piece, size - offset);
+    std::size_t used = 0;
+    const FrameParser::Result result = parser.PushBytes(data + offset, length, used);
+    if (used > length) std::abort();
+    offset += used;
+    if (result == FrameParser::Result::kComplete) {
+      const std::shared_ptr<IntegrationMessage> message = parser.TakeMessage();
+      if (!message || message->GetRemainingLength() != 0) std::abort();
+      CheckRoundTrip(*message);
+      outcomes.push_back(parser.Header());
+    } else if (result == FrameParser::Result::kBad) {
+      CheckCode(parser.Error());
+      if (parser.Wanted() != 20 || parser.Message()) std::abort();
+      outcomes.push_back(u"bad " + std::u16string(1, static_cast<char16_t>(
+                                                     -Corvane::Platform::ToInt(parser.Error()))));
+    } else if (result == FrameParser::Result::kNeedMore) {
+      if (used != length) std::abort();
+      if (offset >= size) break;
+    }
+  }
+  return outcomes;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::u16string input = ToCharacters(data, size);
-  constexpr std::size_t kHeaderLength = 20;
-  std::size_t position = 0;
-  while (input.size() - position >= kHeaderLength) {
-    std::shared_ptr<IntegrationMessage> message;
-    bool inputEnded = false;
-    try {
-      message = Corvane::Client::CreateMessage(input.substr(position, kHeaderLength));
-      position += kHeaderLength;
-      for (int remaining = message->GetRemainingLength(); remaining > 0;
-           remaining = message->GetRemainingLength()) {
-        const auto count = static_cast<std::size_t>(remaining);
-        if (input.size() - position < count) {
-          inputEnded = true;
-          break;
-        }
-        const std::u16string chunk = input.substr(position, count);
-        position += count;  // consumed even when it does not parse
-        message->Parse(chunk);
-      }
-    } catch (const QuellorException& e) {
-      CheckCode(e);
-      if (!message) position += kHeaderLength;
-      continue;
-    }
-    if (inputEnded) break;
-    CheckRoundTrip(*message);
-  }
+  if (Read(data, size, 0) != Read(data, size, 1)) std::abort();
   return 0;
 }

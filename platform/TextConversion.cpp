@@ -2,9 +2,6 @@
 
 #include <type_traits>
 
-// The encoder is the one the host header carries, so that it stands alone.
-#include "interface/Quellor.h"
-
 namespace Corvane {
 namespace Platform {
 
@@ -16,7 +13,30 @@ bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
 }  // namespace
 
-std::string ToUtf8(const std::wstring& text) { return Client::Utf8::Encode(text); }
+std::string ToUtf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
+    if (IsSurrogate(cp) || cp > 0x10FFFF) cp = kReplacement;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
 
 std::wstring FromUtf8(const std::string& text) {
   std::wstring out;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -34,7 +34,7 @@ BinaryDataAckMessage::BinaryDataAckMessage(std::u16string messageId,
 int BinaryDataAckMessage::GetRemainingLength() const { return 0; }
 
 void BinaryDataAckMessage::Parse(const std::u16string& /*chunk*/) {
-  throw QuellorException(L"Not implemented", Wire::kErrorNotImplemented);
+  throw EngineError(L"Not implemented", Errc::kNotImplemented);
 }
 
 std::u16string BinaryDataAckMessage::ToString() const {

@@ -25,7 +25,7 @@ class BinaryDataAckMessage : public IntegrationMessage {
 
   /// Always 0: the engine never reads a BINACK.
   int GetRemainingLength() const override;
-  /// Throws QuellorException "Not implemented", -999.
+  /// Throws EngineError "Not implemented", -999.
   void Parse(const std::u16string& chunk) override;
   /// 61 characters plus the error text's length.
   std::u16string ToString() const override;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataSink.h"
 #include "protocol/FieldCodec.h"
@@ -43,10 +43,10 @@ void BinaryDataMessage::Parse(const std::u16string& chunk) {
 
 void BinaryDataMessage::RequireRemainingLength(const std::u16string& chunk) const {
   if (chunk.size() != static_cast<std::size_t>(remaining_length_)) {
-    throw QuellorException(L"BINDATA expected " + Wire::ToDecimal(remaining_length_) +
+    throw EngineError(L"BINDATA expected " + Wire::ToDecimal(remaining_length_) +
                                L" characters but got " +
                                Wire::ToDecimal(static_cast<long long>(chunk.size())) + L".",
-                           Wire::kErrorParse);
+                           Errc::kParse);
   }
 }
 
@@ -59,16 +59,16 @@ void BinaryDataMessage::ParseFixedPart(const std::u16string& chunk) {
   // behind it stays in step even when the name cannot be stored.
   int nameLength = 0;
   if (!Wire::ReadNumber(nameField, nameLength) || nameLength < Wire::kMinFileNameLength) {
-    throw QuellorException(FromUtf16(nameField) + L" is not a valid file name length.",
-                           Wire::kErrorParse);
+    throw EngineError(FromUtf16(nameField) + L" is not a valid file name length.",
+                           Errc::kParse);
   }
   const std::u16string dataField =
       Wire::Field(chunk, Wire::kMessageIdWidth + Wire::kBinaryDataFileNameLengthWidth,
                   Wire::kBinaryDataLengthWidth);
   int dataLength = 0;
   if (!Wire::ReadNumber(dataField, dataLength) || dataLength < 0) {
-    throw QuellorException(FromUtf16(dataField) + L" is not a valid data length.",
-                           Wire::kErrorParse);
+    throw EngineError(FromUtf16(dataField) + L" is not a valid data length.",
+                           Errc::kParse);
   }
 
   message_id_ = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
@@ -113,7 +113,7 @@ void BinaryDataMessage::ParseChecksum(const std::u16string& chunk) {
 }
 
 std::u16string BinaryDataMessage::ToString() const {
-  throw QuellorException(L"Not implemented", Wire::kErrorNotImplemented);
+  throw EngineError(L"Not implemented", Errc::kNotImplemented);
 }
 
 std::u16string BinaryDataMessage::GetMessageId() const { return message_id_; }

@@ -49,11 +49,11 @@ class BinaryDataMessage : public IntegrationMessage {
 
   int GetRemainingLength() const override;
   /// Reads the part of the body the parse state asks for (see above). Throws
-  /// QuellorException -112 for an invalid length in the fixed part and for a
+  /// EngineError -112 for an invalid length in the fixed part and for a
   /// chunk whose size is not the remaining length; the message must then be
   /// dropped. What the sink throws passes through. Does nothing once complete.
   void Parse(const std::u16string& chunk) override;
-  /// Throws QuellorException "Not implemented", -999: the engine never sends
+  /// Throws EngineError "Not implemented", -999: the engine never sends
   /// a BINDATA.
   std::u16string ToString() const override;
   std::u16string GetMessageId() const override;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
 
@@ -31,9 +31,9 @@ int ConnectMessage::GetRemainingLength() const { return remaining_length_; }
 
 void ConnectMessage::Parse(const std::u16string& chunk) {
   if (chunk.size() != static_cast<std::size_t>(Wire::kConnectBodyLength)) {
-    throw QuellorException(L"Connect messages must be " + Wire::ToDecimal(Wire::kConnectBodyLength) +
+    throw EngineError(L"Connect messages must be " + Wire::ToDecimal(Wire::kConnectBodyLength) +
                                L" char; received " + Wire::ToDecimal(static_cast<long long>(chunk.size())),
-                           Wire::kErrorParse);
+                           Errc::kParse);
   }
   message_id_ = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
   application_id_ = Wire::ReadText(chunk, kApplicationIdOffset, Wire::kConnectApplicationIdWidth);

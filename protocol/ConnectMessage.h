@@ -23,7 +23,7 @@ class ConnectMessage : public IntegrationMessage {
                  std::u16string applicationAddress);
 
   int GetRemainingLength() const override;
-  /// Needs exactly 117 characters; otherwise throws QuellorException -112
+  /// Needs exactly 117 characters; otherwise throws EngineError -112
   /// "Connect messages must be 117 char; received <n>".
   void Parse(const std::u16string& chunk) override;
   std::u16string ToString() const override;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FieldCodec.h"
@@ -75,7 +75,7 @@ void ConnectResponseMessage::Parse(const std::u16string& chunk) {
 void ConnectResponseMessage::ParseFixedPart(const std::u16string& chunk) {
   std::u16string messageId = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
   if (messageId.empty()) {
-    throw QuellorException(L"CONNECTACK message id is blank", Wire::kErrorParse);
+    throw EngineError(L"CONNECTACK message id is blank", Errc::kParse);
   }
 
   int errorCode = 0;
@@ -83,16 +83,16 @@ void ConnectResponseMessage::ParseFixedPart(const std::u16string& chunk) {
       Wire::Field(chunk, kErrorCodeOffset, Wire::kConnectAckErrorCodeWidth);
   if (!Wire::IsFieldComplete(chunk, kErrorCodeOffset, Wire::kConnectAckErrorCodeWidth) ||
       !Wire::ReadNumber(errorCodeField, errorCode)) {
-    throw QuellorException(Platform::FromUtf16(errorCodeField) + L" is not a valid error code.",
-                           Wire::kErrorParse);
+    throw EngineError(Platform::FromUtf16(errorCodeField) + L" is not a valid error code.",
+                           Errc::kParse);
   }
 
   std::u16string lengthField =
       Wire::Field(chunk, kDataLengthOffset, Wire::kConnectAckDataLengthWidth);
   if (!Wire::IsFieldComplete(chunk, kDataLengthOffset, Wire::kConnectAckDataLengthWidth)) {
-    throw QuellorException(
+    throw EngineError(
         L"CONNECTACK data length element was not valid (" + Platform::FromUtf16(lengthField) + L").",
-        Wire::kErrorParse);
+        Errc::kParse);
   }
   // No number leaves the length 0; the field's width bounds it by 9999.
   int dataLength = 0;

@@ -32,7 +32,7 @@ class ConnectResponseMessage : public IntegrationMessage {
 
   int GetRemainingLength() const override;
   /// Two calls: the fixed part (112 characters), then, when the announced
-  /// length is above 0, the variable part. Throws QuellorException -112 when
+  /// length is above 0, the variable part. Throws EngineError -112 when
   /// the message id is blank, the error code is not a number, the length
   /// field is incomplete, or the variable part is not of the announced length.
   void Parse(const std::u16string& chunk) override;

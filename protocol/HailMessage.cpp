@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
 
@@ -17,7 +17,7 @@ HailMessage::HailMessage(std::u16string address, int port, std::u16string applic
 int HailMessage::GetRemainingLength() const { return 0; }
 
 void HailMessage::Parse(const std::u16string& /*chunk*/) {
-  throw QuellorException(L"Not implemented", Wire::kErrorNotImplemented);
+  throw EngineError(L"Not implemented", Errc::kNotImplemented);
 }
 
 std::u16string HailMessage::ToString() const {

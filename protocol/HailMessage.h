@@ -21,7 +21,7 @@ class HailMessage : public IntegrationMessage {
 
   /// Always 0.
   int GetRemainingLength() const override;
-  /// Always throws QuellorException -999 "Not implemented".
+  /// Always throws EngineError -999 "Not implemented".
   void Parse(const std::u16string& chunk) override;
   std::u16string ToString() const override;
   /// Always empty.

@@ -26,7 +26,7 @@ class IntegrationMessage {
   virtual int GetRemainingLength() const = 0;
 
   /// Consumes the characters announced by GetRemainingLength and updates it.
-  /// Throws QuellorException (-112, or -999 where reading is not supported)
+  /// Throws EngineError (-112, or -999 where reading is not supported)
   /// on an invalid body; the message must then be dropped. A chunk shorter
   /// than announced is never read beyond its end.
   virtual void Parse(const std::u16string& chunk) = 0;

@@ -2,13 +2,14 @@
 
 #include <cstddef>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"
 #include "protocol/FieldCodec.h"
+#include "protocol/FrameParser.h"
 #include "protocol/HailMessage.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
@@ -49,37 +50,31 @@ std::shared_ptr<IntegrationMessage> CreateMessage(const std::u16string& header) 
   Wire::ReadNumber(header, Wire::kProtocolIdLength, Wire::kVersionTextLength, version);
 
   if (protocolId != Wire::kProtocolId) {
-    throw QuellorException(L"Unknown message protocol.  Received: " + Platform::FromUtf16(header),
-                           Wire::kErrorUnknownProtocol);
+    throw EngineError(L"Unknown message protocol.  Received: " + Platform::FromUtf16(header),
+                           Errc::kUnknownProtocol);
   }
   std::shared_ptr<IntegrationMessage> message = NewMessageOfType(typeName);
   if (!message) {
-    throw QuellorException(L"Invalid message type provided", Wire::kErrorInvalidMessageType);
+    throw EngineError(L"Invalid message type provided", Errc::kInvalidMessageType);
   }
   if (!message->SupportsProtocolVersion(version)) {
-    throw QuellorException(L"Unsupported protocol version", Wire::kErrorUnsupportedVersion);
+    throw EngineError(L"Unsupported protocol version", Errc::kUnsupportedVersion);
   }
   return message;
 }
 
 std::shared_ptr<IntegrationMessage> ParseMessage(const std::u16string& frame) {
-  std::shared_ptr<IntegrationMessage> message =
-      CreateMessage(Wire::Field(frame, 0, Wire::kHeaderLength));
-  std::size_t position = Wire::kHeaderLength;
-  for (int remaining = message->GetRemainingLength(); remaining > 0;
-       remaining = message->GetRemainingLength()) {
-    const std::size_t start = position < frame.size() ? position : frame.size();
-    const std::u16string chunk = frame.substr(start, static_cast<std::size_t>(remaining));
-    message->Parse(chunk);
-    position += static_cast<std::size_t>(remaining);
-    // A body that accepted a short chunk has had the rest of the text; asking
-    // for more would only hand it empty chunks.
-    if (chunk.size() < static_cast<std::size_t>(remaining) && message->GetRemainingLength() > 0) {
-      throw QuellorException(L"The frame ended before the message was complete",
-                             Wire::kErrorParse);
-    }
+  FrameParser parser;
+  std::size_t used = 0;
+  FrameParser::Result result = parser.Push(frame, used);
+  while (result == FrameParser::Result::kHeader) {
+    std::size_t more = 0;
+    result = parser.Push(frame.data() + used, frame.size() - used, more);
+    used += more;
   }
-  return message;
+  if (result == FrameParser::Result::kNeedMore) result = parser.Finish();
+  if (result == FrameParser::Result::kBad) throw EngineError(parser.ErrorText(), parser.Error());
+  return parser.TakeMessage();
 }
 
 }  // namespace Client

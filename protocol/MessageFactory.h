@@ -2,7 +2,7 @@
 // Turns frame text into message objects.
 //
 // Both functions are thread-safe. Whatever text they are given, they either
-// return a message or throw QuellorException with one of the codes -103
+// return a message or throw EngineError with one of the codes -103
 // (unknown type), -104 (unknown protocol), -105 (unsupported version), -112
 // (invalid body) or -999 (unsupported operation); they never read beyond the
 // text and never size a buffer by a length read from it.

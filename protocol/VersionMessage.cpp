@@ -3,7 +3,7 @@
 #include <algorithm>
 
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -31,8 +31,8 @@ void VersionMessage::Parse(const std::u16string& chunk) {
   int version = 0;
   if (!Wire::IsFieldComplete(chunk, kVersionOffset, Wire::kVersionVersionWidth) ||
       !Wire::ReadNumber(versionField, version)) {
-    throw QuellorException(Platform::FromUtf16(versionField) + L" is not a valid version.",
-                           Wire::kErrorParse);
+    throw EngineError(Platform::FromUtf16(versionField) + L" is not a valid version.",
+                           Errc::kParse);
   }
   message_id_ = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
   version_ = version;

@@ -20,7 +20,7 @@ class VersionMessage : public IntegrationMessage {
   explicit VersionMessage(int version);
 
   int GetRemainingLength() const override;
-  /// Throws QuellorException -112 "<three characters> is not a valid version."
+  /// Throws EngineError -112 "<three characters> is not a valid version."
   /// when the version field is incomplete or holds no number.
   void Parse(const std::u16string& chunk) override;
   /// Always writes 0000 in the reserved field.

@@ -131,13 +131,6 @@ constexpr int kFirstVersionWithoutAcks = 2;
 /// expects the engine to acknowledge its own).
 constexpr bool UsesAcknowledgements(int version) { return version < kFirstVersionWithoutAcks; }
 
-// Codes of the failures raised while reading frames.
-constexpr int kErrorInvalidMessageType = -103;
-constexpr int kErrorUnknownProtocol = -104;
-constexpr int kErrorUnsupportedVersion = -105;
-constexpr int kErrorParse = -112;
-constexpr int kErrorNotImplemented = -999;
-
 }  // namespace Wire
 }  // namespace Client
 }  // namespace Corvane

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/FieldCodec.h"
 #include "protocol/WireFormat.h"
@@ -34,23 +34,23 @@ void XmlDataMessage::Parse(const std::u16string& chunk) {
 void XmlDataMessage::ParseFixedPart(const std::u16string& chunk) {
   std::u16string messageId = Wire::ReadText(chunk, 0, Wire::kMessageIdWidth);
   if (messageId.empty()) {
-    throw QuellorException(L"XMLDATA message id is blank", Wire::kErrorParse);
+    throw EngineError(L"XMLDATA message id is blank", Errc::kParse);
   }
 
   std::u16string lengthField = Wire::Field(chunk, Wire::kMessageIdWidth, Wire::kXmlDataLengthWidth);
   int dataLength = 0;
   if (!Wire::IsFieldComplete(chunk, Wire::kMessageIdWidth, Wire::kXmlDataLengthWidth) ||
       !Wire::ReadNumber(lengthField, dataLength)) {
-    throw QuellorException(
+    throw EngineError(
         L"XMLDATA data length element was not valid (" + Platform::FromUtf16(lengthField) + L").",
-        Wire::kErrorParse);
+        Errc::kParse);
   }
   // The length comes from the peer: never size anything by it unchecked.
   if (dataLength > Wire::kMaxXmlDataLength) {
-    throw QuellorException(L"XMLDATA data length " + Wire::ToDecimal(dataLength) +
+    throw EngineError(L"XMLDATA data length " + Wire::ToDecimal(dataLength) +
                                L" exceeds the limit of " + Wire::ToDecimal(Wire::kMaxXmlDataLength) +
                                L" characters.",
-                           Wire::kErrorParse);
+                           Errc::kParse);
   }
   if (dataLength < 0) dataLength = 0;
 
@@ -63,10 +63,10 @@ void XmlDataMessage::ParseFixedPart(const std::u16string& chunk) {
 
 void XmlDataMessage::ParseData(const std::u16string& chunk) {
   if (chunk.size() != static_cast<std::size_t>(data_length_)) {
-    throw QuellorException(L"XMLDATA expected data of " + Wire::ToDecimal(data_length_) +
+    throw EngineError(L"XMLDATA expected data of " + Wire::ToDecimal(data_length_) +
                                L" but got " + Wire::ToDecimal(static_cast<long long>(chunk.size())) +
                                L".",
-                           Wire::kErrorParse);
+                           Errc::kParse);
   }
   data_ = chunk;
   remaining_length_ = 0;

@@ -22,7 +22,7 @@ class XmlDataMessage : public IntegrationMessage {
   int GetRemainingLength() const override;
   /// Two calls: the fixed part (46 characters), then, when the announced length
   /// is above 0, the data. A length of 0 or below completes the message with
-  /// empty data. Throws QuellorException -112 when the message id is blank, the
+  /// empty data. Throws EngineError -112 when the message id is blank, the
   /// length field is incomplete or holds no number, the length exceeds
   /// Wire::kMaxXmlDataLength, or the data is not of the announced length.
   void Parse(const std::u16string& chunk) override;

@@ -17,6 +17,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "xml/DtdEntityResolver.h"
@@ -152,8 +153,8 @@ XmlValidator::XmlValidator(std::wstring grammarDirectory, std::chrono::milliseco
   try {
     xercesc::XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale);
   } catch (const xercesc::XMLException& e) {
-    throw QuellorException(L"Failed to intialize the parser: " + FromXerces(e.getMessage()),
-                           kInvalidXml);
+    throw EngineError(L"Failed to intialize the parser: " + FromXerces(e.getMessage()),
+                           Errc::kInvalidXml);
   }
   try {
     // Bounds what entities may expand to: the XML a host validates may relay
@@ -229,7 +230,7 @@ void XmlValidator::Validate(const std::wstring& xml, const std::u16string& units
                                  std::to_wstring(xml.size()) + L" characters long; the limit is " +
                                  std::to_wstring(kMaxDocumentLength);
     logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
-    throw QuellorException(message, kInvalidXml);
+    throw EngineError(message, Errc::kInvalidXml);
   }
   std::lock_guard<std::mutex> guard(lock_);
 
@@ -252,7 +253,7 @@ void XmlValidator::Validate(const std::wstring& xml, const std::u16string& units
 
   const std::wstring message = L"XML is not valid: " + error;
   logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
-  throw QuellorException(message, kInvalidXml);
+  throw EngineError(message, Errc::kInvalidXml);
 }
 
 std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source) {
@@ -274,7 +275,7 @@ std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::
   } catch (const xercesc::SAXException& e) {
     thrown = true;
     error = FromXerces(e.getMessage());
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     thrown = true;
     error = e.GetMessage();
   } catch (...) {

@@ -25,9 +25,6 @@ namespace Client {
 class DtdEntityResolver;
 class GrammarCache;
 
-/// The code of every validation failure.
-constexpr int kInvalidXml = -200;
-
 /// A validating SAX2 parser with its own initialisation of the Xerces
 /// platform. Validation is always on: a document must name its grammar
 /// (a DOCTYPE with a DTD, or a schema).
@@ -56,7 +53,7 @@ class XmlValidator {
   static constexpr unsigned int kMaxEntityExpansions = 10000;
 
   /// Grammars from `EngineModuleDirectory() + "/dtd"`.
-  /// Throws QuellorException(kInvalidXml) with "Failed to intialize the
+  /// Throws EngineError(kInvalidXml) with "Failed to intialize the
   /// parser: " and the Xerces message when the platform cannot be initialised.
   XmlValidator();
   /// Grammars from `grammarDirectory` (a trailing '/' is ignored). Throws as
@@ -74,7 +71,7 @@ class XmlValidator {
 
   /// Returns when `xml` is well-formed and valid against the grammar it names.
   /// Otherwise logs "XML is not valid: " and the reason at error level and
-  /// throws QuellorException with that text and kInvalidXml. The reason is the
+  /// throws EngineError with that text and kInvalidXml. The reason is the
   /// parser's message for a fatal error (malformed text, unreadable or refused
   /// grammar), or "parse error" when the parser only counted validity errors.
   /// The text is read as the UTF-16 form of the wide string whatever encoding

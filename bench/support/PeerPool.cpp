@@ -12,6 +12,7 @@
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/DisconnectMessage.h"
+#include "protocol/FrameParser.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/MessageFactory.h"
@@ -27,18 +28,10 @@ using namespace Client;
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 40;  // 20 characters
-
 // The one receive buffer of the I/O thread.
 std::vector<char>& ReceiveBuffer() {
   thread_local std::vector<char> buffer(256 * 1024);
   return buffer;
-}
-
-std::u16string Characters(const std::string& bytes, std::size_t offset, std::size_t count) {
-  std::u16string text(count, u'\0');
-  std::memcpy(&text[0], bytes.data() + offset, count * 2);
-  return text;
 }
 
 }  // namespace
@@ -123,43 +116,28 @@ class PeerPool::Peer : public std::enable_shared_from_this<Peer> {
         Close();
         return;
       }
-      pending_.append(buffer.data(), n);
-      if (!Consume()) return;
+      if (!Consume(buffer.data(), n)) return;
       if (n < buffer.size()) break;
     }
     WaitReadable();
   }
 
   // Turns what has arrived into messages; false when the peer gave up.
-  bool Consume() {
+  bool Consume(const char* data, std::size_t size) {
     std::size_t offset = 0;
     for (;;) {
-      try {
-        if (!current_) {
-          if (pending_.size() - offset < kHeaderBytes) break;
-          current_ = CreateMessage(Characters(pending_, offset, kHeaderBytes / 2));
-          offset += kHeaderBytes;
-        }
-        const int remaining = current_->GetRemainingLength();
-        if (remaining > 0) {
-          const std::size_t bytes = static_cast<std::size_t>(remaining) * 2;
-          if (pending_.size() - offset < bytes) break;
-          current_->Parse(Characters(pending_, offset, bytes / 2));
-          offset += bytes;
-          continue;
-        }
-      } catch (const QuellorException&) {
+      std::size_t used = 0;
+      const FrameParser::Result result = parser_.PushBytes(data + offset, size - offset, used);
+      offset += used;
+      if (result == FrameParser::Result::kNeedMore) return true;
+      if (result == FrameParser::Result::kBad) {
         ++counters_->parse_failures;
         Fail();
         Close();
         return false;
       }
-      Handle(std::move(current_));
-      current_.reset();
+      if (result == FrameParser::Result::kComplete) Handle(parser_.TakeMessage());
     }
-    pending_.erase(0, offset);
-    if (pending_.capacity() > 64 * 1024) std::string(pending_).swap(pending_);
-    return true;
   }
 
   void Handle(const std::shared_ptr<IntegrationMessage>& message) {
@@ -214,8 +192,7 @@ class PeerPool::Peer : public std::enable_shared_from_this<Peer> {
   const std::shared_ptr<Counters> counters_;
   std::shared_ptr<Launcher> launcher_;  // until the handshake has ended
   const int index_;
-  std::string pending_;
-  std::shared_ptr<IntegrationMessage> current_;
+  FrameParser parser_;
   std::u16string in_flight_;
   std::vector<std::u16string> queue_;
   bool writing_ = false;

@@ -1,4 +1,5 @@
 #include "support/ReferenceServer.h"
+#include "platform/EngineError.h"
 
 #include <future>
 
@@ -60,7 +61,7 @@ void ReferenceServer::OnAccepted(const std::shared_ptr<tcp::socket>& stream,
           try {
             message = std::dynamic_pointer_cast<Client::ConnectMessage>(
                 Client::ParseMessage(*connect));
-          } catch (const Client::QuellorException&) {
+          } catch (const Client::EngineError&) {
           }
           if (!message) return;
           auto answer = std::make_shared<std::u16string>(

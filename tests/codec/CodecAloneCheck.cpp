@@ -8,6 +8,7 @@
 #include <string>
 
 #include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/ConnectResponseMessage.h"
 #include "protocol/MessageFactory.h"
@@ -41,14 +42,14 @@ int main() {
     Check(ack.GetClientId() == u"engine-id", "the CONNECTACK names the engine");
     Check(ack.GetErrorCode() == 0, "the CONNECTACK reports success");
     Check(ack.GetFilePort() == 45501, "the CONNECTACK carries the file port");
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     std::fprintf(stderr, "failed: the CONNECTACK did not parse: %s\n", e.what());
     ++failures;
   }
   try {
     ParseMessage(u"CVNPBDP001NOSUCHTYPE");
     Check(false, "an unknown type is refused");
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     Check(e.GetCode() == -103, "an unknown type is refused with -103");
   }
   return failures == 0 ? 0 : 1;

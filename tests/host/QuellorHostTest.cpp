@@ -98,6 +98,27 @@ TEST_F(QuellorHostTest, FailedChecksAreCaughtByReference) {
   EXPECT_FALSE(host_->Get<Methods::IsStarted>("IsStarted")(engine_));
 }
 
+// A host that calls the members on the engine pointer, not through the
+// exported addresses, catches the same QuellorException.
+TEST_F(QuellorHostTest, MembersCalledOnThePointerThrowTheHostsException) {
+  Load();
+  try {
+    engine_->Start(L"id", L"name", L"239.255.42.99", 45000, 0, 1000, false, 1000, 1000, 45001,
+                   L"");
+    FAIL() << "Start accepted server port 0";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -120);
+    EXPECT_EQ(e.GetMessage(), L"Server port must be between 1 and 65535");
+  }
+  try {
+    engine_->SendData(L"<a/>");
+    FAIL() << "SendData without applications succeeded";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -110);
+    EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
+  }
+}
+
 TEST_F(QuellorHostTest, UnloadingAStartedEngineStopsIt) {
   Load();
   Start();

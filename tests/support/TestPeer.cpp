@@ -15,14 +15,16 @@
 
 #include <cryptopp/sha.h>
 
-#include "interface/Quellor.h"
+#include "platform/EngineError.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/ChecksumText.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FieldCodec.h"
+#include "protocol/FrameParser.h"
 #include "protocol/HealthCheckAckMessage.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/MessageFactory.h"
+#include "protocol/ReceivedBinaryAckMessage.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/BinaryDataFrame.h"
@@ -85,7 +87,7 @@ std::shared_ptr<ConnectResponseMessage> TestPeer::HandShake(const std::u16string
   std::shared_ptr<ConnectResponseMessage> ack;
   try {
     ack = std::dynamic_pointer_cast<ConnectResponseMessage>(ParseMessage(frame));
-  } catch (const QuellorException&) {
+  } catch (const EngineError&) {
   }
   if (ack) StartReading();
   return ack;
@@ -175,40 +177,24 @@ void TestPeer::StartReading() {
 
 void TestPeer::ReadLoop() {
   // The reader waits as long as the test runs; each read gives up only when
-  // the stream ends or the peer is closed.
+  // the stream ends or the peer is closed. The engine's BINACK frames are
+  // read as a vendor application reads them (CreatePeerMessage).
   const auto forever = std::chrono::hours(24);
+  FrameParser parser(&CreatePeerMessage);
   std::u16string chunk;
   while (!stopping_) {
-    if (!ReadExactly(chunk, 20, forever)) return;
-    std::shared_ptr<IntegrationMessage> message;
-    if (chunk == Wire::FormatHeader(u"CVNPBDP002", u"BINACK")) {
-      bool ended = false;
-      message = ReadBinaryAck(ended);
-      if (ended) return;
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (message) {
-        unclaimed_.push_back(message);
-        all_.push_back(message);
-      } else {
-        ++parse_failures_;
-      }
-      changed_.notify_all();
-      continue;
-    }
-    try {
-      message = CreateMessage(chunk);
-      while (message->GetRemainingLength() > 0) {
-        if (!ReadExactly(chunk, static_cast<std::size_t>(message->GetRemainingLength()), forever)) {
-          return;
-        }
-        message->Parse(chunk);
-      }
-    } catch (const QuellorException&) {
+    if (!ReadExactly(chunk, parser.Wanted(), forever)) return;
+    std::size_t used = 0;
+    FrameParser::Result result = parser.Push(chunk, used);
+    if (result == FrameParser::Result::kHeader) result = parser.Push(nullptr, 0, used);
+    if (result == FrameParser::Result::kNeedMore) continue;
+    if (result == FrameParser::Result::kBad) {
       std::lock_guard<std::mutex> lock(mutex_);
       ++parse_failures_;
       changed_.notify_all();
       continue;
     }
+    const std::shared_ptr<IntegrationMessage> message = parser.TakeMessage();
     // Recorded before it is answered: whoever waits for the answer may count
     // the message at once.
     {
@@ -219,27 +205,6 @@ void TestPeer::ReadLoop() {
     changed_.notify_all();
     Answer(message);
   }
-}
-
-std::shared_ptr<IntegrationMessage> TestPeer::ReadBinaryAck(bool& streamEnded) {
-  const auto forever = std::chrono::hours(24);
-  std::u16string fixed;
-  std::u16string text;
-  int flag = -1;
-  int length = -1;
-  streamEnded = !ReadExactly(fixed, 41, forever);
-  if (streamEnded) return nullptr;
-  if (!Wire::ReadNumber(fixed, 36, 1, flag) || !Wire::ReadNumber(fixed, 37, 4, length) ||
-      length < 0) {
-    return nullptr;
-  }
-  streamEnded = length > 0 && !ReadExactly(text, static_cast<std::size_t>(length), forever);
-  if (streamEnded) return nullptr;
-  auto ack = std::make_shared<BinaryDataAckMessage>(Wire::ReadText(fixed, 0, 36), text);
-  // The rebuilt frame must be the frame that came: the same id, flag, length
-  // and text, padded the same way.
-  if (ack->ToString() != Wire::FormatHeader(u"CVNPBDP002", u"BINACK") + fixed + text) return nullptr;
-  return ack;
 }
 
 void TestPeer::Answer(const std::shared_ptr<IntegrationMessage>& message) {

@@ -5,9 +5,10 @@
 // After StartReading (HandShake calls it), a reader thread turns the stream
 // into messages, answers health checks and XML data the way a version-1 peer
 // does (each answer can be switched off), and keeps every message it read for
-// the test to wait for. Before that, ReadChars reads the raw stream. The
-// engine's BINACK frames, which the message factory does not read, arrive as
-// BinaryDataAckMessage objects rebuilt from the frame.
+// the test to wait for. Before that, ReadChars reads the raw stream. Frames
+// are read with the engine's frame parser; the engine's BINACK frames, which
+// the engine's factory does not read, arrive as BinaryDataAckMessage objects
+// (ReceivedBinaryAckMessage).
 
 #include <atomic>
 #include <chrono>
@@ -118,9 +119,6 @@ class TestPeer {
   bool ReadExactly(std::u16string& out, std::size_t count, std::chrono::milliseconds timeout);
   void ReadLoop();
   void Answer(const std::shared_ptr<Client::IntegrationMessage>& message);
-  // Reads the body of a BINACK whose header has been read; null when the
-  // frame is not a valid BINACK, throws nothing.
-  std::shared_ptr<Client::IntegrationMessage> ReadBinaryAck(bool& streamEnded);
 
   int fd_ = -1;
   const std::chrono::milliseconds timeout_;

@@ -1,4 +1,5 @@
 #include "protocol/BinaryDataMessage.h"
+#include "platform/EngineError.h"
 
 #include <gtest/gtest.h>
 
@@ -69,14 +70,14 @@ TEST(BinaryDataMessageTest, FactoryReadsBinDataButNeverBinAck) {
     try {
       CreateMessage(header);
       ADD_FAILURE();
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       EXPECT_EQ(e.GetCode(), code);
     }
   }
   try {
     message->ToString();
     ADD_FAILURE();
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(e.GetCode(), -999);
     EXPECT_EQ(e.GetMessage(), L"Not implemented");
   }
@@ -98,7 +99,7 @@ TEST(BinaryDataMessageTest, AckFrames) {
   try {
     BinaryDataAckMessage(kId, u"").Parse(u"");
     ADD_FAILURE();
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(e.GetCode(), -999);
   }
 }
@@ -124,7 +125,7 @@ TEST(BinaryDataMessageTest, BadLengthsFailTheFixedPart) {
     try {
       message->Parse(frame.substr(20, 51));
       ADD_FAILURE() << "accepted " << Platform::ToUtf8(c.text);
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       EXPECT_EQ(e.GetCode(), -112);
       EXPECT_EQ(e.GetMessage(), c.text);
     }
@@ -136,7 +137,7 @@ TEST(BinaryDataMessageTest, ChunkOfTheWrongSizeFails) {
   try {
     message->Parse(std::u16string(50, u'0'));
     ADD_FAILURE();
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(e.GetCode(), -112);
     EXPECT_EQ(e.GetMessage(), L"BINDATA expected 51 characters but got 50.");
   }

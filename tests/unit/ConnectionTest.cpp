@@ -1,4 +1,5 @@
 #include "connection/Connection.h"
+#include "platform/WideError.h"
 
 #include <fstream>
 #include <future>
@@ -98,7 +99,7 @@ class ConnectionTest : public ::testing::Test {
           std::wstring text;
           try {
             if (failure) std::rethrow_exception(failure);
-          } catch (const wexception& e) {
+          } catch (const Platform::WideError& e) {
             text = e.GetMessage();
           }
           promise->set_value(text);

@@ -1,4 +1,5 @@
 #include "engine/EngineSettings.h"
+#include "platform/EngineError.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ class EngineSettingsTest : public ::testing::Test {
   std::pair<int, std::wstring> Failure() {
     try {
       Apply();
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       return {e.GetCode(), e.GetMessage()};
     }
     ADD_FAILURE() << "Apply did not throw";

@@ -1,4 +1,5 @@
 #include "filestore/FileDelivery.h"
+#include "platform/WideError.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ TEST_F(FileDeliveryTest, RollbackNeverRemovesAFileThatIsNoLongerItsOwn) {
 TEST_F(FileDeliveryTest, ASecondDeliveryOfTheNameWaitsForTheFirstOutcome) {
   auto first = std::make_unique<FileDelivery>(directory_, L"a.txt", 1s);
   first->Move(*Received("first"));
-  EXPECT_THROW(FileDelivery(directory_, L"a.txt", 20ms), Client::wexception);
+  EXPECT_THROW(FileDelivery(directory_, L"a.txt", 20ms), Platform::WideError);
   FileDelivery other(directory_, L"b.txt", 20ms);  // other names go on
 
   auto second = std::async(std::launch::async, [&] {
@@ -146,7 +147,7 @@ TEST_F(FileDeliveryTest, AFailedSyncTakesTheMoveBackAndKeepsTheOlderFile) {
     try {
       delivery.Move(*Received("newer"));
       ADD_FAILURE() << "a failed " << failing << " sync must fail the move";
-    } catch (const Client::wexception& e) {
+    } catch (const Platform::WideError& e) {
       EXPECT_EQ(e.GetMessage(),
                 L"The file could not be put on the disk: fdatasync: Input/output error");
     }

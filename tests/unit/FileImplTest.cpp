@@ -1,4 +1,5 @@
 #include "filestore/FileImpl.h"
+#include "platform/WideError.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ namespace File {
 namespace {
 
 namespace fs = std::filesystem;
-using Client::wexception;
+using Platform::WideError;
 using Testing::ReadFile;
 using Testing::TempDir;
 
@@ -168,7 +169,7 @@ TEST_F(FileImplTest, FailedMoveLeavesTheFileWhereItWas) {
   fs::create_directories(files_ / "taken" / "inside");
   auto file = WrittenFile(L"id.1", "kept");
 
-  EXPECT_THROW(file->MoveTo(files_.wstring(), L"taken"), wexception);
+  EXPECT_THROW(file->MoveTo(files_.wstring(), L"taken"), WideError);
 
   EXPECT_EQ("kept", ReadFile(temp_ / "id.1"));
   EXPECT_EQ((temp_ / "id.1").wstring(), file->GetPath());
@@ -201,11 +202,11 @@ TEST_F(FileImplTest, ClearTempDirectoryCountsEveryEntryAndTheDirectory) {
 
 TEST_F(FileImplTest, AppendWithoutAnOpenFileThrows) {
   auto file = NewFile();
-  EXPECT_THROW(file->Append("x"), wexception);
+  EXPECT_THROW(file->Append("x"), WideError);
   file->Open(L"id.1");
   file->Close();
-  EXPECT_THROW(file->Append("x"), wexception);
-  EXPECT_THROW(file->Append("x", 1), wexception);
+  EXPECT_THROW(file->Append("x"), WideError);
+  EXPECT_THROW(file->Append("x", 1), WideError);
   EXPECT_EQ("", ReadFile(temp_ / "id.1"));
 }
 
@@ -215,7 +216,7 @@ TEST_F(FileImplTest, OpenFailureCarriesTheSystemText) {
   try {
     file->Open(L"dir");
     FAIL() << "a directory was opened as a file";
-  } catch (const wexception& e) {
+  } catch (const Platform::WideError& e) {
     EXPECT_EQ(L"Is a directory", e.GetMessage());
   }
   EXPECT_FALSE(file->IsOpen());
@@ -233,7 +234,7 @@ TEST_F(FileImplTest, NamesThatChooseADirectoryAreRefusedAndCreateNothing) {
     try {
       file->Open(name);
       ADD_FAILURE() << "Open accepted the name";
-    } catch (const wexception& e) {
+    } catch (const Platform::WideError& e) {
       EXPECT_EQ(0u, e.GetMessage().rfind(L"Invalid file name: ", 0));
     }
     EXPECT_FALSE(file->IsOpen());
@@ -241,7 +242,7 @@ TEST_F(FileImplTest, NamesThatChooseADirectoryAreRefusedAndCreateNothing) {
     try {
       moved->MoveTo(files_.wstring(), name);
       ADD_FAILURE() << "MoveTo accepted the name";
-    } catch (const wexception& e) {
+    } catch (const Platform::WideError& e) {
       EXPECT_EQ(0u, e.GetMessage().rfind(L"Invalid file name: ", 0));
     }
     EXPECT_EQ((temp_ / "id.1").wstring(), moved->GetPath());
@@ -252,7 +253,7 @@ TEST_F(FileImplTest, NamesThatChooseADirectoryAreRefusedAndCreateNothing) {
 
 TEST_F(FileImplTest, MoveToWithoutADirectoryIsRefused) {
   auto file = WrittenFile(L"id.1", "content");
-  EXPECT_THROW(file->MoveTo(L"", L"x.txt"), wexception);
+  EXPECT_THROW(file->MoveTo(L"", L"x.txt"), WideError);
   EXPECT_EQ("content", ReadFile(temp_ / "id.1"));
 }
 
@@ -261,7 +262,7 @@ TEST_F(FileImplTest, FailedWriteThrowsFromAppend) {
   FileImpl file("/dev");
   try {
     file.Open(L"full");
-  } catch (const wexception& e) {
+  } catch (const Platform::WideError& e) {
     GTEST_SKIP() << "cannot open /dev/full: " << e.what();
   }
   const std::string chunk(10240, 'x');
@@ -271,14 +272,14 @@ TEST_F(FileImplTest, FailedWriteThrowsFromAppend) {
        written += chunk.size()) {
     try {
       file.Append(chunk);
-    } catch (const wexception& e) {
+    } catch (const Platform::WideError& e) {
       EXPECT_EQ(L"No space left on device", e.GetMessage());
       failed = true;
     }
   }
   EXPECT_TRUE(failed);
   // The handle stays failed.
-  EXPECT_THROW(file.Append("x"), wexception);
+  EXPECT_THROW(file.Append("x"), WideError);
   file.Close();
 }
 
@@ -296,7 +297,7 @@ TEST_F(FileImplTest, BufferedBytesLostAtCloseAreReportedAndStopTheMove) {
   try {
     file->MoveTo(files_.wstring(), L"x.txt");
     FAIL() << "a truncated file was delivered";
-  } catch (const wexception& e) {
+  } catch (const Platform::WideError& e) {
     EXPECT_EQ(L"File too large", e.GetMessage());
   }
   EXPECT_FALSE(fs::exists(files_ / "x.txt"));

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 #include "protocol/XmlDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/Eventually.h"
@@ -78,7 +79,7 @@ class ReplyingListener : public QuellorListener {
   void OnMessageReceived(const std::wstring&) override {
     try {
       engine_.SendData(L"<reply/>");
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       std::lock_guard<std::mutex> lock(mutex_);
       codes_.push_back(e.GetCode());
       text_ = e.GetMessage();

@@ -1,4 +1,5 @@
 #include "protocol/MessageFactory.h"
+#include "platform/EngineError.h"
 
 #include <functional>
 #include <memory>
@@ -126,14 +127,14 @@ TEST(MessageFactoryTest, ParseMessageOfHailIgnoresItsBody) {
 }
 
 // Whatever prefix of a valid frame arrives, the reader gets a complete message
-// or a QuellorException with one of the reader's codes: never anything else.
+// or a EngineError with one of the reader's codes: never anything else.
 TEST(MessageFactoryTest, TruncatedFramesEndCompleteOrInAParseFailure) {
   for (const std::u16string& frame : ValidFrames()) {
     for (std::size_t length = 0; length <= frame.size(); ++length) {
       const std::u16string prefix = frame.substr(0, length);
       try {
         EXPECT_EQ(0, ParseMessage(prefix)->GetRemainingLength());
-      } catch (const QuellorException& e) {
+      } catch (const EngineError& e) {
         EXPECT_TRUE(e.GetCode() == -103 || e.GetCode() == -104 || e.GetCode() == -105 ||
                     e.GetCode() == -112 || e.GetCode() == -999)
             << e.GetCode();

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 #include "protocol/HealthCheckMessage.h"
 #include "support/Eventually.h"
 #include "support/FreePort.h"
@@ -164,7 +165,7 @@ TEST_F(PeerLimitsTest, RunningOutOfDescriptorsNeitherEndsTheRunNorMisreports) {
           L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
           L"<message id=\"m1\"><sender>client</sender><body>hello</body></message>");
       ADD_FAILURE() << "sent without descriptors";
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       EXPECT_EQ(e.GetCode(), -111);
       EXPECT_NE(e.GetMessage().find(L"no file descriptors"), std::wstring::npos);
     }

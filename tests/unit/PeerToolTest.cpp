@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "support/Eventually.h"
 #include "support/FreePort.h"
@@ -114,7 +115,7 @@ TEST_F(PeerToolTest, AnswersTheEnginesXmlAndHealthChecks) {
     Testing::Eventually([&] { return Listed(); });
     try {
       engine_.SendData(kValidXml);
-    } catch (const QuellorException&) {
+    } catch (const EngineError&) {
     }
   });
   const PeerRun run = Peer("--id answering --seconds " + std::to_string(Testing::Scaled(1)));
@@ -187,7 +188,7 @@ TEST_F(PeerToolTest, AnsweringFaultsAsTheEngineSeesThem) {
     int outcome = 0;
     try {
       engine_.SendData(kValidXml);
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       outcome = e.GetCode();
     }
     EXPECT_EQ(outcome, c.expected);

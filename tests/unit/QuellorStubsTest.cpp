@@ -1,4 +1,5 @@
 #include "engine/QuellorStubs.h"
+#include "platform/EngineError.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -74,6 +75,34 @@ TEST(QuellorStubsTest, ExceptionsPassThroughUnchanged) {
     EXPECT_EQ(e.GetCode(), -110);
     EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
     EXPECT_STREQ(e.what(), "No applications currently connected");
+  }
+}
+
+// The engine's own failures reach a host as QuellorException with their
+// code and text unchanged, and the wide text's UTF-8 as what().
+TEST(QuellorStubsTest, EngineErrorsArriveWithTheirCodeAndText) {
+  MockQuellor engine;
+  EXPECT_CALL(engine, SendData(::testing::_))
+      .WillOnce(::testing::Throw(EngineError(L"Ung\u00fcltig", Errc::kInvalidXml)));
+  EXPECT_CALL(engine, Start(::testing::_, ::testing::_, ::testing::_, ::testing::_, ::testing::_,
+                            ::testing::_, ::testing::_, ::testing::_, ::testing::_, ::testing::_,
+                            ::testing::_))
+      .WillOnce(::testing::Throw(
+          EngineError(L"Group port must be between 1 and 65535", Errc::kInvalidGroupPort)));
+  try {
+    QuellorStubs::SendData(&engine, L"<a/>");
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -200);
+    EXPECT_EQ(e.GetMessage(), L"Ung\u00fcltig");
+    EXPECT_STREQ(e.what(), "Ung\xc3\xbcltig");
+  }
+  try {
+    QuellorStubs::Start(&engine, L"id", L"name", L"239.1.1.1", 0, 1, 1, false, 1, 1, 2, L"/tmp");
+    FAIL() << "no exception";
+  } catch (const QuellorException& e) {
+    EXPECT_EQ(e.GetCode(), -119);
+    EXPECT_EQ(e.GetMessage(), L"Group port must be between 1 and 65535");
   }
 }
 

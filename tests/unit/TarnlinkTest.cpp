@@ -1,4 +1,5 @@
 #include "engine/Tarnlink.h"
+#include "platform/EngineError.h"
 
 #include <filesystem>
 #include <regex>
@@ -83,7 +84,7 @@ TEST_F(TarnlinkTest, StartWhileStartedIgnoresItsArguments) {
 TEST_F(TarnlinkTest, FailedStartLeavesTheEngineIdle) {
   EXPECT_THROW(engine_.Start(L"id", L"name", L"239.1.2.3", 2000, 45500, 15000, false, 0, 60000,
                              45501, module_.WidePath()),
-               QuellorException);
+               EngineError);
   EXPECT_FALSE(engine_.IsStarted());
   EXPECT_EQ(engine_.GetSettings().GroupPort, 2000);
 }
@@ -96,7 +97,7 @@ TEST(TarnlinkModuleDirectoryTest, AnEngineThatDoesNotKnowItsDirectoryDoesNotStar
       engine.Start(L"id", L"name", L"239.1.2.3", 45599, Testing::FreeTcpPort(), 15000, false,
                    30000, 60000, Testing::FreeTcpPort(), L"/tmp/corvane-unused");
       ADD_FAILURE() << "started in " << Platform::ToUtf8(directory);
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       EXPECT_EQ(e.GetCode(), -131);
     }
     EXPECT_FALSE(engine.IsStarted());
@@ -158,7 +159,7 @@ TEST_F(TarnlinkTest, SendDataWithoutApplicationsFails) {
   try {
     engine_.SendData(L"<a/>");
     FAIL() << "no exception";
-  } catch (const QuellorException& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(e.GetCode(), -110);
     EXPECT_EQ(e.GetMessage(), L"No applications currently connected");
   }

@@ -1,4 +1,5 @@
 #include "connection/XmlDataSendCommand.h"
+#include "platform/EngineError.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include "support/LoggingTestSupport.h"
 #include "support/TestTiming.h"
 #include "connection/XmlDataAckSendCommand.h"
-#include "connection/ConnectionErrors.h"
 #include "connection/ListenerSlot.h"
 #include "connection/SendGroup.h"
 #include "logging/Logger.h"
@@ -56,7 +56,7 @@ class XmlDataSendCommandTest : public ::testing::Test {
       Outcome outcome;
       try {
         command->Run();
-      } catch (const QuellorException& e) {
+      } catch (const EngineError& e) {
         outcome = {true, e.GetCode(), e.GetMessage()};
       }
       outcome.took = std::chrono::steady_clock::now() - start;
@@ -100,7 +100,7 @@ TEST_F(XmlDataSendCommandTest, MissingAcknowledgementFailsOneTimeoutAfterTheWrit
   socket_->Complete();
   ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
   const auto result = run.get();
-  EXPECT_EQ(kNotAcknowledged, result.code);
+  EXPECT_EQ(Platform::ToInt(Errc::kNotAcknowledged), result.code);
   EXPECT_EQ(L"Message was sent but not acknowledged", result.text);
   const std::chrono::milliseconds timeout(Testing::Scaled(100));
   EXPECT_GE(result.took, timeout);
@@ -127,7 +127,7 @@ TEST_F(XmlDataSendCommandTest, FailedOrShortWriteEndsRunAtOnceWithItsDescription
     socket_->Complete(write.error, write.sent);
     ASSERT_EQ(std::future_status::ready, run.wait_for(5s));
     const auto result = run.get();
-    EXPECT_EQ(kSendFailed, result.code);
+    EXPECT_EQ(Platform::ToInt(Errc::kSendFailed), result.code);
     EXPECT_EQ(write.text, result.text);
     EXPECT_LT(result.took, kWellWithinAStep);
   }
@@ -195,13 +195,13 @@ TEST(XmlDataSendCommandGroupTest, EachCommandSettlesItsGroupOnceWhenItsOutcomeIs
   EXPECT_TRUE(group->WaitUntil(soon()));
 
   // Finish then decides at once, as Run would have.
-  const int expected[] = {0, kSendFailed, 0, kNotAcknowledged};
+  const int expected[] = {0, -111, 0, -109};
   for (std::size_t i = 0; i < commands.size(); ++i) {
     int code = 0;
     const auto start = std::chrono::steady_clock::now();
     try {
       commands[i]->Finish();
-    } catch (const QuellorException& e) {
+    } catch (const EngineError& e) {
       code = e.GetCode();
     }
     EXPECT_EQ(expected[i], code) << i;

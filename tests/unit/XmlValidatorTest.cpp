@@ -1,4 +1,5 @@
 #include "xml/XmlValidator.h"
+#include "platform/EngineError.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,8 +40,8 @@ std::wstring SampleGrammars() { return Platform::FromUtf8(CORVANE_BIN_DIR "/dtd"
 std::wstring Rejection(XmlValidator& validator, const std::wstring& xml) {
   try {
     validator.Validate(xml);
-  } catch (const QuellorException& e) {
-    EXPECT_EQ(kInvalidXml, e.GetCode());
+  } catch (const EngineError& e) {
+    EXPECT_EQ(Errc::kInvalidXml, e.Code());
     return e.GetMessage();
   }
   return std::wstring();

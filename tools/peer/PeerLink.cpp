@@ -10,10 +10,11 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "interface/Quellor.h"
+#include "platform/TextConversion.h"
 #include "protocol/FieldCodec.h"
+#include "protocol/FrameParser.h"
 #include "protocol/IntegrationMessage.h"
-#include "protocol/MessageFactory.h"
+#include "protocol/ReceivedBinaryAckMessage.h"
 #include "protocol/WireFormat.h"
 
 namespace Corvane {
@@ -92,34 +93,34 @@ bool PeerLink::Receive(ReceivedFrame& frame, std::string& error) {
     return false;
   }
   frame.raw = header;
-  const std::u16string type = Wire::ReadText(header, Wire::kPrefixLength, Wire::kTypeNameWidth);
-  if (type == Wire::kTypeBinaryAck) {
-    // id (36), flag (1), text length (4), text
-    std::u16string fixed;
-    if (!ReadCharacters(fixed, 41)) return false;
-    int length = 0;
-    Wire::ReadNumber(Wire::Field(fixed, 37, 4), length);
-    std::u16string text;
-    if (length > 0 && !ReadCharacters(text, static_cast<std::size_t>(length))) return false;
-    frame.raw += fixed + text;
-    frame.isBinaryAck = true;
-    frame.ackId = Wire::ReadText(fixed, 0, 36);
-    frame.ackFlag = fixed[36] == u'1' ? 1 : 0;
-    frame.ackText = text;
+  // Every frame is read with the engine's parser; a BINACK, which only a
+  // vendor application reads, with the peer's factory.
+  Client::FrameParser parser(&Client::CreatePeerMessage);
+  std::size_t used = 0;
+  Client::FrameParser::Result result = parser.Push(header, used);
+  std::u16string chunk;
+  while (result == Client::FrameParser::Result::kHeader ||
+         result == Client::FrameParser::Result::kNeedMore) {
+    if (parser.Wanted() == 0) {
+      result = parser.Push(nullptr, 0, used);
+      continue;
+    }
+    if (!ReadCharacters(chunk, parser.Wanted())) return false;
+    frame.raw += chunk;
+    result = parser.Push(chunk, used);
+  }
+  if (result == Client::FrameParser::Result::kBad) {
+    error = Platform::ToUtf8(parser.ErrorText());
     return true;
   }
-  try {
-    frame.message = Client::CreateMessage(header);
-    for (int remaining = frame.message->GetRemainingLength(); remaining > 0;
-         remaining = frame.message->GetRemainingLength()) {
-      std::u16string chunk;
-      if (!ReadCharacters(chunk, static_cast<std::size_t>(remaining))) return false;
-      frame.raw += chunk;
-      frame.message->Parse(chunk);
-    }
-  } catch (const Client::QuellorException& e) {
+  frame.message = parser.TakeMessage();
+  if (const auto ack =
+          std::dynamic_pointer_cast<Client::ReceivedBinaryAckMessage>(frame.message)) {
     frame.message.reset();
-    error = e.what();
+    frame.isBinaryAck = true;
+    frame.ackId = ack->GetMessageId();
+    frame.ackFlag = ack->GetReceivedFlag() == 1 ? 1 : 0;
+    frame.ackText = ack->GetErrorText();
   }
   return true;
 }

@@ -35,8 +35,8 @@ bool Usable(const std::string& path) {
 }
 
 // $variable, else $HOME/fallback, else the password entry's home/fallback;
-// empty when there is no home at all. Relative values are ignored, as the
-// base directory specification asks.
+// empty when there is no home at all. A relative value is ignored, as the
+// XDG rules for these variables say.
 std::string BaseDirectory(const char* variable, const char* fallback) {
   const char* value = std::getenv(variable);
   if (value != nullptr && value[0] == '/') return value;

@@ -40,7 +40,7 @@ if(GI_DOCGEN AND DOXYGEN AND GROFF AND CORVANE_PYTHON)
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${CORVANE_DOCS_DIR}/engine
     COMMAND ${CMAKE_COMMAND} -E rename ${CORVANE_DOCS_DIR}/engine-doxygen/html ${CORVANE_DOCS_DIR}/engine
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${CORVANE_DOCS_DIR}/engine-doxygen
-    DEPENDS ${CMAKE_SOURCE_DIR}/interface/Quellor.h ${CMAKE_SOURCE_DIR}/interface/QuellorSettings.h
+    DEPENDS ${CMAKE_SOURCE_DIR}/interface/Quellor.h ${CMAKE_SOURCE_DIR}/interface/QuellorSettings.h ${CMAKE_SOURCE_DIR}/interface/QuellorObserver.h
             ${api_dir}/Doxyfile.in ${api_dir}/engine.md
     COMMENT "Generating the engine interface's reference (Doxygen)")
 

@@ -56,6 +56,7 @@ install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT 
 
 # Headers.
 install(FILES ${CMAKE_SOURCE_DIR}/interface/Quellor.h ${CMAKE_SOURCE_DIR}/interface/QuellorSettings.h
+              ${CMAKE_SOURCE_DIR}/interface/QuellorObserver.h
         DESTINATION ${CORVANE_INSTALL_INCLUDE_DIR}/interface COMPONENT dev)
 # The old include path still works for hosts written against it.
 install(FILES ${CMAKE_SOURCE_DIR}/engine/Quellor.h

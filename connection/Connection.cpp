@@ -214,6 +214,7 @@ void Connection::ResumeReading() {
 }
 
 void Connection::StopReading() {
+  body_claim_.Release();
   parser_.Reset();
   reading_piece_ = false;
   dispatcher_.Reset();
@@ -293,6 +294,7 @@ void Connection::OnBodyPiece(const boost::system::error_code& error, std::size_t
       FailRead(L"Error on socket read.  Out of memory reading a frame");
       return;
     }
+    if (!ClaimBody()) return;
     ReadBodyPiece();
     return;
   }
@@ -330,6 +332,26 @@ void Connection::FailRead(const std::wstring& text) {
   if (ended_) return;
   ReportReadError(text);
   End(Farewell::kDisconnect, DepartureReason::kClosedAtLimit);
+}
+
+bool Connection::ClaimBody() {
+  const auto& budget = settings_.bodyBudget;
+  if (!budget) return true;
+  const std::uint64_t held = parser_.Collected().size() * sizeof(char16_t);
+  if (budget->TryGrow(body_claim_, held)) return true;
+  StopReading();
+  const std::wstring text = L"Error on socket read.  The memory for frames being read (" +
+                            std::to_wstring(budget->Limit() >> 20) +
+                            L" MiB) is used up; closing the connection of " + application_name_;
+  listener_->Notify([&](QuellorListener& listener) {
+    listener.OnError(Platform::ToInt(Errc::kSocketReadError), text);
+  });
+  if (budget->ShouldLogRefusal()) {
+    logger_->Log(LogLevel::Error, L"%ls (further refusals are not logged for a minute)",
+                 text.c_str());
+  }
+  End(Farewell::kDisconnect, DepartureReason::kClosedAtLimit);
+  return false;
 }
 
 void Connection::OnRead(const boost::system::error_code& error, std::size_t bytes) {
@@ -421,7 +443,7 @@ void Connection::ReadFrame() {
     return;
   }
   if (result == FrameParser::Result::kNeedMore) {
-    ReadBody();
+    if (ClaimBody()) ReadBody();
     return;
   }
   const std::shared_ptr<IntegrationMessage> message = parser_.TakeMessage();

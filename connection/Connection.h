@@ -9,6 +9,7 @@
 
 #include <boost/asio/steady_timer.hpp>
 
+#include "connection/BodyBudget.h"
 #include "connection/ConnectionSettings.h"
 #include "connection/MessageDispatcher.h"
 #include "protocol/FrameParser.h"
@@ -176,6 +177,9 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   void LogStep();
   // Reports a read that cannot go on (-113) and ends the connection.
   void FailRead(const std::wstring& text);
+  // Grows the claim on the memory budget to what the frame holds; false,
+  // with the connection failed, when the budget cannot hold it.
+  bool ClaimBody();
   // True when reading must stop.
   bool OnReadError(const boost::system::error_code& error);
   void ReportReadError(const std::wstring& text);
@@ -193,6 +197,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::u16string piece_buffer_;  // one piece of a long body
   bool reading_piece_ = false;   // the last read filled piece_buffer_, not the step
   std::u16string connect_buffer_;
+  BodyBudget::Claim body_claim_;  // I/O thread only: what the frame being read holds
   MessageDispatcher dispatcher_;                         // I/O thread only
   std::shared_ptr<Logging::Logger> logger_;
   const std::shared_ptr<ListenerSlot> listener_;

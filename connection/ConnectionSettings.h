@@ -14,6 +14,7 @@ class FileFactory;
 namespace Client {
 
 class AccessPolicy;
+class BodyBudget;
 
 /// The port a connection came in on: standard connections carry XML and are
 /// health-checked; file connections carry files only.
@@ -42,6 +43,9 @@ struct ConnectionSettings {
   /// Whom the site lets in; null allows everyone. A CONNECT whose application
   /// id it does not allow is answered with nothing: the connection closes.
   std::shared_ptr<const AccessPolicy> access = nullptr;
+  /// Memory the engine's connections together may hold for frames being
+  /// read; null: no budget beyond the frame's own limit.
+  std::shared_ptr<BodyBudget> bodyBudget = nullptr;
 };
 
 }  // namespace Client

@@ -7,8 +7,9 @@
 namespace Corvane {
 namespace Client {
 
-ServiceRun::ServiceRun(EngineSettings settings)
+ServiceRun::ServiceRun(EngineSettings settings, std::shared_ptr<BodyBudget> bodyBudget)
     : settings_(std::move(settings)),
+      body_budget_(std::move(bodyBudget)),
       io_context_(std::make_shared<boost::asio::io_context>(1)),
       exited_future_(exited_.get_future().share()) {
   // Keeps the I/O context running until Shutdown, whatever the servers do.

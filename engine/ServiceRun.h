@@ -27,17 +27,21 @@ namespace Client {
 /// them whoever releases them last.
 ///
 /// Thread-safety: all members may be called from any thread.
+class BodyBudget;
 class MulticastServer;
 
 class ServiceRun {
  public:
-  explicit ServiceRun(EngineSettings settings);
+  /// `bodyBudget` is shared by the run's connections (may be null).
+  explicit ServiceRun(EngineSettings settings, std::shared_ptr<BodyBudget> bodyBudget = nullptr);
   /// Joins the service thread unless it is the calling thread.
   ~ServiceRun();
   ServiceRun(const ServiceRun&) = delete;
   ServiceRun& operator=(const ServiceRun&) = delete;
 
   const EngineSettings& GetSettings() const { return settings_; }
+  /// The memory the run's connections together may hold for frames being read.
+  const std::shared_ptr<BodyBudget>& GetBodyBudget() const { return body_budget_; }
   const std::shared_ptr<boost::asio::io_context>& GetIoContext() const { return io_context_; }
 
   /// Starts the service thread running `body`. Call once.
@@ -76,6 +80,7 @@ class ServiceRun {
 
  private:
   const EngineSettings settings_;
+  const std::shared_ptr<BodyBudget> body_budget_;
   const std::shared_ptr<boost::asio::io_context> io_context_;
   std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
       work_guard_;

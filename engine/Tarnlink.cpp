@@ -9,6 +9,7 @@
 #include <boost/asio/post.hpp>
 
 #include "connection/BoostSocket.h"
+#include "connection/BodyBudget.h"
 #include "connection/Connection.h"
 #include "connection/LinkHealth.h"
 #include "connection/FileWorkPool.h"
@@ -185,7 +186,8 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
 
   logger_->Log(LogLevel::Debug, L"Tarnlink::Start starting service thread");
-  auto run = std::make_shared<ServiceRun>(settings_);
+  auto run = std::make_shared<ServiceRun>(settings_,
+                                          std::make_shared<BodyBudget>(limits_.maxBodyBytes));
   {
     std::lock_guard<std::mutex> lock(run_mutex_);
     // A run that failed on its own is still current until a Stop or this
@@ -326,6 +328,7 @@ void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind
   if (kind == ConnectionKind::kFile) connectionSettings.idleTimeout = limits.fileIdleTimeout;
   connectionSettings.minFreeBytes = limits.minFreeBytes;
   connectionSettings.access = connections_.GetAccess();
+  connectionSettings.bodyBudget = run->GetBodyBudget();
   auto connection = std::make_shared<Connection>(
       std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
       run->GetIoContext());

@@ -549,13 +549,24 @@ Connection::PendingSend Connection::StartSend(std::shared_ptr<XmlDataMessage> me
   return pending;
 }
 
-bool Connection::FinishSend(PendingSend& pending) {
+bool Connection::FinishSend(PendingSend& pending, SendOutcome* outcome) {
   bool sent = false;
   try {
     pending.command->Finish();
     sent = true;
+    const auto health = GetHealth();
+    health->OnXmlSent();
+    const auto roundTrip = pending.command->RoundTrip();
+    if (roundTrip.count() >= 0) health->OnXmlAcknowledged(roundTrip);
   } catch (const EngineError& e) {
     logger_->Log(LogLevel::Error, L"%ls", e.GetMessage().c_str());
+    if (e.Code() == Errc::kNotAcknowledged) GetHealth()->OnAcknowledgementMissed();
+    if (outcome) {
+      // A write that did not complete in time fails without a code of its own.
+      outcome->status = e.GetCode() != 0 ? e.GetCode() : Platform::ToInt(Errc::kSendFailed);
+      outcome->message = !e.GetMessage().empty() ? e.GetMessage()
+                                                 : L"The XMLDATA could not be written in time";
+    }
   }
   pending.turn = std::unique_lock<std::mutex>();
   return sent;

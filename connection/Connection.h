@@ -114,8 +114,10 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   PendingSend StartSend(std::shared_ptr<XmlDataMessage> message,
                         std::shared_ptr<SendGroup> group = nullptr);
   /// Waits for the outcome of StartSend, as SendMessage does, and gives the
-  /// turn back. Logs the failure.
-  bool FinishSend(PendingSend& pending);
+  /// turn back. Logs the failure; `outcome`, when given, gets its code and
+  /// text (left as it is on success). Counts the XML sent and its round trip
+  /// in the link's health.
+  bool FinishSend(PendingSend& pending, SendOutcome* outcome = nullptr);
 
   void SetVersion(int version) { version_ = version; }
   /// Starts reading the next frame again after the dispatcher paused reading

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "connection/Connection.h"
 #include "connection/LinkHealth.h"
 #include "connection/ListenerSlot.h"
 
@@ -10,10 +9,12 @@ namespace Corvane {
 namespace Client {
 
 FileProgressReporter::FileProgressReporter(std::shared_ptr<ListenerSlot> listener,
-                                           std::weak_ptr<Connection> connection,
+                                           std::wstring applicationId,
+                                           std::shared_ptr<LinkHealth> health,
                                            std::wstring fileName, std::int64_t bytesAnnounced)
     : listener_(std::move(listener)),
-      connection_(std::move(connection)),
+      application_id_(std::move(applicationId)),
+      health_(std::move(health)),
       file_name_(std::move(fileName)),
       bytes_announced_(bytesAnnounced) {}
 
@@ -27,10 +28,8 @@ void FileProgressReporter::Received(std::int64_t bytesReceived) {
     if (finished_ || bytesReceived >= bytes_announced_ || now - last_report_ < kInterval) return;
     last_report_ = now;
   }
-  const auto connection = connection_.lock();
-  if (!connection) return;
   FileProgress progress;
-  progress.applicationId = connection->GetId();
+  progress.applicationId = application_id_;
   progress.fileName = file_name_;
   progress.bytesReceived = bytesReceived;
   progress.bytesAnnounced = bytes_announced_;
@@ -45,11 +44,9 @@ void FileProgressReporter::Finished(bool stored, const std::wstring& text) {
     finished_ = true;
     received = bytes_received_;
   }
-  const auto connection = connection_.lock();
-  if (!connection) return;
-  if (stored) connection->GetHealth()->OnFileReceived();
+  if (stored && health_) health_->OnFileReceived();
   FileProgress progress;
-  progress.applicationId = connection->GetId();
+  progress.applicationId = application_id_;
   progress.fileName = file_name_;
   progress.bytesReceived = received;
   progress.bytesAnnounced = bytes_announced_;

@@ -9,7 +9,7 @@
 namespace Corvane {
 namespace Client {
 
-class Connection;
+class LinkHealth;
 class ListenerSlot;
 
 /// Tells the host's observer how far one received file has come: as its
@@ -24,8 +24,12 @@ class FileProgressReporter {
   /// The least time between two reports of bytes received.
   static constexpr std::chrono::milliseconds kInterval{100};
 
-  FileProgressReporter(std::shared_ptr<ListenerSlot> listener, std::weak_ptr<Connection> connection,
-                       std::wstring fileName, std::int64_t bytesAnnounced);
+  /// Reports for the application `applicationId`, whose link is `health`.
+  /// Nothing of the connection is held: the last report is due even when
+  /// the sender has closed it right after its BINACK.
+  FileProgressReporter(std::shared_ptr<ListenerSlot> listener, std::wstring applicationId,
+                       std::shared_ptr<LinkHealth> health, std::wstring fileName,
+                       std::int64_t bytesAnnounced);
 
   /// `bytesReceived` of the file have been read.
   void Received(std::int64_t bytesReceived);
@@ -34,7 +38,8 @@ class FileProgressReporter {
 
  private:
   const std::shared_ptr<ListenerSlot> listener_;
-  const std::weak_ptr<Connection> connection_;
+  const std::wstring application_id_;
+  const std::shared_ptr<LinkHealth> health_;
   const std::wstring file_name_;
   const std::int64_t bytes_announced_;
   std::chrono::steady_clock::time_point last_report_{};

@@ -95,10 +95,10 @@ void FileReception::ReportProgressTo(std::shared_ptr<ListenerSlot> listener,
 
 void FileReception::OnFileName(const BinaryDataMessage& message) {
   logger_->Log(LogLevel::Debug, L"Parsing file name");
-  if (progress_listener_) {
+  if (const auto connection = progress_listener_ ? progress_connection_.lock() : nullptr) {
     progress_ = std::make_shared<FileProgressReporter>(
-        progress_listener_, progress_connection_, FromUtf16(message.GetFileName()),
-        static_cast<std::int64_t>(message.GetDataLength()));
+        progress_listener_, connection->GetId(), connection->GetHealth(),
+        FromUtf16(message.GetFileName()), static_cast<std::int64_t>(message.GetDataLength()));
   }
   std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
   // Distinct names on the wire must stay distinct on disk: a lone surrogate

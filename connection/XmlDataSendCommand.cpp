@@ -182,10 +182,17 @@ void XmlDataSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ack_received_ = true;
+    acked_at_ = std::chrono::steady_clock::now();
     tell = SettleLocked();
   }
   condition_.notify_all();
   if (tell) group_->OneSettled();
+}
+
+std::chrono::microseconds XmlDataSendCommand::RoundTrip() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!ack_received_) return std::chrono::microseconds(-1);
+  return std::chrono::duration_cast<std::chrono::microseconds>(acked_at_ - started_at_);
 }
 
 bool XmlDataSendCommand::SettleLocked() {

@@ -57,6 +57,8 @@ class XmlDataSendCommand : public SendCommand,
   /// The connection has ended: no acknowledgement can come any more, so Run
   /// stops waiting for one (and fails -109). Any thread.
   void OnConnectionEnded();
+  /// From the start to the acknowledgement; -1 when none came.
+  std::chrono::microseconds RoundTrip();
 
  private:
   const std::shared_ptr<XmlDataMessage> message_;
@@ -77,6 +79,7 @@ class XmlDataSendCommand : public SendCommand,
   bool send_finished_ = false;
   std::chrono::steady_clock::time_point finished_at_;  // when send_finished_ was set
   bool ack_received_ = false;
+  std::chrono::steady_clock::time_point acked_at_;
   bool connection_ended_ = false;
   bool start_failed_ = false;
   bool settled_ = false;  // reported to the group

@@ -11,6 +11,7 @@
 #include "connection/BoostSocket.h"
 #include "connection/BodyBudget.h"
 #include "connection/Connection.h"
+#include "xml/InvalidXmlError.h"
 #include "connection/LinkHealth.h"
 #include "connection/FileWorkPool.h"
 #include "connection/SendGroup.h"
@@ -492,7 +493,7 @@ bool Tarnlink::IsHailing() {
   return current_run_ && current_run_->IsHailing();
 }
 
-void Tarnlink::SendData(const std::wstring& xml) {
+std::vector<std::shared_ptr<Connection>> Tarnlink::ApplicationsToSendTo() {
   // A callback runs on an engine thread, which would have to deliver the
   // acknowledgements this call waits for: refuse at once instead of failing,
   // and dropping, every peer.
@@ -502,17 +503,20 @@ void Tarnlink::SendData(const std::wstring& xml) {
         L"call it from a thread of the host",
         Errc::kCalledOnEngineThread);
   }
-  std::lock_guard<std::mutex> fanOut(send_mutex_);
-  const std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
+  std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
   if (applications.empty()) {
     throw EngineError(L"No applications currently connected", Errc::kNoApplications);
   }
+  return applications;
+}
+
+std::u16string Tarnlink::ValidatedText(const std::wstring& xml) {
   if (logger_->IsInfo()) {
     logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
   }
   // One UTF-16 copy serves the validation and the frames; a document too long
   // to be valid is refused without one.
-  const std::u16string text =
+  std::u16string text =
       xml.size() > XmlValidator::kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml);
   try {
     validator_->Validate(xml, text);
@@ -526,7 +530,11 @@ void Tarnlink::SendData(const std::wstring& xml) {
         L"Failed to send message: the process has no file descriptors left to read the grammar",
         Errc::kSendFailed);
   }
+  return text;
+}
 
+std::vector<SendOutcome> Tarnlink::Deliver(
+    const std::vector<std::shared_ptr<Connection>>& applications, const std::u16string& text) {
   // Every application gets the frame first, then the acknowledgements are
   // awaited together: the peers work at the same time, and the call wakes
   // once when all have answered. Each outcome is judged as if the peer were
@@ -543,27 +551,47 @@ void Tarnlink::SendData(const std::wstring& xml) {
   // within its own time.
   group->WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ackTimeout));
 
-  bool delivered = false;
-  std::vector<std::shared_ptr<Connection>> failed;
+  std::vector<SendOutcome> outcomes(applications.size());
   for (std::size_t i = 0; i < applications.size(); ++i) {
-    if (applications[i]->FinishSend(sends[i])) {
-      delivered = true;
-    } else {
-      failed.push_back(applications[i]);
-    }
+    outcomes[i].applicationId = applications[i]->GetId();
+    if (applications[i]->FinishSend(sends[i], &outcomes[i])) continue;
+    // The end first, so that the observer hears why the application went.
+    applications[i]->End(Farewell::kDisconnect,
+                         outcomes[i].status == Platform::ToInt(Errc::kNotAcknowledged)
+                             ? DepartureReason::kAcknowledgementTimeout
+                             : DepartureReason::kConnectionLost);
+    connections_.Remove(applications[i]);
   }
-  for (const auto& connection : failed) {
-    connections_.Remove(connection);
-    connection->End(Farewell::kDisconnect);
-  }
+  return outcomes;
+}
+
+void Tarnlink::SendData(const std::wstring& xml) {
+  std::lock_guard<std::mutex> fanOut(send_mutex_);
+  const auto applications = ApplicationsToSendTo();
+  const std::vector<SendOutcome> outcomes = Deliver(applications, ValidatedText(xml));
+  const bool delivered = std::any_of(outcomes.begin(), outcomes.end(),
+                                     [](const SendOutcome& outcome) { return outcome.status == 0; });
   if (!delivered) {
     logger_->Log(LogLevel::Error, L"Send message failed.");
     throw EngineError(L"Failed to send message", Errc::kSendFailed);
   }
 }
 
-std::vector<SendOutcome> Tarnlink::SendDataEach(const std::wstring& /*xml*/) {
-  throw EngineError(L"SendDataEach is not available yet", Errc::kNotImplemented);
+std::vector<SendOutcome> Tarnlink::SendDataEach(const std::wstring& xml) {
+  std::lock_guard<std::mutex> fanOut(send_mutex_);
+  const auto applications = ApplicationsToSendTo();
+  std::u16string text;
+  try {
+    text = ValidatedText(xml);
+  } catch (const InvalidXmlError& e) {
+    // Sent to nobody; each application hears why.
+    std::vector<SendOutcome> outcomes;
+    for (const auto& application : applications) {
+      outcomes.push_back({application->GetId(), e.GetCode(), e.Describe()});
+    }
+    return outcomes;
+  }
+  return Deliver(applications, text);
 }
 
 std::shared_ptr<ClientApplicationList> Tarnlink::GetApplications() {

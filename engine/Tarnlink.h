@@ -110,6 +110,13 @@ class Tarnlink : public Quellor, public QuellorExtension, public ConnectionListe
   void ReportFailedHandshake(const ServiceRun& run, const std::string& address,
                              const std::wstring& text);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);
+  // The applications a send goes to; throws when it may not be made.
+  std::vector<std::shared_ptr<Connection>> ApplicationsToSendTo();
+  // The document's UTF-16 text once it is valid; throws otherwise.
+  std::u16string ValidatedText(const std::wstring& xml);
+  // Sends `text` to each of `applications` and drops those that failed.
+  std::vector<SendOutcome> Deliver(const std::vector<std::shared_ptr<Connection>>& applications,
+                                   const std::u16string& text);
   void ReportServiceFailure(const std::string& text);
   /// Stops `run` when it is still the current one, or the current run when
   /// `run` is null.

@@ -52,7 +52,9 @@ inline const wchar_t* DepartureReasonText(DepartureReason reason) {
 
 /// One registered vendor application, as its CONNECT announced it.
 struct ApplicationInfo {
+  /// The id the application sent in its CONNECT.
   std::wstring id;
+  /// The name the application sent in its CONNECT.
   std::wstring name;
   /// IPv4 address as text.
   std::wstring address;
@@ -66,7 +68,9 @@ struct FileProgress {
   std::wstring applicationId;
   /// The file name as announced in BINDATA.
   std::wstring fileName;
+  /// Bytes of the file read so far.
   std::int64_t bytesReceived = 0;
+  /// The file's length as its BINDATA announced it.
   std::int64_t bytesAnnounced = 0;
   /// True for the last report of the file: stored, or refused.
   bool finished = false;
@@ -78,6 +82,7 @@ struct FileProgress {
 
 /// The outcome of a send for one application.
 struct SendOutcome {
+  /// The application the outcome is for.
   std::wstring applicationId;
   /// 0 for an acknowledged XMLDATA, else the negative code of the failure.
   int status = 0;
@@ -88,7 +93,9 @@ struct SendOutcome {
 
 /// The health of one application's link, kept as the engine runs.
 struct ApplicationHealth {
+  /// The application, as its CONNECT announced it.
   ApplicationInfo application;
+  /// When its handshake was accepted.
   std::chrono::system_clock::time_point connectedSince;
   /// When the last frame of any kind arrived from the application.
   std::chrono::system_clock::time_point lastFrameReceived;
@@ -98,8 +105,11 @@ struct ApplicationHealth {
   std::chrono::microseconds xmlRoundTrip{-1};
   /// Health checks and XMLDATA whose acknowledgement did not come in time.
   std::uint64_t acknowledgementsMissed = 0;
+  /// XMLDATA received from the application.
   std::uint64_t xmlReceived = 0;
+  /// XMLDATA delivered to the application (acknowledged where it answers).
   std::uint64_t xmlSent = 0;
+  /// Files received from it, checked and stored.
   std::uint64_t filesReceived = 0;
   /// Every byte read from the application, standard and file connections.
   std::uint64_t bytesReceived = 0;
@@ -149,9 +159,13 @@ using GetApplicationHealth = std::vector<ApplicationHealth> (*)(Quellor*);
 
 /// Export names of the extension operations, for dlsym.
 namespace QuellorExtensionExports {
+/// Returns a QuellorExtensionMethods::SetObserver.
 constexpr const char* kSetObserver = "get_SetObserver_method";
+/// Returns a QuellorExtensionMethods::ClearObserver.
 constexpr const char* kClearObserver = "get_ClearObserver_method";
+/// Returns a QuellorExtensionMethods::SendDataEach.
 constexpr const char* kSendDataEach = "get_SendDataEach_method";
+/// Returns a QuellorExtensionMethods::GetApplicationHealth.
 constexpr const char* kGetApplicationHealth = "get_GetApplicationHealth_method";
 }  // namespace QuellorExtensionExports
 

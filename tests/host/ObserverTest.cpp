@@ -110,9 +110,8 @@ class ObserverTest : public ::testing::Test {
   }
   std::vector<std::wstring> ApplicationIds() {
     std::vector<std::wstring> ids;
-    for (const auto& application : *host_->Get<Methods::GetApplications>("GetApplications")(engine_)) {
-      ids.push_back(application->GetId());
-    }
+    const auto applications = host_->Get<Methods::GetApplications>("GetApplications")(engine_);
+    for (const auto& application : *applications) ids.push_back(application->GetId());
     return ids;
   }
 
@@ -248,6 +247,44 @@ TEST_F(ObserverTest, ARefusedFileEndsWithTheAcknowledgementText) {
   EXPECT_TRUE(last.finished);
   EXPECT_FALSE(last.stored);
   EXPECT_NE(last.text.find(L"Invalid file name"), std::wstring::npos);
+}
+
+// A fan-out to a good, a silent and a reset peer gives an outcome for each,
+// in the order they registered; an invalid document goes to nobody and
+// each outcome says where it failed.
+TEST_F(ObserverTest, SendDataEachGivesAnOutcomePerApplication) {
+  Start(/*ackTimeout=*/300);
+  TestPeer& good = Connect(u"good");
+  Connect(u"silent").AnswerXml(false);
+  TestPeer& reset = Connect(u"reset");
+  ASSERT_TRUE(Eventually([&] { return ApplicationIds().size() == 3; }));
+  const auto sendEach = host_->Get<Extension::SendDataEach>("SendDataEach");
+
+  const auto invalid = sendEach(engine_, L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM "
+                                         L"\"corvane-message.dtd\"><message/>");
+  ASSERT_EQ(invalid.size(), 3u);
+  for (const auto& outcome : invalid) {
+    EXPECT_EQ(outcome.status, -200);
+    EXPECT_EQ(outcome.message.rfind(L"XML is not valid: parse error (line 1, column ", 0), 0u);
+  }
+  EXPECT_EQ(good.Count<Client::XmlDataMessage>(), 0);
+
+  // The reset peer may be gone before the send lists it, or fail in it.
+  reset.Reset();
+  const auto outcomes = sendEach(engine_, kValidXml);
+  ASSERT_GE(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].applicationId, L"good");
+  EXPECT_EQ(outcomes[0].status, 0);
+  EXPECT_TRUE(outcomes[0].message.empty());
+  EXPECT_EQ(outcomes[1].applicationId, L"silent");
+  EXPECT_EQ(outcomes[1].status, -109);
+  EXPECT_FALSE(outcomes[1].message.empty());
+  if (outcomes.size() == 3) {
+    EXPECT_EQ(outcomes[2].applicationId, L"reset");
+    EXPECT_NE(outcomes[2].status, 0);
+  }
+  EXPECT_TRUE(observer_.WaitFor(L"removed silent: acknowledgement timeout"));
+  EXPECT_TRUE(Eventually([&] { return ApplicationIds() == std::vector<std::wstring>{L"good"}; }));
 }
 
 // A document that fails its grammar keeps the specified text, and the log

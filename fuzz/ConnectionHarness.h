@@ -1,7 +1,7 @@
 #pragma once
 // What the connection fuzz targets share: one engine connection over a
-// socket in memory (the tests' MemorySocket), fed what a peer sends and then
-// the orderly end of its stream, run on the calling thread until it has
+// socket in memory (the tests' MemorySocket), fed what a peer sends and, once
+// the engine has done all it will with that, the orderly end of its stream, run on the calling thread until it has
 // ended; and the checks of what it wrote and left behind.
 //
 // Whatever the input, a run must end (within kRunLimit), tell the engine of
@@ -107,12 +107,20 @@ class ConnectionHarness {
 
     bool done = false;
     socket->Deliver(input);
-    socket->EndStream();
     connection->Start([&](const std::shared_ptr<Connection>&, const std::exception_ptr& failure) {
       done = true;
       result.handshake_ok = !failure;
     });
     const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    // The peer ends its stream once the engine has nothing more to do with
+    // what it sent (as a peer waits for its BINACK before it goes).
+    int quiet = 0;
+    Drive(io, [&] {
+      const bool idle = pool_->RunningCount() == 0 && io.poll() == 0;
+      quiet = idle ? quiet + 1 : 0;
+      return quiet >= 3;
+    }, deadline, "the connection never went quiet");
+    socket->EndStream();
     Drive(io, [&] { return done; }, deadline, "the handshake never ended");
     // A running connection ends by itself at the end of the stream; a failed
     // handshake leaves the ending to the engine.
@@ -183,6 +191,12 @@ class ConnectionHarness {
       if (auto ack = std::dynamic_pointer_cast<Corvane::Client::ReceivedBinaryAckMessage>(message)) {
         delivered += ack->GetReceivedFlag() == 1;
       }
+    }
+    // CORVANE_FUZZ_TRACE=1 says what each run did (to replay an input).
+    static const bool trace = std::getenv("CORVANE_FUZZ_TRACE") != nullptr;
+    if (trace) {
+      std::fprintf(stderr, "run: handshake %s, %zu characters written, %d files delivered\n",
+                   result.handshake_ok ? "ok" : "failed", result.written.size(), delivered);
     }
     if (Count(temp_, true) != 0) Finding("a temporary file was left behind");
     if (Count(files_, false) != delivered) {

@@ -120,7 +120,8 @@ std::map<std::string, long long> Fields(const std::string& line, const std::stri
   std::map<std::string, long long> fields;
   while (in >> word) {
     const auto equals = word.find('=');
-    if (equals != std::string::npos) fields[word.substr(0, equals)] = std::stoll(word.substr(equals + 1));
+    if (equals != std::string::npos)
+      fields[word.substr(0, equals)] = std::stoll(word.substr(equals + 1));
   }
   return fields;
 }
@@ -142,13 +143,14 @@ struct CycleCounters {
     out << "launched=" << launched << " handshakes=" << handshakes << " failed=" << failed
         << " closed_by_engine=" << closed_by_engine << " xml_sent=" << xml_sent
         << " xml_acked=" << xml_acked << " checks_answered=" << checks_answered
-        << " host_xml_answered=" << host_xml_answered << " dropped_disconnect=" << dropped_disconnect
-        << " dropped_reset=" << dropped_reset << " dropped_silent=" << dropped_silent
-        << " silent_ended=" << silent_ended << " silent_stuck=" << silent_stuck
-        << " files_sent=" << files_sent << " files_acked=" << files_acked
-        << " files_refused=" << files_refused << " files_reset=" << files_reset
-        << " files_unanswered=" << files_unanswered << " files_missing=" << files_missing
-        << " files_damaged=" << files_damaged << " forced=" << forced;
+        << " host_xml_answered=" << host_xml_answered
+        << " dropped_disconnect=" << dropped_disconnect << " dropped_reset=" << dropped_reset
+        << " dropped_silent=" << dropped_silent << " silent_ended=" << silent_ended
+        << " silent_stuck=" << silent_stuck << " files_sent=" << files_sent
+        << " files_acked=" << files_acked << " files_refused=" << files_refused
+        << " files_reset=" << files_reset << " files_unanswered=" << files_unanswered
+        << " files_missing=" << files_missing << " files_damaged=" << files_damaged
+        << " forced=" << forced;
     return out.str();
   }
 };
@@ -238,7 +240,8 @@ class Churn {
       Launch(cycle, 0, peers, seconds);
     });
     auto finished = done.get_future();
-    if (finished.wait_for(std::chrono::seconds(seconds) + kCycleOverrun) != std::future_status::ready) {
+    if (finished.wait_for(std::chrono::seconds(seconds) + kCycleOverrun) !=
+        std::future_status::ready) {
       boost::asio::post(io_, [this] {
         for (const auto& weak : live_) {
           if (auto peer = weak.lock()) {
@@ -278,7 +281,9 @@ class Churn {
   boost::asio::io_context& Io() { return io_; }
   CycleCounters& Counters() { return counters_; }
   std::mt19937& Random() { return random_; }
-  int Port(ChurnPeer::Kind kind) const { return kind == ChurnPeer::Kind::kFile ? file_port_ : port_; }
+  int Port(ChurnPeer::Kind kind) const {
+    return kind == ChurnPeer::Kind::kFile ? file_port_ : port_;
+  }
   const fs::path& FileDirectory() const { return file_directory_; }
   int Cycle() const { return cycle_; }
 
@@ -367,8 +372,10 @@ void ChurnPeer::Start() {
     boost::system::error_code ignored;
     self->socket_.set_option(tcp::no_delay(true), ignored);
     self->phase_ = Phase::kHandshake;
-    const std::u16string id = (self->kind_ == Kind::kFile ? u"soak-file-" : u"soak-") + Decimal16(self->id_);
-    self->Send(Client::ConnectMessage(id, u"Soak " + Decimal16(self->id_), u"127.0.0.1").ToString());
+    const std::u16string id =
+        (self->kind_ == Kind::kFile ? u"soak-file-" : u"soak-") + Decimal16(self->id_);
+    self->Send(
+        Client::ConnectMessage(id, u"Soak " + Decimal16(self->id_), u"127.0.0.1").ToString());
     self->Arm(10s);  // the handshake's limit
     self->ReadSome();
   });
@@ -382,33 +389,42 @@ void ChurnPeer::Arm(milliseconds after) {
 }
 
 void ChurnPeer::ReadSome() {
-  socket_.async_read_some(boost::asio::buffer(buffer_), [self = shared_from_this()](
-                                                            const boost::system::error_code& error,
-                                                            std::size_t n) {
-    if (self->finished_) return;
-    CycleCounters& counters = self->churn_.Counters();
-    if (error) {
-      switch (self->phase_) {
-        case Phase::kHandshake: ++counters.failed; break;
-        case Phase::kSilent: ++counters.silent_ended; break;
-        case Phase::kAwaitingBinack: ++counters.files_unanswered; break;
-        default: ++counters.closed_by_engine; break;
-      }
-      self->Finish();
-      return;
-    }
-    std::size_t offset = 0;
-    while (offset < n && !self->finished_) {
-      std::size_t used = 0;
-      const auto result = self->parser_.PushBytes(self->buffer_.data() + offset, n - offset, used);
-      offset += used;
-      if (result == Client::FrameParser::Result::kHeader) continue;
-      if (result == Client::FrameParser::Result::kNeedMore) break;
-      if (result == Client::FrameParser::Result::kBad) continue;
-      self->Handle(self->parser_.TakeMessage());
-    }
-    if (!self->finished_) self->ReadSome();
-  });
+  socket_.async_read_some(
+      boost::asio::buffer(buffer_),
+      [self = shared_from_this()](const boost::system::error_code& error, std::size_t n) {
+        if (self->finished_) return;
+        CycleCounters& counters = self->churn_.Counters();
+        if (error) {
+          switch (self->phase_) {
+            case Phase::kHandshake:
+              ++counters.failed;
+              break;
+            case Phase::kSilent:
+              ++counters.silent_ended;
+              break;
+            case Phase::kAwaitingBinack:
+              ++counters.files_unanswered;
+              break;
+            default:
+              ++counters.closed_by_engine;
+              break;
+          }
+          self->Finish();
+          return;
+        }
+        std::size_t offset = 0;
+        while (offset < n && !self->finished_) {
+          std::size_t used = 0;
+          const auto result =
+              self->parser_.PushBytes(self->buffer_.data() + offset, n - offset, used);
+          offset += used;
+          if (result == Client::FrameParser::Result::kHeader) continue;
+          if (result == Client::FrameParser::Result::kNeedMore) break;
+          if (result == Client::FrameParser::Result::kBad) continue;
+          self->Handle(self->parser_.TakeMessage());
+        }
+        if (!self->finished_) self->ReadSome();
+      });
 }
 
 void ChurnPeer::Handle(const std::shared_ptr<Client::IntegrationMessage>& message) {
@@ -424,8 +440,8 @@ void ChurnPeer::Handle(const std::shared_ptr<Client::IntegrationMessage>& messag
     }
     end_ = Clock::now() + lifetime_;
     if (with_file_) {
-      churn_.Add(std::make_shared<ChurnPeer>(churn_, Kind::kFile, id_, Drop::kDisconnect, 0ms, false,
-                                             reset_mid_file_));
+      churn_.Add(std::make_shared<ChurnPeer>(churn_, Kind::kFile, id_, Drop::kDisconnect, 0ms,
+                                             false, reset_mid_file_));
     }
     Arm(milliseconds(100 + churn_.Random()() % 400));
   } else if (auto check = std::dynamic_pointer_cast<Client::HealthCheckMessage>(message)) {
@@ -492,7 +508,8 @@ void ChurnPeer::SendFile() {
   const std::size_t size = 1 + churn_.Random()() % (64 * 1024);
   const std::size_t offset = static_cast<std::size_t>(id_ % 100000) * 4099;
   const std::u16string name = u"soak-" + Decimal16(id_) + u".bin";
-  file_ = AckedFile{churn_.FileDirectory() / ("soak-" + std::to_string(id_) + ".bin"), offset, size};
+  file_ =
+      AckedFile{churn_.FileDirectory() / ("soak-" + std::to_string(id_) + ".bin"), offset, size};
   Testing::BinaryDataFrame frame;
   frame.fileName = name;
   frame.data = Testing::PatternBytes(offset, size);
@@ -652,8 +669,8 @@ void Answer(const std::string& line) {
 
 // The peers' process: commands on standard input, one answer line each.
 //   start PORT FILE_PORT FILE_DIRECTORY -> ok
-//   cycle INDEX PEERS SECONDS COUNTED   -> cycle COUNTERS good_count=N good_lost=N good_p99_us=N ...
-//   latency                             -> latency count=N lost=N median_us=N p99_us=N max_us=N
+//   cycle INDEX PEERS SECONDS COUNTED   -> cycle COUNTERS good_count=N good_lost=N good_p99_us=N
+//   ... latency                             -> latency count=N lost=N median_us=N p99_us=N max_us=N
 //                                          (the well-behaved peer over the COUNTED cycles)
 //   (end of input)                      -> the process ends
 int ServePeers() {
@@ -699,7 +716,8 @@ int ServePeers() {
                " good_connected=" + std::to_string(good->Connected() ? 1 : 0));
       } else if (command == "latency") {
         const LatencySummary all = Summarise(counted_micros);
-        Answer("latency count=" + std::to_string(all.count) + " lost=" + std::to_string(counted_lost) +
+        Answer("latency count=" + std::to_string(all.count) +
+               " lost=" + std::to_string(counted_lost) +
                " median_us=" + std::to_string(static_cast<long>(all.median_us)) +
                " p99_us=" + std::to_string(static_cast<long>(all.p99_us)) +
                " max_us=" + std::to_string(static_cast<long>(all.max_us)));
@@ -760,7 +778,8 @@ class PeersProcess {
 
   void Send(const std::string& line) {
     const std::string text = line + "\n";
-    if (::send(socket_, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+    if (::send(socket_, text.data(), text.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(text.size())) {
       throw std::runtime_error("the peers' process has gone");
     }
   }
@@ -887,8 +906,8 @@ int Run(const Options& options) {
   BenchEngine bench(engineOptions);
   const fs::path tempDirectory = bench.Directory() / "temp";
   const fs::path fileDirectory = bench.Directory() / "files";
-  peers.Send("start " + std::to_string(bench.ServerPort()) + " " + std::to_string(bench.FilePort()) +
-             " " + fileDirectory.string());
+  peers.Send("start " + std::to_string(bench.ServerPort()) + " " +
+             std::to_string(bench.FilePort()) + " " + fileDirectory.string());
   if (peers.ReadLine(10s) != "ok") throw std::runtime_error("the peers' process did not start");
 
   // The host: SendData and GetApplications throughout.
@@ -917,15 +936,17 @@ int Run(const Options& options) {
   const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
   std::vector<Sample> samples;
   const auto sample = [&](bool gone) {
-    Sample s{elapsed(), ResidentKiB(), DescriptorCount(), ThreadCount(), bench.Applications(),
-             FilesUnder(tempDirectory), gone};
+    Sample s{elapsed(),     ResidentKiB(),        DescriptorCount(),
+             ThreadCount(), bench.Applications(), FilesUnder(tempDirectory),
+             gone};
     samples.push_back(s);
     PrintSample(s);
   };
 
-  std::printf("Soak: %d s, cycles of %d peers (up to %d s each), samples every %d s, warm-up %d s\n",
-              options.seconds, options.peers, options.cycleSeconds, options.sampleSeconds,
-              options.warmupSeconds);
+  std::printf(
+      "Soak: %d s, cycles of %d peers (up to %d s each), samples every %d s, warm-up %d s\n",
+      options.seconds, options.peers, options.cycleSeconds, options.sampleSeconds,
+      options.warmupSeconds);
   std::printf("  %7s  %8s  %5s  %7s  %5s  %4s\n", "seconds", "RSS KiB", "fds", "threads", "apps",
               "temp");
   sample(false);
@@ -933,16 +954,19 @@ int Run(const Options& options) {
   CycleCounters total;
   long worstCycleP99 = 0, settleFailures = 0, cycles = 0;
   std::vector<std::string> cycleLines;
-  for (int cycle = 1; elapsed() + options.cycleSeconds <= options.seconds && cycle < 100000; ++cycle) {
+  for (int cycle = 1; elapsed() + options.cycleSeconds <= options.seconds && cycle < 100000;
+       ++cycle) {
     // The well-behaved peer's round trips count from the first cycle that
     // starts after the warm-up.
     const bool counted = elapsed() >= options.warmupSeconds;
     peers.Send("cycle " + std::to_string(cycle) + " " + std::to_string(options.peers) + " " +
                std::to_string(options.cycleSeconds) + " " + (counted ? "1" : "0"));
     std::string line;
-    const auto cycleDeadline = Clock::now() + std::chrono::seconds(options.cycleSeconds) + kCycleOverrun + 20s;
+    const auto cycleDeadline =
+        Clock::now() + std::chrono::seconds(options.cycleSeconds) + kCycleOverrun + 20s;
     for (;;) {
-      const auto wait = std::max(0ms, std::chrono::duration_cast<milliseconds>(nextSample - Clock::now()));
+      const auto wait =
+          std::max(0ms, std::chrono::duration_cast<milliseconds>(nextSample - Clock::now()));
       if (peers.TryReadLine(line, wait)) break;
       if (Clock::now() > cycleDeadline) throw std::runtime_error("a cycle of churn did not end");
       sample(false);
@@ -973,9 +997,10 @@ int Run(const Options& options) {
     total.forced += fields["forced"];
     worstCycleP99 = std::max<long>(worstCycleP99, fields["good_p99_us"]);
     char text[256];
-    std::snprintf(text, sizeof text,
-                  "cycle %d: %lld peers hand-shook, %lld files acknowledged, well-behaved p99 %lld us",
-                  cycle, fields["handshakes"], fields["files_acked"], fields["good_p99_us"]);
+    std::snprintf(
+        text, sizeof text,
+        "cycle %d: %lld peers hand-shook, %lld files acknowledged, well-behaved p99 %lld us", cycle,
+        fields["handshakes"], fields["files_acked"], fields["good_p99_us"]);
     cycleLines.push_back(text);
 
     // The peers are gone: the engine closes what they left (the silent ones
@@ -993,7 +1018,8 @@ int Run(const Options& options) {
     }
     if (Clock::now() >= settleDeadline) ++settleFailures;
     sample(true);
-    if (Clock::now() >= nextSample) nextSample = Clock::now() + std::chrono::seconds(options.sampleSeconds);
+    if (Clock::now() >= nextSample)
+      nextSample = Clock::now() + std::chrono::seconds(options.sampleSeconds);
   }
   stop = true;
   host.join();
@@ -1050,10 +1076,11 @@ int Run(const Options& options) {
   const bool descriptorsMet = goneMoments >= 2 && descriptorsOff == 0 && settleFailures == 0;
   const bool threadsMet = goneMoments >= 2 && threadsOff == 0;
   const bool tempMet = tempSeen == 0 && tempAtEnd == 0;
-  const bool filesMet = total.files_acked > 0 && total.files_missing == 0 && total.files_damaged == 0;
+  const bool filesMet =
+      total.files_acked > 0 && total.files_missing == 0 && total.files_damaged == 0;
   const bool latencyMet = goodCount > 0 && goodLost == 0 && goodP99 < kLatencyTargetMicros;
-  std::printf("  resident memory while peers churned after the warm-up: %ld to %ld KiB\n",
-              churnLow, churnHigh);
+  std::printf("  resident memory while peers churned after the warm-up: %ld to %ld KiB\n", churnLow,
+              churnHigh);
   PrintSummary("soak-memory",
                "resident memory with the peers gone within " + std::to_string(worstDrift) +
                    " KiB of " + std::to_string(reference) + " KiB (its level at " +
@@ -1065,7 +1092,8 @@ int Run(const Options& options) {
                std::to_string(goneDescriptors) + " open descriptors with the peers gone, " +
                    std::to_string(descriptorsOff) + " of " + std::to_string(goneMoments) +
                    " such moments differed (by up to " + std::to_string(worstDescriptors) + "), " +
-                   std::to_string(settleFailures) + " cycles did not settle (target: always the same)",
+                   std::to_string(settleFailures) +
+                   " cycles did not settle (target: always the same)",
                descriptorsMet);
   PrintSummary("soak-threads",
                std::to_string(goneThreads) + " threads with the peers gone, " +
@@ -1083,9 +1111,9 @@ int Run(const Options& options) {
                    std::to_string(total.files_damaged) + " not whole (target 0)",
                filesMet);
   PrintSummary("soak-latency",
-               "well-behaved peer p99 " + std::to_string(goodP99) + " us after the warm-up (median " +
-                   std::to_string(latency["median_us"]) + " us, max " +
-                   std::to_string(latency["max_us"]) + " us, worst cycle's p99 " +
+               "well-behaved peer p99 " + std::to_string(goodP99) +
+                   " us after the warm-up (median " + std::to_string(latency["median_us"]) +
+                   " us, max " + std::to_string(latency["max_us"]) + " us, worst cycle's p99 " +
                    std::to_string(worstCycleP99) + " us), " + std::to_string(goodCount) +
                    " round trips, " + std::to_string(goodLost) +
                    " lost (target p99 < 10000 us, none lost)",

@@ -1,8 +1,9 @@
 #pragma once
 // What the connection fuzz targets share: one engine connection over a
 // socket in memory (the tests' MemorySocket), fed what a peer sends and, once
-// the engine has done all it will with that, the orderly end of its stream, run on the calling thread until it has
-// ended; and the checks of what it wrote and left behind.
+// the engine has done all it will with that, the orderly end of its stream,
+// run on the calling thread until it has ended; and the checks of what it
+// wrote and left behind.
 //
 // Whatever the input, a run must end (within kRunLimit), tell the engine of
 // its end at most once, let go of the connection, leave nothing in the
@@ -101,8 +102,7 @@ class ConnectionHarness {
     settings.fileDirectory = Corvane::Platform::FromUtf8(files_.string());
     settings.fileFactory = std::make_shared<Corvane::File::FileFactoryImpl>(temp_.string());
     Ends ends;
-    auto connection =
-        std::make_shared<Connection>(socket, slot_, &ends, settings, kind, pool_);
+    auto connection = std::make_shared<Connection>(socket, slot_, &ends, settings, kind, pool_);
     const std::weak_ptr<Connection> watch = connection;
 
     bool done = false;
@@ -115,23 +115,28 @@ class ConnectionHarness {
     // The peer ends its stream once the engine has nothing more to do with
     // what it sent (as a peer waits for its BINACK before it goes).
     int quiet = 0;
-    Drive(io, [&] {
-      const bool idle = pool_->RunningCount() == 0 && io.poll() == 0;
-      quiet = idle ? quiet + 1 : 0;
-      return quiet >= 3;
-    }, deadline, "the connection never went quiet");
+    Drive(
+        io,
+        [&] {
+          const bool idle = pool_->RunningCount() == 0 && io.poll() == 0;
+          quiet = idle ? quiet + 1 : 0;
+          return quiet >= 3;
+        },
+        deadline, "the connection never went quiet");
     socket->EndStream();
     Drive(io, [&] { return done; }, deadline, "the handshake never ended");
     // A running connection ends by itself at the end of the stream; a failed
     // handshake leaves the ending to the engine.
     if (result.handshake_ok) {
-      Drive(io, [&] { return ends.count > 0; }, deadline,
-            "the connection did not end at the end of its stream");
+      Drive(
+          io, [&] { return ends.count > 0; }, deadline,
+          "the connection did not end at the end of its stream");
     }
     connection->End(Corvane::Client::Farewell::kDisconnect);
     connection.reset();
-    Drive(io, [&] { return watch.expired() && pool_->RunningCount() == 0; }, deadline,
-          "the connection was not let go of, or its file work never ended");
+    Drive(
+        io, [&] { return watch.expired() && pool_->RunningCount() == 0; }, deadline,
+        "the connection was not let go of, or its file work never ended");
     if (ends.count > 1) Finding("the end was reported more than once");
     Check(result);
     if (++runs_ % 2000 == 0) ClearLog();
@@ -188,7 +193,8 @@ class ConnectionHarness {
         Finding("a handshake succeeded without a CONNECTACK first");
       }
       first = false;
-      if (auto ack = std::dynamic_pointer_cast<Corvane::Client::ReceivedBinaryAckMessage>(message)) {
+      if (auto ack =
+              std::dynamic_pointer_cast<Corvane::Client::ReceivedBinaryAckMessage>(message)) {
         delivered += ack->GetReceivedFlag() == 1;
       }
     }
@@ -226,7 +232,8 @@ class ConnectionHarness {
 
   void ClearLog() {
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(root_ / "log")) fs::remove(entry.path(), ignored);
+    for (const auto& entry : fs::directory_iterator(root_ / "log"))
+      fs::remove(entry.path(), ignored);
   }
 
   fs::path root_;

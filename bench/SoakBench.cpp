@@ -912,19 +912,25 @@ int Run(const Options& options) {
 
   // The host: SendData and GetApplications throughout.
   std::atomic<bool> stop{false};
-  std::atomic<long> sent{0}, sendFailed{0}, listed{0};
+  std::atomic<long> sent{0}, sendFailed{0}, listed{0}, emptyIds{0};
+  std::string firstFailure;  // the host thread's until it is joined
   std::thread host([&] {
     const std::wstring xml = MakeXml(512);
     auto nextSend = Clock::now();
     // Bounded by the run's length (the main thread stops it), and in count.
     for (long n = 0; n < 10'000'000 && !stop; ++n) {
-      listed += static_cast<long>(bench.Engine().GetApplications()->size()) >= 0;
+      // A host reads what it lists, also of applications that go meanwhile.
+      for (const auto& application : *bench.Engine().GetApplications()) {
+        if (application->GetId().empty()) ++emptyIds;
+      }
+      ++listed;
       if (Clock::now() >= nextSend) {
         try {
           bench.Engine().SendData(xml);
           ++sent;
-        } catch (const std::exception&) {
-          ++sendFailed;  // an application that went away meanwhile
+        } catch (const std::exception& e) {
+          // An application that went away meanwhile, or went silent.
+          if (sendFailed++ == 0) firstFailure = e.what();
         }
         nextSend = Clock::now() + 500ms;
       }
@@ -1032,8 +1038,12 @@ int Run(const Options& options) {
 
   for (const auto& text : cycleLines) std::printf("  %s\n", text.c_str());
   std::printf("  churned peers: %s\n", total.Text().c_str());
-  std::printf("  host: %ld SendData calls succeeded, %ld failed; %ld GetApplications calls\n",
-              sent.load(), sendFailed.load(), listed.load());
+  std::printf(
+      "  host: %ld SendData calls succeeded, %ld failed; %ld GetApplications calls "
+      "(%ld applications listed without an id)\n",
+      sent.load(), sendFailed.load(), listed.load(), emptyIds.load());
+  if (!firstFailure.empty())
+    std::printf("  host: the first SendData failure: %s\n", firstFailure.c_str());
 
   // Memory: at the moments the peers were gone, from the first after the
   // warm-up on. (While they churn it follows how many are connected.)

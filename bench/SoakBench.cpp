@@ -920,7 +920,8 @@ int Run(const Options& options) {
     // Bounded by the run's length (the main thread stops it), and in count.
     for (long n = 0; n < 10'000'000 && !stop; ++n) {
       // A host reads what it lists, also of applications that go meanwhile.
-      for (const auto& application : *bench.Engine().GetApplications()) {
+      const auto applications = bench.Engine().GetApplications();
+      for (const auto& application : *applications) {
         if (application->GetId().empty()) ++emptyIds;
       }
       ++listed;

@@ -18,7 +18,9 @@
 // open descriptors, threads, applications), and once more after each cycle
 // when the churned peers are gone. Targets: after the warm-up (the first
 // minute) resident memory within 2 MiB of its level then; descriptors and
-// threads back to the same counts whenever the peers are gone; no file left
+// threads back to the same counts whenever the peers are gone (threads: but
+// for the file work threads the engine starts once, when files first need
+// them, and keeps); no file left
 // in temp/; every file whose sender got BINACK 1 in the file directory, whole;
 // the well-behaved peer's p99 under 10 ms. "SUMMARY" lines give each figure;
 // the last line says whether all were met. The exit status is 0 whenever the
@@ -65,6 +67,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
+#include "connection/FileWorkPool.h"
 #include "engine/Tarnlink.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
@@ -1085,7 +1088,16 @@ int Run(const Options& options) {
 
   const bool memoryMet = reference >= 0 && worstDrift <= kMemorySlackKiB;
   const bool descriptorsMet = goneMoments >= 2 && descriptorsOff == 0 && settleFailures == 0;
-  const bool threadsMet = goneMoments >= 2 && threadsOff == 0;
+  // The engine's file work pool starts its threads as files first need
+  // them (as many files at once as never before) and keeps them, up to its
+  // bound: a rise within what it may still start is not growth; a leak would
+  // rise past it.
+  int highestThreads = 0;
+  for (const Sample& s : samples) {
+    if (s.gone) highestThreads = std::max(highestThreads, s.threads);
+  }
+  const int poolHeadroom = static_cast<int>(Client::FileWorkPool::kDefaultMaxThreads) - 1;
+  const bool threadsMet = goneMoments >= 2 && highestThreads - goneThreads <= poolHeadroom;
   const bool tempMet = tempSeen == 0 && tempAtEnd == 0;
   const bool filesMet =
       total.files_acked > 0 && total.files_missing == 0 && total.files_damaged == 0;
@@ -1110,7 +1122,9 @@ int Run(const Options& options) {
                std::to_string(goneThreads) + " threads with the peers gone, " +
                    std::to_string(threadsOff) + " of " + std::to_string(goneMoments) +
                    " such moments differed (by up to " + std::to_string(worstThreads) +
-                   ") (target: always the same)",
+                   ", highest " + std::to_string(highestThreads) +
+                   ") (target: the same, but for file work threads the engine starts once, "
+                   "at most " + std::to_string(poolHeadroom) + " more)",
                threadsMet);
   PrintSummary("soak-temp",
                std::to_string(tempSeen) + " files in temp/ with the peers gone, " +

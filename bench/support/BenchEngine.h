@@ -34,6 +34,8 @@ class BenchEngine {
   BenchEngine& operator=(const BenchEngine&) = delete;
 
   Client::Tarnlink& Engine() { return *engine_; }
+  /// The module directory: temp/ and the file directory files/ are in it.
+  const std::filesystem::path& Directory() const { return directory_; }
   int ServerPort() const { return server_port_; }
   int FilePort() const { return file_port_; }
   /// Number of applications the engine lists now.

@@ -52,6 +52,13 @@ class MemorySocket : public Client::Socket, public std::enable_shared_from_this<
     inbound_ += text;
     CompleteRead();
   }
+  /// The peer has sent all it will (an orderly end of its stream): once what
+  /// was delivered is read, a read that wants more fails with eof. Any thread.
+  void EndStream() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    CompleteRead();
+  }
 
   void AsyncRead(std::u16string& buffer, Client::IoHandler handler) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -112,6 +119,8 @@ class MemorySocket : public Client::Socket, public std::enable_shared_from_this<
       read_buffer_->assign(inbound_, 0, count);
       inbound_.erase(0, count);
       Post(std::move(read_handler_), {}, count * sizeof(char16_t));
+    } else if (ended_) {
+      Post(std::move(read_handler_), boost::asio::error::eof, 0);
     } else {
       return;
     }
@@ -130,6 +139,7 @@ class MemorySocket : public Client::Socket, public std::enable_shared_from_this<
   int operations_ = 0;
   bool broken_ = false;
   bool closed_ = false;
+  bool ended_ = false;
   std::u16string inbound_;
   std::u16string* read_buffer_ = nullptr;
   Client::IoHandler read_handler_;

@@ -256,6 +256,30 @@ TEST_F(ConnectionFailureTest, LargeFileTransfer) {
   BreakFileTransfer(Testing::PatternBytes(0, ChunkWriter::kChunkBytes + 7));
 }
 
+// A peer that ends its stream in an orderly way part way through a file:
+// the connection ends, reported once, and neither a partial file nor a
+// temporary one is left, wherever the stream ended.
+TEST_F(ConnectionFailureTest, PeerEndsStreamPartWayThroughFile) {
+  const std::string data = Testing::PatternBytes(0, ChunkWriter::kChunkBytes + 7);
+  const std::u16string frame = Testing::BinaryDataFrame{{}, u"a.bin", data, {}}.ToString();
+  for (const std::size_t cut : {std::size_t{0}, std::size_t{10}, std::size_t{60}, std::size_t{76},
+                                frame.size() / 2, frame.size() - 40, frame.size() - 1}) {
+    SCOPED_TRACE("stream ended after " + std::to_string(cut) + " characters of the BINDATA");
+    RunBrokenAt(
+        0, ConnectionKind::kFile,
+        [&](MemorySocket& socket, Connection& connection, ScriptedPeer&) {
+          socket.Deliver(frame.substr(0, cut));
+          socket.EndStream();
+          EXPECT_TRUE(Eventually([&] { return connection.IsClosed(); }));
+          return Outcome{false};
+        },
+        [&](const Outcome&, ScriptedPeer& peer) {
+          EXPECT_TRUE(peer.BinaryAckFlags().empty());
+          EXPECT_FALSE(fs::exists(files_ / "a.bin"));
+        });
+  }
+}
+
 void ConnectionFailureTest::BreakFileTransfer(const std::string& data) {
   BreakEveryOperation(
       ConnectionKind::kFile,

@@ -205,8 +205,7 @@ class HandFanOut {
   std::vector<bool> done_;             // this call's XMLACK arrived, per stream
 };
 
-// Times calls of `call` in blocks, adding each call's time to `micros`; also
-// adds the CPU seconds this process and the peers' process used.
+// What one side of the fan-out comparison has measured.
 struct Side {
   std::vector<double> micros;  // this run's
   double cpu = 0;              // this process, all runs
@@ -214,6 +213,8 @@ struct Side {
   std::size_t calls = 0;       // all runs
 };
 
+// Times one block of at most `calls` calls, or `limit`, adding each call's
+// time to the side's and the CPU seconds this process and `peersPid` used.
 template <typename Call>
 void TimeBlock(Side& side, int peersPid, int calls, std::chrono::milliseconds limit, Call&& call,
                int* failures) {

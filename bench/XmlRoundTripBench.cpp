@@ -762,6 +762,14 @@ int Run() {
       std::printf("  %-46s %8.2f us  %5.1f %%\n", name, us, 100.0 * us / referenceMedianUs);
     };
     share("XmlValidator::Validate (1 KiB)", CostOf(2000, [&] { validator.Validate(xml); }));
+    {
+      const std::u16string units = Platform::ToUtf16(xml);
+      HandValidator fresh(Platform::FromUtf8(CORVANE_SOURCE_DTD_DIR), false);
+      share("by hand: Xerces, grammar read afresh", CostOf(2000, [&] { fresh.Validate(units); }));
+      HandValidator kept(Platform::FromUtf8(CORVANE_SOURCE_DTD_DIR), true);
+      share("by hand: Xerces, grammar kept (the fan-out's)",
+            CostOf(2000, [&] { kept.Validate(units); }));
+    }
     share("CreateLogger (once per connection)",
           CostOf(20000, [] { Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand"); }));
     share("message id (UUID)", CostOf(20000, [] { Client::Wire::NewMessageId(); }));

@@ -56,7 +56,7 @@ using namespace std::chrono_literals;
 constexpr std::size_t kXmlCharacters = 1024;
 constexpr double kFanOutTarget = 0.8;           // x the by-hand fan-out's rate, at least
 constexpr int kFanOutRuns = 5;
-constexpr int kFanOutRoundsPerRun = 3;          // an engine block and a by-hand block each
+constexpr int kFanOutRoundsPerRun = 6;          // an engine block and a by-hand block each
 constexpr int kScalePeers = 10000;
 constexpr int kHandshakeChunks = 10;            // rate read per thousand peers
 constexpr int kHandshakeWindow = 100;           // handshakes under way at a time
@@ -245,7 +245,9 @@ bool FanOut(PeerProcess& peers, PeerProcess& referencePeers, const std::wstring&
     std::chrono::milliseconds blockTime;
     bool target;
   };
-  const Step steps[] = {{1, 200, 150ms, false}, {10, 100, 200ms, true}, {100, 30, 300ms, true}};
+  // Short blocks, many turns: the load of a shared machine changes within a
+  // fraction of a second.
+  const Step steps[] = {{1, 100, 75ms, false}, {10, 50, 100ms, true}, {100, 15, 150ms, true}};
   int connected = 0;
   int failures = 0;
   int handFailures = 0;

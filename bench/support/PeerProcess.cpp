@@ -34,6 +34,7 @@ namespace {
 //   connect COUNT WINDOW MS    -> connected new_handshakes=N nanoseconds=N COUNTERS
 //   counters                   -> counters COUNTERS
 //   close                      -> ok
+//   anything else              -> what the benchmark's own commands answer
 // where COUNTERS are key=value pairs; any command may answer "error TEXT".
 // The process starts by saying "ready file_limit=N" and ends at the end of
 // its input.
@@ -178,6 +179,10 @@ PeerProcess::Counters PeerProcess::GetCounters() {
   return CountersFrom(fields);
 }
 
+std::string PeerProcess::Ask(const std::string& line, milliseconds limit) {
+  return Command(line, limit);
+}
+
 void PeerProcess::CloseAll() {
   const std::string answer = Command("close", 30s);
   if (answer != "ok") throw PeerProcessError("peer process: unexpected answer \"" + answer + "\"");
@@ -251,7 +256,7 @@ bool PeerProcess::Reap(milliseconds limit) {
   }
 }
 
-int PeerProcess::Serve() {
+int PeerProcess::Serve(const Extra& extra) {
   try {
     const long limit = RaiseFileLimitToHard();
     std::unique_ptr<PeerPool> pool;
@@ -289,7 +294,13 @@ int PeerProcess::Serve() {
         pool.reset();
         Answer("ok");
       } else {
-        Answer("error cannot do \"" + line + "\"");
+        std::string answer;
+        try {
+          if (extra) answer = extra(line);
+        } catch (const std::exception& e) {
+          answer = std::string("error ") + e.what();
+        }
+        Answer(answer.empty() ? "error cannot do \"" + line + "\"" : answer);
       }
     }
     return 0;

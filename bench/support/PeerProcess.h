@@ -21,6 +21,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -79,9 +80,19 @@ class PeerProcess {
   /// Closes every peer (the other side sees its streams end) and the pool.
   void CloseAll();
 
+  /// Sends a command of the program's own (see Serve's `extra`) and returns
+  /// its answer; throws when none comes within `limit` or it is an error.
+  std::string Ask(const std::string& line, std::chrono::milliseconds limit);
+
+  /// Commands of a benchmark's own, for the process's side: given a line
+  /// that no built-in command takes, returns its one-line answer, or an empty
+  /// string when it does not take it either. It may start threads of its own
+  /// (a reference's server); they end when the object it belongs to does.
+  using Extra = std::function<std::string(const std::string& line)>;
+
   /// The process's side: serves commands from standard input until it ends.
   /// Returns the exit status.
-  static int Serve();
+  static int Serve(const Extra& extra = nullptr);
 
  private:
   // Sends one command line and returns the answer's line; throws when none

@@ -87,6 +87,21 @@ std::shared_ptr<tcp::socket> ReferenceServer::FirstStream() {
   return first.get_future().get();
 }
 
+std::vector<int> ReferenceServer::ReleaseStreams() {
+  std::promise<std::vector<int>> released;
+  boost::asio::post(io_, [this, &released] {
+    std::vector<int> descriptors;
+    for (const auto& stream : streams_) {
+      boost::system::error_code error;
+      const int descriptor = stream->release(error);
+      if (!error) descriptors.push_back(descriptor);
+    }
+    streams_.clear();
+    released.set_value(std::move(descriptors));
+  });
+  return released.get_future().get();
+}
+
 void ReferenceServer::CloseAll() {
   std::promise<void> done;
   boost::asio::post(io_, [this, &done] {

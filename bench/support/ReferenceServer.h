@@ -31,6 +31,12 @@ class ReferenceServer {
   std::shared_ptr<boost::asio::ip::tcp::socket> FirstStream();
   /// The I/O context every stream belongs to (run by this server's thread).
   boost::asio::io_context& Io() { return io_; }
+  /// Hands every stream that completed its handshake over to the caller as
+  /// a plain descriptor (TCP_NODELAY set; its blocking mode is the caller's to
+  /// set), which the caller closes:
+  /// this server's I/O thread no longer watches it, so a by-hand loop that
+  /// reads it is woken alone.
+  std::vector<int> ReleaseStreams();
   void CloseAll();
 
  private:

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "connection/FileProgressReporter.h"
 #include "connection/ListenerSlot.h"
 #include "interface/Quellor.h"
 #include "errors/ExceptionText.h"
@@ -25,7 +26,8 @@ BinaryDataAckSendCommand::BinaryDataAckSendCommand(std::shared_ptr<Socket> socke
                                                    std::shared_ptr<File::File> file,
                                                    std::shared_ptr<File::FileDelivery> delivery,
                                                    std::shared_ptr<ListenerSlot> listener,
-                                                   std::wstring applicationName)
+                                                   std::wstring applicationName,
+                                                   std::shared_ptr<FileProgressReporter> progress)
     : SendCommand(std::move(socket)),
       message_(std::move(message)),
       error_text_(std::move(errorText)),
@@ -33,7 +35,8 @@ BinaryDataAckSendCommand::BinaryDataAckSendCommand(std::shared_ptr<Socket> socke
       logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataAckSendCommand")),
       file_(std::move(file)),
       delivery_(std::move(delivery)),
-      application_name_(std::move(applicationName)) {}
+      application_name_(std::move(applicationName)),
+      progress_(std::move(progress)) {}
 
 BinaryDataAckSendCommand::~BinaryDataAckSendCommand() = default;
 
@@ -62,6 +65,7 @@ void BinaryDataAckSendCommand::OnWritten(const boost::system::error_code& error,
       DescribeWriteFailure(L"Failed to send BINDATA acknowledgement.", error, bytesTransferred);
   if (!failure.empty()) {
     logger_->Log(LogLevel::Error, L"%ls", failure.c_str());
+    if (progress_) progress_->Finished(false, failure);
     if (delivery_) {
       delivery_->Rollback();  // the file directory as it was before
       return;
@@ -75,6 +79,7 @@ void BinaryDataAckSendCommand::OnWritten(const boost::system::error_code& error,
     return;
   }
   if (delivery_) delivery_->Commit();
+  if (progress_) progress_->Finished(error_text_.empty(), error_text_);
   if (!error_text_.empty()) return;
   const std::wstring path = file_->GetPath();
   listener_->Notify([&](QuellorListener& listener) { listener.OnFileReceived(path); });

@@ -16,6 +16,7 @@ class Logger;
 namespace Client {
 
 class BinaryDataMessage;
+class FileProgressReporter;
 class ListenerSlot;
 
 /// Answers a received BINDATA with a BINACK and, once a successful BINACK has
@@ -41,7 +42,8 @@ class BinaryDataAckSendCommand : public SendCommand,
                            std::shared_ptr<const BinaryDataMessage> message, std::wstring errorText,
                            std::shared_ptr<File::File> file,
                            std::shared_ptr<File::FileDelivery> delivery,
-                           std::shared_ptr<ListenerSlot> listener, std::wstring applicationName);
+                           std::shared_ptr<ListenerSlot> listener, std::wstring applicationName,
+                           std::shared_ptr<FileProgressReporter> progress = nullptr);
   ~BinaryDataAckSendCommand() override;
 
   void Run() override;
@@ -56,6 +58,7 @@ class BinaryDataAckSendCommand : public SendCommand,
   const std::shared_ptr<File::File> file_;
   const std::shared_ptr<File::FileDelivery> delivery_;
   const std::wstring application_name_;
+  const std::shared_ptr<FileProgressReporter> progress_;  // may be null
 };
 
 }  // namespace Client

@@ -12,6 +12,7 @@
 #include "connection/DisconnectSendCommand.h"
 #include "connection/FileWorkPool.h"
 #include "connection/HealthCheckSendCommand.h"
+#include "connection/LinkHealth.h"
 #include "connection/XmlDataSendCommand.h"
 #include "connection/ListenerSlot.h"
 #include "errors/DescribeError.h"
@@ -59,10 +60,12 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
       connection_listener_(connectionListener),
       file_threads_(std::move(fileThreads)),
       handshake_timer_(socket_->GetExecutor()),
-      frame_timer_(socket_->GetExecutor()) {}
+      frame_timer_(socket_->GetExecutor()) {
+  health_ = std::make_shared<LinkHealth>();
+}
 
 Connection::~Connection() {
-  if (socket_->IsOpen()) EndOnce(Farewell::kDisconnect);
+  if (socket_->IsOpen()) EndOnce(Farewell::kDisconnect, DepartureReason::kEngineStopped);
   connection_listener_ = nullptr;
 }
 
@@ -71,6 +74,16 @@ std::shared_ptr<Socket> Connection::GetSocket() const { return socket_; }
 std::shared_ptr<HealthCheckSendCommand> Connection::GetHealthCheckCommand() const {
   std::lock_guard<std::mutex> lock(commands_mutex_);
   return health_check_;
+}
+
+std::shared_ptr<LinkHealth> Connection::GetHealth() const { return std::atomic_load(&health_); }
+
+void Connection::ShareHealth(std::shared_ptr<LinkHealth> health) {
+  if (health) std::atomic_store(&health_, std::move(health));
+}
+
+ApplicationInfo Connection::GetInfo() {
+  return ApplicationInfo{application_id_, application_name_, application_address_, version_};
 }
 
 std::shared_ptr<XmlDataSendCommand> Connection::GetXmlDataSendCommand() const {
@@ -140,12 +153,13 @@ void Connection::OnConnectRead(const boost::system::error_code& error, std::size
   if (settings_.access && !settings_.access->AllowsApplication(FromUtf16(connect->GetApplicationId()))) {
     // No CONNECTACK, and no farewell either: the peer learns nothing.
     refused_ = true;
-    EndOnce(Farewell::kNone);
+    EndOnce(Farewell::kNone, DepartureReason::kClosedAtLimit);
     FinishHandshake(std::make_exception_ptr(
         Platform::WideError(L"application id " + FromUtf16(connect->GetApplicationId()) +
                    L" is not in AllowedApplicationIds")));
     return;
   }
+  dispatcher_.ReportProgressTo(listener_, weak_from_this());
   const ConnectResponseMessage response(*connect, ToUtf16(settings_.engineApplicationId),
                                         ToUtf16(settings_.engineApplicationName),
                                         ToUtf16(settings_.language), settings_.filePort);
@@ -270,6 +284,7 @@ void Connection::OnBodyPiece(const boost::system::error_code& error, std::size_t
   assert(socket_->IsIoThread());
   // Pieces before the last are only collected; the last one completes the
   // step, which ReadFrame hands to the message.
+  if (!error) GetHealth()->OnBytesReceived(bytes);
   if (!error && !ended_ && piece_buffer_.size() < parser_.Wanted()) {
     try {
       std::size_t used = 0;
@@ -307,19 +322,21 @@ void Connection::ArmIdleDeadline() {
     self->logger_->Log(LogLevel::Info, L"Closing %ls connection of %ls: idle for %lld ms",
                        self->KindText(), self->application_name_.c_str(),
                        static_cast<long long>(self->settings_.idleTimeout.count()));
-    self->End(Farewell::kDisconnect);
+    self->End(Farewell::kDisconnect, DepartureReason::kClosedAtLimit);
   });
 }
 
 void Connection::FailRead(const std::wstring& text) {
   if (ended_) return;
   ReportReadError(text);
-  End(Farewell::kDisconnect);
+  End(Farewell::kDisconnect, DepartureReason::kClosedAtLimit);
 }
 
-void Connection::OnRead(const boost::system::error_code& error, std::size_t /*bytes*/) {
+void Connection::OnRead(const boost::system::error_code& error, std::size_t bytes) {
   assert(socket_->IsIoThread());
   frame_timer_.cancel();
+  // A body read in pieces has counted them already (OnBodyPiece).
+  if (!error && !reading_piece_) GetHealth()->OnBytesReceived(bytes);
   // An ended connection reads no more, whatever arrives, and lets go of a
   // message half read (a file's reception removes its temporary file).
   if (ended_ || (error && OnReadError(error))) {
@@ -409,6 +426,7 @@ void Connection::ReadFrame() {
   }
   const std::shared_ptr<IntegrationMessage> message = parser_.TakeMessage();
   bad_frames_in_row_ = 0;
+  GetHealth()->OnFrameReceived();
   bool goOn = true;
   try {
     goOn = dispatcher_.Dispatch(message, shared_from_this());
@@ -422,15 +440,18 @@ void Connection::ReadFrame() {
 bool Connection::OnReadError(const boost::system::error_code& error) {
   namespace asio_error = boost::asio::error;
   if (error == asio_error::operation_aborted || error == asio_error::bad_descriptor) return true;
-  if (error == asio_error::connection_reset || error == asio_error::connection_aborted ||
-      error == asio_error::eof) {
-    End(Farewell::kNone);
+  if (error == asio_error::eof) {
+    End(Farewell::kNone, DepartureReason::kDisconnected);
+    return true;
+  }
+  if (error == asio_error::connection_reset || error == asio_error::connection_aborted) {
+    End(Farewell::kNone, DepartureReason::kConnectionLost);
     return true;
   }
   ReportReadError(L"Error on socket read.  " + FromUtf8(DescribeError(error)));
   // A socket that keeps failing would otherwise be read, and reported, forever.
   if (++consecutive_read_errors_ >= kMaxConsecutiveReadErrors) {
-    End(Farewell::kNone);
+    End(Farewell::kNone, DepartureReason::kConnectionLost);
     return true;
   }
   return false;
@@ -443,9 +464,10 @@ void Connection::ReportReadError(const std::wstring& text) {
 
 // --- Ending ---------------------------------------------------------------------
 
-bool Connection::EndOnce(Farewell farewell) {
+bool Connection::EndOnce(Farewell farewell, DepartureReason reason) {
   std::lock_guard<std::mutex> lock(end_mutex_);
   if (ended_.exchange(true)) return false;
+  end_reason_ = reason;
   logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
   if (auto check = GetHealthCheckCommand()) check->Cancel();
   // A transaction waiting for its XMLACK would otherwise wait out the timeout.
@@ -460,9 +482,14 @@ bool Connection::EndOnce(Farewell farewell) {
 }
 
 void Connection::End(Farewell farewell) {
+  End(farewell, farewell == Farewell::kNone ? DepartureReason::kDisconnected
+                                            : DepartureReason::kClosedAtLimit);
+}
+
+void Connection::End(Farewell farewell, DepartureReason reason) {
   // Only the call that actually ends the connection reports it, so the
   // engine hears of each connection's end once.
-  if (!EndOnce(farewell)) return;
+  if (!EndOnce(farewell, reason)) return;
   if (ConnectionListener* listener = connection_listener_.load()) {
     listener->ConnectionClosed(shared_from_this());
   }

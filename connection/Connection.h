@@ -13,6 +13,7 @@
 #include "connection/MessageDispatcher.h"
 #include "protocol/FrameParser.h"
 #include "interface/Quellor.h"
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Logging {
@@ -24,6 +25,7 @@ class ConnectionListener;
 class FileWorkPool;
 class HealthCheckSendCommand;
 class IntegrationMessage;
+class LinkHealth;
 class ListenerSlot;
 class SendGroup;
 class Socket;
@@ -86,6 +88,11 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// timeout), then tells the connection listener. Never waits, so that no
   /// peer holds up whoever ends it. Later calls do nothing.
   virtual void End(Farewell farewell);
+  /// As End(farewell), saying why; the reason of the call that ends the
+  /// connection is the one kept.
+  virtual void End(Farewell farewell, DepartureReason reason);
+  /// Why the connection ended (meaningful once it has).
+  DepartureReason GetEndReason() const { return end_reason_.load(); }
   virtual bool IsClosed();
   /// True once the handshake was refused because the site does not allow
   /// the CONNECT's application id (the handshake then fails).
@@ -125,11 +132,17 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
     return file_threads_;
   }
   std::shared_ptr<HealthCheckSendCommand> GetHealthCheckCommand() const;
+  /// The link's running tally. A file connection starts with its own and
+  /// takes its application's (ShareHealth) once the engine knows it.
+  std::shared_ptr<LinkHealth> GetHealth() const;
+  void ShareHealth(std::shared_ptr<LinkHealth> health);
+  /// What the application sent in its CONNECT, for the host.
+  ApplicationInfo GetInfo();
   std::shared_ptr<XmlDataSendCommand> GetXmlDataSendCommand() const;
 
  private:
   // Ends unless already ended; true when this call ended the connection.
-  bool EndOnce(Farewell farewell);
+  bool EndOnce(Farewell farewell, DepartureReason reason);
   const wchar_t* KindText() const { return IsFileConnection() ? L"file" : L"standard"; }
 
   void OnConnectRead(const boost::system::error_code& error, std::size_t bytes);
@@ -190,6 +203,8 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   // The transactions' logger, made at the first one. Guarded by send_mutex_.
   std::shared_ptr<Logging::Logger> xml_send_logger_;
   std::atomic<bool> ended_{false};
+  std::atomic<DepartureReason> end_reason_{DepartureReason::kDisconnected};
+  std::shared_ptr<LinkHealth> health_;  // read and swapped with std::atomic_load/store
   std::atomic<int> version_{1};
   const std::shared_ptr<FileWorkPool> file_threads_;
 

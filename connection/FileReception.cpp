@@ -5,6 +5,7 @@
 
 #include "connection/BinaryDataAckSendCommand.h"
 #include "connection/ChunkWriter.h"
+#include "connection/FileProgressReporter.h"
 #include "connection/Connection.h"
 #include "connection/FileWorkPool.h"
 #include "platform/ErrorCode.h"
@@ -63,7 +64,12 @@ FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files,
   logger_->Log(LogLevel::Debug, L"Parsing body");
 }
 
-FileReception::~FileReception() { Drop(); }
+FileReception::~FileReception() {
+  // A file dropped before it was answered (its connection ended mid-file)
+  // ends its progress here; one handed over ends it with its BINACK.
+  if (progress_ && !handed_over_) progress_->Finished(false, L"The connection ended before the file was complete");
+  Drop();
+}
 
 void FileReception::Drop() {
   if (writer_) {
@@ -81,8 +87,19 @@ void FileReception::Drop() {
   if (!handed_over_) RemoveFile();
 }
 
+void FileReception::ReportProgressTo(std::shared_ptr<ListenerSlot> listener,
+                                     std::weak_ptr<Connection> connection) {
+  progress_listener_ = std::move(listener);
+  progress_connection_ = std::move(connection);
+}
+
 void FileReception::OnFileName(const BinaryDataMessage& message) {
   logger_->Log(LogLevel::Debug, L"Parsing file name");
+  if (progress_listener_) {
+    progress_ = std::make_shared<FileProgressReporter>(
+        progress_listener_, progress_connection_, FromUtf16(message.GetFileName()),
+        static_cast<std::int64_t>(message.GetDataLength()));
+  }
   std::wstring refused = File::CheckFileName(FromUtf16(message.GetFileName()));
   // Distinct names on the wire must stay distinct on disk: a lone surrogate
   // would be replaced, and two such names would land on one file.
@@ -157,6 +174,10 @@ void FileReception::OnFileData(const BinaryDataMessage& message, const char* dat
                  message.GetRemainingData(), message.GetRemainingLength());
   }
   if (reservation_) reservation_->Written(size);
+  if (progress_) {
+    progress_->Received(static_cast<std::int64_t>(message.GetDataLength()) -
+                        message.GetRemainingData());
+  }
   if (writer_) {
     writer_->Write(data, size);  // hashed and written on the pool
     return;
@@ -287,6 +308,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
   if (connection->IsClosed()) {
     logger_->Log(LogLevel::Debug,
                  L"BinaryDataMessage::ProcessData -> no connection, so deleting temporary file");
+    if (progress_) progress_->Finished(false, L"The connection ended before the file was answered");
     RemoveFile();
     return;
   }
@@ -337,7 +359,7 @@ void FileReception::Answer(const std::shared_ptr<const BinaryDataMessage>& messa
                            std::shared_ptr<File::FileDelivery> delivery) const {
   std::make_shared<BinaryDataAckSendCommand>(connection->GetSocket(), message, errorText, file_,
                                              std::move(delivery), connection->GetListener(),
-                                             connection->GetName())
+                                             connection->GetName(), progress_)
       ->Run();
 }
 

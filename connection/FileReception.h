@@ -62,6 +62,8 @@ namespace Client {
 
 class ChunkWriter;
 class Connection;
+class FileProgressReporter;
+class ListenerSlot;
 class FileWorkPool;
 
 class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
@@ -81,6 +83,10 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   ~FileReception() override;
   FileReception(const FileReception&) = delete;
   FileReception& operator=(const FileReception&) = delete;
+
+  /// Reports the file's progress to the host's observer in `listener`, for
+  /// the application of `connection`. Before the file's name is read.
+  void ReportProgressTo(std::shared_ptr<ListenerSlot> listener, std::weak_ptr<Connection> connection);
 
   void OnFileName(const BinaryDataMessage& message) override;
   void OnFileData(const BinaryDataMessage& message, const char* data, std::size_t size) override;
@@ -173,6 +179,9 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   std::wstring failure_;
   bool failure_on_this_side_ = false;  // the host is told of it, not only the sender
   bool handed_over_ = false;           // set by Deliver: the file is processing's now
+  std::shared_ptr<ListenerSlot> progress_listener_;
+  std::weak_ptr<Connection> progress_connection_;
+  std::shared_ptr<FileProgressReporter> progress_;  // from the name on, when reporting
 };
 
 }  // namespace Client

@@ -8,6 +8,7 @@
 #include <boost/asio/post.hpp>
 
 #include "connection/Connection.h"
+#include "connection/LinkHealth.h"
 #include "errors/DescribeError.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -48,7 +49,14 @@ bool HealthCheckSendCommand::IsCancellation(const boost::system::error_code& err
 void HealthCheckSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack) {
   assert(socket_->IsIoThread());
   const auto it = std::find(pending_ids_.begin(), pending_ids_.end(), ack->GetMessageId());
-  if (it != pending_ids_.end()) pending_ids_.erase(it);
+  if (it == pending_ids_.end()) return;
+  pending_ids_.erase(it);
+  if (ack->GetMessageId() != last_sent_id_) return;
+  if (const auto connection = connection_.lock()) {
+    connection->GetHealth()->OnHealthCheckAnswered(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                              last_sent_at_));
+  }
 }
 
 void HealthCheckSendCommand::ScheduleNextSend() {
@@ -81,6 +89,8 @@ void HealthCheckSendCommand::OnIntervalElapsed(const boost::system::error_code& 
     // The answer is due one timeout after the check was queued, not after it
     // was written: a peer that stopped reading never lets the write complete.
     pending_ids_.push_back(id);
+    last_sent_id_ = id;
+    last_sent_at_ = std::chrono::steady_clock::now();
     logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %d milleseconds.", ack_timeout_);
     timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
     timer_.async_wait([self = shared_from_this(), id](const boost::system::error_code& waitError) {
@@ -100,7 +110,7 @@ void HealthCheckSendCommand::OnCheckWritten(const boost::system::error_code& err
     if (connection) {
       logger_->Log(LogLevel::Info, L"HealthCheckSendCommand::OnCheckWritten closing %ls",
                    connection->GetName().c_str());
-      connection->End(Farewell::kDisconnect);
+      connection->End(Farewell::kDisconnect, DepartureReason::kConnectionLost);
     }
     return;
   }
@@ -130,7 +140,8 @@ void HealthCheckSendCommand::OnAckWaitElapsed(const boost::system::error_code& e
   }
   if (connection) {
     logger_->Log(LogLevel::Info, L"Health check failed.  Closing %ls", connection->GetName().c_str());
-    connection->End(Farewell::kDisconnect);
+    connection->GetHealth()->OnAcknowledgementMissed();
+    connection->End(Farewell::kDisconnect, DepartureReason::kHealthCheckUnanswered);
   }
 }
 

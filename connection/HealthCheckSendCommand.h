@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,9 @@ class HealthCheckSendCommand : public SendCommand,
   std::shared_ptr<Logging::Logger> logger_;
   std::atomic<bool> cancelled_{false};
   std::vector<std::u16string> pending_ids_;  // I/O thread only; rarely more than one
+  // The last check sent and when, for its round trip. I/O thread only.
+  std::u16string last_sent_id_;
+  std::chrono::steady_clock::time_point last_sent_at_;
 };
 
 }  // namespace Client

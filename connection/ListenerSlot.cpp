@@ -33,18 +33,22 @@ void ListenerSlot::ReportThrown(const std::exception* thrown) const {
             text.c_str());
 }
 
-void ListenerSlot::Set(QuellorListener* listener) {
+template <typename Target>
+void ListenerSlot::Store(std::atomic<Target*>& slot, Target* value) {
   if (IsInCallback()) {
     // This thread holds the shared lock, so the exclusive one would never
     // come: swap without waiting for other callbacks.
-    listener_ = listener;
+    slot = value;
     return;
   }
   std::unique_lock<std::shared_mutex> lock(mutex_);
-  listener_ = listener;
+  slot = value;
 }
 
+void ListenerSlot::Set(QuellorListener* listener) { Store(listener_, listener); }
 void ListenerSlot::Clear() { Set(nullptr); }
+void ListenerSlot::SetObserver(QuellorObserver* observer) { Store(observer_, observer); }
+void ListenerSlot::ClearObserver() { SetObserver(nullptr); }
 
 bool ListenerSlot::IsSet() const {
   return listener_.load() != nullptr;

@@ -7,6 +7,7 @@
 #include "connection/FileReception.h"
 #include "connection/HealthCheckAckSendCommand.h"
 #include "connection/HealthCheckSendCommand.h"
+#include "connection/LinkHealth.h"
 #include "connection/VersionAckSendCommand.h"
 #include "connection/XmlDataAckSendCommand.h"
 #include "connection/XmlDataSendCommand.h"
@@ -35,7 +36,14 @@ void MessageDispatcher::OnHeader(IntegrationMessage& message) {
   // read in step and dropped.
   if (message.GetType() != MessageType::kBinaryData || !files_) return;
   reception_ = std::make_shared<FileReception>(files_, file_directory_, min_free_bytes_, threads_);
+  if (progress_listener_) reception_->ReportProgressTo(progress_listener_, progress_connection_);
   static_cast<BinaryDataMessage&>(message).SetSink(reception_.get());
+}
+
+void MessageDispatcher::ReportProgressTo(std::shared_ptr<ListenerSlot> listener,
+                                         std::weak_ptr<Connection> connection) {
+  progress_listener_ = std::move(listener);
+  progress_connection_ = std::move(connection);
 }
 
 void MessageDispatcher::Reset() { reception_.reset(); }
@@ -50,6 +58,7 @@ bool MessageDispatcher::Dispatch(const std::shared_ptr<IntegrationMessage>& mess
   const bool acknowledged = Wire::UsesAcknowledgements(connection->GetVersion());
   switch (message->GetType()) {
     case MessageType::kXmlData: {
+      connection->GetHealth()->OnXmlReceived();
       auto command = std::make_shared<XmlDataAckSendCommand>(
           connection->GetSocket(), std::static_pointer_cast<XmlDataMessage>(message),
           connection->GetListener(), connection->GetName());
@@ -86,7 +95,7 @@ bool MessageDispatcher::Dispatch(const std::shared_ptr<IntegrationMessage>& mess
     }
     case MessageType::kDisconnect:
       // The peer has gone: end without answering, and read no more.
-      connection->End(Farewell::kNone);
+      connection->End(Farewell::kNone, DepartureReason::kDisconnected);
       return false;
     case MessageType::kBinaryData: {
       auto reception = std::move(reception_);

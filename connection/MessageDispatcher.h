@@ -17,6 +17,7 @@ class Connection;
 class FileWorkPool;
 class FileReception;
 class IntegrationMessage;
+class ListenerSlot;
 
 /// One per connection, used on its read path (the I/O thread) only.
 class MessageDispatcher {
@@ -31,6 +32,10 @@ class MessageDispatcher {
   ~MessageDispatcher();
   MessageDispatcher(const MessageDispatcher&) = delete;
   MessageDispatcher& operator=(const MessageDispatcher&) = delete;
+
+  /// Files received from now on report their progress to the host's
+  /// observer in `listener`, for the application of `connection`.
+  void ReportProgressTo(std::shared_ptr<ListenerSlot> listener, std::weak_ptr<Connection> connection);
 
   /// A message whose header has just been read, before its body: a BINDATA
   /// gets a file reception that takes its bytes as they are read.
@@ -55,6 +60,8 @@ class MessageDispatcher {
   const std::uint64_t min_free_bytes_;
   const std::shared_ptr<FileWorkPool> threads_;
   std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
+  std::shared_ptr<ListenerSlot> progress_listener_;
+  std::weak_ptr<Connection> progress_connection_;
 };
 
 }  // namespace Client

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "connection/Connection.h"
+#include "engine/ObserverQueue.h"
 #include "engine/ServiceRun.h"
 #include "logging/Logger.h"
 #include "platform/TextConversion.h"
@@ -44,6 +45,33 @@ bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& conne
   return true;
 }
 
+void ConnectionRegistry::SetObserverQueue(std::shared_ptr<ObserverQueue> news) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  news_ = std::move(news);
+}
+
+void ConnectionRegistry::TellAdded(Connection& connection) {
+  if (!news_) return;
+  news_->Post([info = connection.GetInfo()](QuellorObserver& observer) {
+    observer.OnApplicationAdded(info);
+  });
+}
+
+void ConnectionRegistry::TellRemoved(Connection& connection, DepartureReason reason) {
+  if (!news_) return;
+  news_->Post([info = connection.GetInfo(), reason](QuellorObserver& observer) {
+    observer.OnApplicationRemoved(info, reason);
+  });
+}
+
+void ConnectionRegistry::TellRefused(const std::string& address, std::wstring reason) {
+  if (!news_) return;
+  news_->Post([address = Platform::FromUtf8(address), reason = std::move(reason),
+               count = refused_count_.load()](QuellorObserver& observer) {
+    observer.OnConnectionRefused(address, reason, count);
+  });
+}
+
 void ConnectionRegistry::SetAccess(std::shared_ptr<const AccessPolicy> access) {
   std::lock_guard<std::mutex> lock(mutex_);
   access_ = std::move(access);
@@ -56,6 +84,7 @@ bool ConnectionRegistry::Admits(const std::string& address) {
   if (ShouldLogRefusal(address)) {
     logger_->Log(LogLevel::Warning, L"Connection from %ls refused: not in AllowedNetworks",
                  Platform::FromUtf8(address).c_str());
+    TellRefused(address, L"not in AllowedNetworks");
   }
   return false;
 }
@@ -69,6 +98,7 @@ void ConnectionRegistry::OnApplicationRefused(const std::shared_ptr<Connection>&
     logger_->Log(LogLevel::Warning,
                  L"Connection from %ls refused: application id %ls not in AllowedApplicationIds",
                  Platform::FromUtf8(address).c_str(), connection->GetId().c_str());
+    TellRefused(address, L"application id " + connection->GetId() + L" not in AllowedApplicationIds");
   }
 }
 
@@ -138,10 +168,16 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
   handshaking_.erase(connection.get());
   if (run.IsShutDown()) {
     Forget(connection.get());
-    connection->End(Farewell::kDisconnect);  // the engine stopped during the handshake
+    // The engine stopped during the handshake.
+    connection->End(Farewell::kDisconnect, DepartureReason::kEngineStopped);
     return;
   }
   if (connection->IsFileConnection()) {
+    // The application's files count in its link health.
+    const auto application = applications_by_id_.find(connection->GetId());
+    if (application != applications_by_id_.end()) {
+      connection->ShareHealth((*application->second)->GetHealth());
+    }
     file_connections_.push_back(connection);
     file_places_[connection.get()] = std::prev(file_connections_.end());
     return;
@@ -155,13 +191,15 @@ void ConnectionRegistry::OnHandshakeDone(const std::shared_ptr<Connection>& conn
     applications_by_id_.erase(old);
     Unlist(applications_, application_places_, replaced.get());
     Forget(replaced.get());
-    replaced->End(Farewell::kDisconnect);
+    replaced->End(Farewell::kDisconnect, DepartureReason::kReplaced);
+    TellRemoved(*replaced, DepartureReason::kReplaced);
   }
   applications_.push_back(connection);
   const auto place = std::prev(applications_.end());
   application_places_[connection.get()] = place;
   applications_by_id_[std::move(id)] = place;
   logger_->Log(LogLevel::Info, L"Application %ls has connected.", connection->GetName().c_str());
+  TellAdded(*connection);
 }
 
 bool ConnectionRegistry::Remove(const std::shared_ptr<Connection>& connection) {
@@ -176,6 +214,7 @@ bool ConnectionRegistry::Remove(const std::shared_ptr<Connection>& connection) {
       applications_by_id_.erase(byId);
     }
     Unlist(applications_, application_places_, connection.get());
+    TellRemoved(*connection, connection->GetEndReason());
   }
   logger_->Log(LogLevel::Info, L"Application %ls has disconnected.", connection->GetName().c_str());
   Forget(connection.get());
@@ -198,11 +237,16 @@ void ConnectionRegistry::EndAll() {
   // Every DISCONNECT is queued and each stream closes behind its own, at the
   // latest after the acknowledgement timeout: no single peer (one that
   // stopped reading, say) holds up the others.
-  for (const auto& connection : connections) connection->End(Farewell::kDisconnect);
+  for (const auto& connection : connections) {
+    connection->End(Farewell::kDisconnect, DepartureReason::kEngineStopped);
+  }
 }
 
 void ConnectionRegistry::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& application : applications_) {
+    TellRemoved(*application, DepartureReason::kEngineStopped);
+  }
   applications_.clear();
   application_places_.clear();
   applications_by_id_.clear();

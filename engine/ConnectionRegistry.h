@@ -13,6 +13,7 @@
 
 #include "connection/AccessPolicy.h"
 #include "engine/EngineLimits.h"
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Logging {
@@ -21,6 +22,7 @@ class Logger;
 namespace Client {
 
 class Connection;
+class ObserverQueue;
 class ServiceRun;
 
 /// The engine's connections: those accepted whose handshake is still
@@ -46,6 +48,9 @@ class ConnectionRegistry {
 
   /// The caps AddHandshaking applies from now on.
   void SetLimits(const EngineLimits& limits);
+  /// Where the host's observer hears of applications added and removed,
+  /// and of refusals, from now on.
+  void SetObserverQueue(std::shared_ptr<ObserverQueue> news);
   /// Whom Admits lets in from now on.
   void SetAccess(std::shared_ptr<const AccessPolicy> access);
 
@@ -91,6 +96,11 @@ class ConnectionRegistry {
   void Clear();
 
  private:
+  // Queue news for the host's observer. Require mutex_, so that the news
+  // keeps the order of the changes.
+  void TellAdded(Connection& connection);
+  void TellRemoved(Connection& connection, DepartureReason reason);
+  void TellRefused(const std::string& address, std::wstring reason);
   // Drops the connection's count. Requires mutex_.
   void Forget(const Connection* connection);
   // Logs a refusal unless one from `address` was logged within the interval.
@@ -111,6 +121,7 @@ class ConnectionRegistry {
   mutable std::mutex mutex_;  // guards everything below
   EngineLimits limits_;
   std::shared_ptr<const AccessPolicy> access_;
+  std::shared_ptr<ObserverQueue> news_;
   std::atomic<std::uint64_t> refused_count_{0};
   // The address of every listed connection, and how many each address holds.
   std::unordered_map<const Connection*, std::string> addresses_;

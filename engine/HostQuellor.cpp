@@ -52,5 +52,27 @@ std::shared_ptr<ClientApplicationList> HostQuellor::GetApplications() {
   return ForHost([&] { return engine_->GetApplications(); });
 }
 
+
+QuellorExtension& HostQuellor::Extension() {
+  auto* extension = dynamic_cast<QuellorExtension*>(engine_.get());
+  if (!extension) {
+    throw QuellorException(L"The engine does not offer this operation",
+                           Platform::ToInt(Errc::kNotImplemented));
+  }
+  return *extension;
+}
+void HostQuellor::SetObserver(QuellorObserver* observer) {
+  ForHost([&] { Extension().SetObserver(observer); });
+}
+void HostQuellor::ClearObserver() {
+  ForHost([&] { Extension().ClearObserver(); });
+}
+std::vector<SendOutcome> HostQuellor::SendDataEach(const std::wstring& xml) {
+  return ForHost([&] { return Extension().SendDataEach(xml); });
+}
+std::vector<ApplicationHealth> HostQuellor::GetApplicationHealth() {
+  return ForHost([&] { return Extension().GetApplicationHealth(); });
+}
+
 }  // namespace Client
 }  // namespace Corvane

@@ -8,13 +8,15 @@
 #include <memory>
 #include <string>
 
+#include "engine/QuellorExtension.h"
 #include "interface/Quellor.h"
 
 namespace Corvane {
 namespace Client {
 
-class HostQuellor : public Quellor {
+class HostQuellor : public Quellor, public QuellorExtension {
  public:
+  /// `engine` offers the extension too.
   explicit HostQuellor(std::unique_ptr<Quellor> engine);
   ~HostQuellor() override;
 
@@ -33,7 +35,15 @@ class HostQuellor : public Quellor {
   void SendData(const std::wstring& xml) override;
   std::shared_ptr<ClientApplicationList> GetApplications() override;
 
+  void SetObserver(QuellorObserver* observer) override;
+  void ClearObserver() override;
+  std::vector<SendOutcome> SendDataEach(const std::wstring& xml) override;
+  std::vector<ApplicationHealth> GetApplicationHealth() override;
+
  private:
+  // The engine's extension; throws -999 for an engine without one.
+  QuellorExtension& Extension();
+
   const std::unique_ptr<Quellor> engine_;
 };
 

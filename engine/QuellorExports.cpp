@@ -38,3 +38,12 @@ QUELLOR_EXPORT void* get_SendData_method() { return AddressOf(&QuellorStubs::Sen
 QUELLOR_EXPORT void* get_GetApplications_method() {
   return AddressOf(&QuellorStubs::GetApplications);
 }
+
+// Beside the interface: the observer, the send with an outcome per
+// application, and link health.
+QUELLOR_EXPORT void* get_SetObserver_method() { return AddressOf(&QuellorStubs::SetObserver); }
+QUELLOR_EXPORT void* get_ClearObserver_method() { return AddressOf(&QuellorStubs::ClearObserver); }
+QUELLOR_EXPORT void* get_SendDataEach_method() { return AddressOf(&QuellorStubs::SendDataEach); }
+QUELLOR_EXPORT void* get_GetApplicationHealth_method() {
+  return AddressOf(&QuellorStubs::GetApplicationHealth);
+}

@@ -1,6 +1,7 @@
 #include "engine/QuellorStubs.h"
 
 #include "engine/ForHost.h"
+#include "engine/QuellorExtension.h"
 
 namespace Corvane {
 namespace Client {
@@ -18,6 +19,25 @@ static_assert(std::is_same_v<decltype(&ClearListener), QuellorMethods::ClearList
 static_assert(std::is_same_v<decltype(&IsHailing), QuellorMethods::IsHailing>);
 static_assert(std::is_same_v<decltype(&SendData), QuellorMethods::SendData>);
 static_assert(std::is_same_v<decltype(&GetApplications), QuellorMethods::GetApplications>);
+static_assert(std::is_same_v<decltype(&SetObserver), QuellorExtensionMethods::SetObserver>);
+static_assert(std::is_same_v<decltype(&ClearObserver), QuellorExtensionMethods::ClearObserver>);
+static_assert(std::is_same_v<decltype(&SendDataEach), QuellorExtensionMethods::SendDataEach>);
+static_assert(
+    std::is_same_v<decltype(&GetApplicationHealth), QuellorExtensionMethods::GetApplicationHealth>);
+
+namespace {
+
+// The extension of `engine`; throws -999 for an engine without it.
+QuellorExtension& ExtensionOf(Quellor* engine) {
+  auto* extension = dynamic_cast<QuellorExtension*>(engine);
+  if (!extension) {
+    throw QuellorException(L"The engine does not offer this operation",
+                           Platform::ToInt(Errc::kNotImplemented));
+  }
+  return *extension;
+}
+
+}  // namespace
 
 std::wstring Register(Quellor* engine) {
   return ForHost([&] { return engine->Register(); });
@@ -58,6 +78,19 @@ void SendData(Quellor* engine, const std::wstring& xml) {
 }
 std::shared_ptr<ClientApplicationList> GetApplications(Quellor* engine) {
   return ForHost([&] { return engine->GetApplications(); });
+}
+
+void SetObserver(Quellor* engine, QuellorObserver* observer) {
+  ForHost([&] { ExtensionOf(engine).SetObserver(observer); });
+}
+void ClearObserver(Quellor* engine) {
+  ForHost([&] { ExtensionOf(engine).ClearObserver(); });
+}
+std::vector<SendOutcome> SendDataEach(Quellor* engine, const std::wstring& xml) {
+  return ForHost([&] { return ExtensionOf(engine).SendDataEach(xml); });
+}
+std::vector<ApplicationHealth> GetApplicationHealth(Quellor* engine) {
+  return ForHost([&] { return ExtensionOf(engine).GetApplicationHealth(); });
 }
 
 }  // namespace QuellorStubs

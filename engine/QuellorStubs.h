@@ -3,7 +3,10 @@
 // pointer first, then the operation's arguments, and calls the operation
 // through the engine's virtual table. Their types are those of QuellorMethods.
 
+#include <vector>
+
 #include "interface/Quellor.h"
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Client {
@@ -23,6 +26,13 @@ void ClearListener(Quellor* engine);
 bool IsHailing(Quellor* engine);
 void SendData(Quellor* engine, const std::wstring& xml);
 std::shared_ptr<ClientApplicationList> GetApplications(Quellor* engine);
+
+// The operations beside the interface (see QuellorExtension). An engine
+// pointer that does not offer them gives -999.
+void SetObserver(Quellor* engine, QuellorObserver* observer);
+void ClearObserver(Quellor* engine);
+std::vector<SendOutcome> SendDataEach(Quellor* engine, const std::wstring& xml);
+std::vector<ApplicationHealth> GetApplicationHealth(Quellor* engine);
 
 }  // namespace QuellorStubs
 }  // namespace Client

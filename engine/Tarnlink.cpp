@@ -10,6 +10,7 @@
 
 #include "connection/BoostSocket.h"
 #include "connection/Connection.h"
+#include "connection/LinkHealth.h"
 #include "connection/FileWorkPool.h"
 #include "connection/SendGroup.h"
 #include "connection/SpaceReservations.h"
@@ -85,6 +86,7 @@ Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFacto
       file_threads_(std::make_shared<FileWorkPool>()),
       file_factory_(std::move(fileFactory)) {
   MakeSharedStatics();
+  connections_.SetObserverQueue(news_);
   settings_.FileDirectory = Platform::DefaultFileDirectory(module_directory_);
 }
 
@@ -440,6 +442,9 @@ void Tarnlink::StopRun(const ServiceRun* which) {
   if (!run->IsServiceThread()) run->WaitForExit(kServiceThreadWait);
   logger_->Log(LogLevel::Debug, L"Stop - Cleaning up");
   connections_.Clear();
+  // The observer hears of every application's removal before Stop returns,
+  // unless it is slow (or waits for the thread that called Stop).
+  news_->Drain(kServiceThreadWait);
   {
     std::lock_guard<std::mutex> lock(run_mutex_);
     current_run_.reset();
@@ -466,6 +471,18 @@ bool Tarnlink::IsStarted() { return started_; }
 void Tarnlink::SetListener(QuellorListener* listener) { listener_->Set(listener); }
 
 void Tarnlink::ClearListener() { listener_->Clear(); }
+
+void Tarnlink::SetObserver(QuellorObserver* observer) { listener_->SetObserver(observer); }
+
+void Tarnlink::ClearObserver() { listener_->ClearObserver(); }
+
+std::vector<ApplicationHealth> Tarnlink::GetApplicationHealth() {
+  std::vector<ApplicationHealth> health;
+  for (const auto& connection : connections_.GetApplications()) {
+    health.push_back(connection->GetHealth()->Snapshot(connection->GetInfo()));
+  }
+  return health;
+}
 
 bool Tarnlink::IsHailing() {
   std::lock_guard<std::mutex> lock(run_mutex_);
@@ -540,6 +557,10 @@ void Tarnlink::SendData(const std::wstring& xml) {
     logger_->Log(LogLevel::Error, L"Send message failed.");
     throw EngineError(L"Failed to send message", Errc::kSendFailed);
   }
+}
+
+std::vector<SendOutcome> Tarnlink::SendDataEach(const std::wstring& /*xml*/) {
+  throw EngineError(L"SendDataEach is not available yet", Errc::kNotImplemented);
 }
 
 std::shared_ptr<ClientApplicationList> Tarnlink::GetApplications() {

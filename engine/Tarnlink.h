@@ -13,6 +13,8 @@
 #include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
 #include "engine/NetworkSettings.h"
+#include "engine/ObserverQueue.h"
+#include "engine/QuellorExtension.h"
 #include "engine/ReportLimiter.h"
 #include "interface/Quellor.h"
 
@@ -42,7 +44,7 @@ class XmlValidator;
 /// Stop may also be called from the service thread (a listener callback, or
 /// the run's own failure). The service thread never waits on a lock that a
 /// host thread holds across a network wait.
-class Tarnlink : public Quellor, public ConnectionListener {
+class Tarnlink : public Quellor, public QuellorExtension, public ConnectionListener {
  public:
   /// `moduleDirectory` is where the temporary directory and the default file
   /// directory live: the engine library's own directory in production.
@@ -75,6 +77,11 @@ class Tarnlink : public Quellor, public ConnectionListener {
   bool IsHailing() override;
   void SendData(const std::wstring& xml) override;
   std::shared_ptr<ClientApplicationList> GetApplications() override;
+
+  void SetObserver(QuellorObserver* observer) override;
+  void ClearObserver() override;
+  std::vector<SendOutcome> SendDataEach(const std::wstring& xml) override;
+  std::vector<ApplicationHealth> GetApplicationHealth() override;
 
   /// Posts the removal of an ended connection to its service thread.
   void ConnectionClosed(std::shared_ptr<Connection> connection) override;
@@ -117,6 +124,8 @@ class Tarnlink : public Quellor, public ConnectionListener {
   std::shared_ptr<Logging::Logger> logger_;
   // Shared with every connection, so a listener change reaches them all.
   const std::shared_ptr<ListenerSlot> listener_ = std::make_shared<ListenerSlot>();
+  // Tells the host's observer of applications coming and going.
+  const std::shared_ptr<ObserverQueue> news_ = std::make_shared<ObserverQueue>(listener_);
   std::atomic<bool> started_{false};
 
   std::mutex lifecycle_mutex_;  // serialises Start and Stop; held across Stop's bounded wait

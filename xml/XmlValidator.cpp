@@ -22,6 +22,7 @@
 #include "platform/TextConversion.h"
 #include "xml/DtdEntityResolver.h"
 #include "xml/GrammarCache.h"
+#include "xml/InvalidXmlError.h"
 
 namespace Corvane {
 namespace Client {
@@ -68,6 +69,21 @@ void SetFeatures(xercesc::SAX2XMLReader& reader) {
   reader.setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, false);
 }
 
+
+// Keeps the first validity errors of one parse, with where they are; fatal
+// errors still end the parse by throwing, as the base handler does.
+class ValidityErrors : public xercesc::HandlerBase {
+ public:
+  void error(const xercesc::SAXParseException& e) override {
+    if (details_.size() >= InvalidXmlError::kMaxDetails) return;
+    details_.push_back(L"line " + std::to_wstring(e.getLineNumber()) + L", column " +
+                       std::to_wstring(e.getColumnNumber()) + L": " + FromXerces(e.getMessage()));
+  }
+  std::vector<std::wstring> Take() { return std::move(details_); }
+
+ private:
+  std::vector<std::wstring> details_;
+};
 
 // Clears the reader's pointers to the handler and resolver of one parse.
 class HandlerReset {
@@ -248,15 +264,20 @@ void XmlValidator::Validate(const std::wstring& xml, const std::u16string& units
     if (stale) ClearGrammars();
   }
   // The answer of record: every grammar read afresh.
-  const std::wstring error = Parse(*reader_, source);
+  std::vector<std::wstring> details;
+  const std::wstring error = Parse(*reader_, source, &details);
   if (error.empty()) return;
 
   const std::wstring message = L"XML is not valid: " + error;
   logger_->Log(Logging::LogLevel::Error, L"%ls", message.c_str());
-  throw EngineError(message, Errc::kInvalidXml);
+  for (const auto& detail : details) {
+    logger_->Log(Logging::LogLevel::Error, L"XML validity error at %ls", detail.c_str());
+  }
+  throw InvalidXmlError(message, std::move(details));
 }
 
-std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source) {
+std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source,
+                                 std::vector<std::wstring>* details) {
   std::wstring error;
   bool thrown = false;
   try {
@@ -264,11 +285,12 @@ std::wstring XmlValidator::Parse(xercesc::SAX2XMLReader& reader, const xercesc::
       SetFeatures(reader);
       reader.setProperty(xercesc::XMLUni::fgXercesSecurityManager, security_manager_.get());
     }
-    xercesc::HandlerBase handler;
+    ValidityErrors handler;
     HandlerReset reset(reader);
     reader.setErrorHandler(&handler);
     reader.setEntityResolver(resolver_.get());
     reader.parse(source);
+    if (details) *details = handler.Take();
   } catch (const xercesc::XMLException& e) {
     thrown = true;
     error = FromXerces(e.getMessage());

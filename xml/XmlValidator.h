@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <xercesc/util/XercesDefs.hpp>
 
@@ -70,8 +71,10 @@ class XmlValidator {
   XmlValidator& operator=(const XmlValidator&) = delete;
 
   /// Returns when `xml` is well-formed and valid against the grammar it names.
-  /// Otherwise logs "XML is not valid: " and the reason at error level and
-  /// throws EngineError with that text and kInvalidXml. The reason is the
+  /// Otherwise logs "XML is not valid: " and the reason at error level,
+  /// then each of the first validity errors ("XML validity error at line L,
+  /// column C: ..."), and throws InvalidXmlError (kInvalidXml) with that
+  /// text and those errors. The reason is the
   /// parser's message for a fatal error (malformed text, unreadable or refused
   /// grammar), or "parse error" when the parser only counted validity errors.
   /// The text is read as the UTF-16 form of the wide string whatever encoding
@@ -89,8 +92,9 @@ class XmlValidator {
 
  private:
   // Parses `source` with `reader`: the failure's text, or empty when the
-  // document is valid.
-  std::wstring Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source);
+  // document is valid. The first validity errors go to `details` when given.
+  std::wstring Parse(xercesc::SAX2XMLReader& reader, const xercesc::InputSource& source,
+                     std::vector<std::wstring>* details = nullptr);
   // Has the DTD the document's DOCTYPE names ready in the pool.
   void PrepareGrammar(const std::wstring& xml);
   void LoadGrammar(const std::wstring& path);

@@ -31,6 +31,10 @@ EngineLimits EngineLimits::Read(const std::wstring& moduleDirectory) {
       static_cast<std::uint64_t>(Positive(file, L"MinFreeSpaceMiB",
                                           static_cast<int>(limits.minFreeBytes >> 20)))
       << 20;
+  limits.maxBodyBytes =
+      static_cast<std::uint64_t>(Positive(file, L"MaxBodyMemoryMiB",
+                                          static_cast<int>(limits.maxBodyBytes >> 20)))
+      << 20;
   return limits;
 }
 

@@ -23,6 +23,8 @@ struct EngineLimits {
   std::size_t maxQueuedBytes = 4u * 1024 * 1024;
   /// A file is refused when receiving it would leave less than this free.
   std::uint64_t minFreeBytes = 64u * 1024 * 1024;
+  /// Memory all connections together may hold for frame bodies being read.
+  std::uint64_t maxBodyBytes = 512u * 1024 * 1024;
   /// How long a peer that refused a connection is not logged again.
   std::chrono::milliseconds refusalLogInterval{60000};
 

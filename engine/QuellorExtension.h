@@ -20,8 +20,8 @@ class QuellorExtension {
   /// Forgets the observer, after the callbacks in progress have returned.
   virtual void ClearObserver() = 0;
   /// Sends like SendData, and gives the outcome for each application that
-  /// was connected at the call, in the order they registered. Throws, with
-  /// nothing sent, where SendData does before sending.
+  /// was connected at the call, in the order they registered (see
+  /// QuellorExtensionMethods::SendDataEach).
   virtual std::vector<SendOutcome> SendDataEach(const std::wstring& xml) = 0;
   /// The connected applications with their link health.
   virtual std::vector<ApplicationHealth> GetApplicationHealth() = 0;

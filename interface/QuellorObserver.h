@@ -136,9 +136,12 @@ namespace QuellorExtensionMethods {
 using SetObserver = void (*)(Quellor*, QuellorObserver*);
 /// Forgets the observer, after the callbacks in progress have returned.
 using ClearObserver = void (*)(Quellor*);
-/// Validates the XML like SendData (throwing when it is invalid, nothing
-/// sent) and delivers it to every application connected at the call,
-/// returning one outcome per application in the order they were listed.
+/// Sends like SendData to every application connected at the call and
+/// returns one outcome per application, in the order they registered. It
+/// throws where SendData does before anything is sent (no application, a
+/// call from inside a callback), except for a document that fails its
+/// grammar: that is sent to nobody, and every outcome carries -200 with the
+/// first validity errors (line, column, the parser's message).
 using SendDataEach = std::vector<SendOutcome> (*)(Quellor*, const std::wstring&);
 /// A snapshot of the connected applications with their link health.
 using GetApplicationHealth = std::vector<ApplicationHealth> (*)(Quellor*);

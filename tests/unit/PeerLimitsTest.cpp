@@ -14,6 +14,7 @@
 #include "engine/Tarnlink.h"
 #include "platform/EngineError.h"
 #include "protocol/HealthCheckMessage.h"
+#include "protocol/XmlDataMessage.h"
 #include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
@@ -103,6 +104,49 @@ TEST_F(PeerLimitsTest, ConnectionsAreCappedInAllAndPerAddress) {
   ASSERT_TRUE(Eventually([&] { return Applications() == 1; }));
   peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
   EXPECT_TRUE(peers_.back()->HandShake(u"d"));
+}
+
+// Frames being read share one memory budget: two peers each holding most of
+// an unfinished XMLDATA fit, a third that would pass the budget is closed
+// (-113) and the others go on; a frame finished gives its part back.
+TEST_F(PeerLimitsTest, FramesBeingReadShareOneMemoryBudget) {
+  Start("MaxBodyMemoryMiB=1\n");
+  const std::u16string frame = XmlDataMessage(std::u16string(200 * 1024, u'x')).ToString();
+  const auto sendPart = [](Testing::TestPeer& peer, const std::u16string& text) {
+    return peer.SendBytes(
+        std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t)));
+  };
+  // What the engine has read from the application `id`, and how many XMLDATA.
+  const auto received = [&](const std::wstring& id, bool xml) -> std::uint64_t {
+    for (const auto& health : engine_->GetApplicationHealth()) {
+      if (health.application.id == id) return xml ? health.xmlReceived : health.bytesReceived;
+    }
+    return 0;
+  };
+  for (const char16_t* id : {u"a", u"b", u"c"}) {
+    peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
+    ASSERT_TRUE(peers_.back()->HandShake(id));
+  }
+  // 2 x 300 KiB held: within the budget.
+  const std::size_t held = 150 * 1024;
+  ASSERT_TRUE(sendPart(*peers_[0], frame.substr(0, held)));
+  ASSERT_TRUE(sendPart(*peers_[1], frame.substr(0, held)));
+  ASSERT_TRUE(Eventually([&] { return received(L"a", false) >= held * 2 && received(L"b", false) >= held * 2; }));
+  // A third 400 KiB would pass 1 MiB.
+  ASSERT_TRUE(sendPart(*peers_[2], frame.substr(0, frame.size() - 10)));
+  EXPECT_TRUE(peers_[2]->WaitForClose());
+  EXPECT_TRUE(Eventually([&] { return Applications() == 2; }));
+  EXPECT_EQ(log_.Count(L"the memory for frames being read (1 MiB) is used up"), 1);
+
+  // The first two finish their frames; the budget is whole again.
+  ASSERT_TRUE(sendPart(*peers_[0], frame.substr(held)));
+  ASSERT_TRUE(sendPart(*peers_[1], frame.substr(held)));
+  EXPECT_TRUE(Eventually([&] { return received(L"a", true) == 1 && received(L"b", true) == 1; }));
+  peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
+  ASSERT_TRUE(peers_.back()->HandShake(u"d"));
+  ASSERT_TRUE(sendPart(*peers_.back(), frame));
+  EXPECT_TRUE(Eventually([&] { return received(L"d", true) == 1; }));
+  EXPECT_EQ(Applications(), 3u);
 }
 
 TEST_F(PeerLimitsTest, AnIdleFileConnectionIsClosed) {

@@ -227,12 +227,20 @@ TEST_F(ControlObserverEndToEndTest, SendDataEachGivesAnOutcomePerApplication) {
   ASSERT_TRUE(IterateUntil([&] { return EngineIds(ctrl_).size() == 3; }));
   ASSERT_TRUE(ModelMatchesEngine(ctrl_));
 
-  // Invalid XML reaches nobody, as with send_data.
+  // Invalid XML reaches nobody, as with send_data; each outcome says why.
   gint16 status = 1;
   GPtrArray* outcomes = corvane_client_ctrl_send_data_each(ctrl_, "<unclosed", &status);
-  g_ptr_array_unref(outcomes);
-  if (status == -999) GTEST_SKIP() << "the engine cannot send to each application yet";
+  if (status == -999) {
+    g_ptr_array_unref(outcomes);
+    GTEST_SKIP() << "the engine cannot send to each application yet";
+  }
   EXPECT_EQ(status, -200);
+  for (guint i = 0; i < outcomes->len; ++i) {
+    EXPECT_EQ(corvane_client_send_outcome_get_status(
+                  static_cast<CorvaneClientSendOutcome*>(g_ptr_array_index(outcomes, i))),
+              -200);
+  }
+  g_ptr_array_unref(outcomes);
   EXPECT_EQ(reset->Count<Client::XmlDataMessage>(), 0);
 
   std::thread resetter([&] {

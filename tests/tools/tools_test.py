@@ -414,6 +414,58 @@ kill $example; wait $example || true
         self.build_and_run(self.builds[1].replace("/opt/corvane/", prefix + "/"))
 
 
+class ReadmePythonExampleTest(unittest.TestCase):
+    """The README's Python example that keeps a live list of applications and
+    prints file progress, run against the build tree with corvane-peer as the
+    vendor application."""
+
+    def test_lists_applications_and_prints_progress(self):
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        section = readme[readme.index("(`example.py`):"):]
+        block = re.search(r"\n\n((?:    .*\n|\n)+)", section).group(1)
+        program = ReadmeExampleTest.dedent(block)
+        directory = tempfile.mkdtemp(prefix="corvane-readme-py-")
+        self.addCleanup(shutil.rmtree, directory, True)
+        received = os.path.join(directory, "received")
+        with open(os.path.join(directory, "example.py"), "w") as f:
+            f.write(program.replace('"/tmp/received"', repr(received)))
+        payload = os.path.join(directory, "report.bin")
+        with open(payload, "wb") as f:
+            f.write(os.urandom(3 << 20))
+        script = """
+/usr/bin/python3 -u example.py >example.out 2>&1 &
+example=$!
+tries=0
+until "$PEER" connect --host 127.0.0.1 --port 45500 --id vendor-9 --name "Vendor Nine" \
+    send-file report.bin disconnect >peer.out 2>&1; do
+  tries=$((tries + 1)); [ $tries -lt 150 ] || break
+  kill -0 $example 2>/dev/null || break
+  sleep 0.2
+done
+tries=0
+until grep -q "left: vendor-9" example.out; do
+  tries=$((tries + 1)); [ $tries -lt 100 ] || break
+  sleep 0.1
+done
+kill $example; wait $example || true
+"""
+        flags = "-n" if os.geteuid() == 0 else "-rn"
+        env = dict(os.environ, PEER=PEER, GI_TYPELIB_PATH=BIN, LD_LIBRARY_PATH=BIN)
+        run = subprocess.run(["unshare", flags, "sh", "-c",
+                              "ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
+                              "exec sh -ec \"$0\"", script],
+                             cwd=directory, env=env, capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(directory, "example.out")) as f:
+            out = f.read()
+        self.assertIn("applications: Vendor Nine (vendor-9)", out)
+        self.assertIn("report.bin from vendor-9: %d of %d bytes" % (3 << 20, 3 << 20), out)
+        self.assertIn("file: " + os.path.join(received, "report.bin"), out)
+        self.assertIn("left: vendor-9 disconnected", out)
+        self.assertIn("applications: none", out)
+
+
 class RunWithPeerTest(unittest.TestCase):
     def setUp(self):
         self.directory = tempfile.mkdtemp(prefix="corvane-tools-")

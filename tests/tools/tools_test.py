@@ -215,11 +215,67 @@ class RunTest(unittest.TestCase):
         self.addCleanup(stop, peer)
         out, err = host.communicate(timeout=60)
         self.assertEqual(host.returncode, 0, out + err)
-        kinds = [(e["event"], e.get("seconds", e.get("application"))) for e in events_of(out)]
+        # Applications joining and leaving, and each send's outcomes, come
+        # between the commands' own events.
+        observed = ("application_added", "application_removed", "outcome")
+        kinds = [(e["event"], e.get("seconds", e.get("application"))) for e in events_of(out)
+                 if e["event"] not in observed]
         self.assertEqual(kinds, [("waited", 0.3), ("waited", "late-peer"), ("applications", None),
                                  ("sent", None), ("stopped", None)], out)
+        added = [e for e in events_of(out) if e["event"] == "application_added"]
+        self.assertEqual([(e["id"], e["address"]) for e in added], [("late-peer", "127.0.0.1")])
+        outcomes = [e for e in events_of(out) if e["event"] == "outcome"]
+        if outcomes:  # an engine that sends to each application
+            self.assertEqual([(e["application"], e["status"]) for e in outcomes],
+                             [("late-peer", 0)])
         peer_output, _ = peer.communicate(timeout=30)
         self.assertIn('"sender>host<', peer_output.replace("<sender>", '"sender>'))
+
+    def test_applications_progress_and_health_are_printed(self):
+        big = os.path.join(self.directory, "big.bin")
+        with open(big, "wb") as f:
+            f.write(os.urandom(3 << 20))
+        host, started = start_host("--seconds", "30", "--file-directory",
+                                   os.path.join(self.directory, "files"), "wait-app", "v1",
+                                   "wait", "2", "status", "wait", "3", "status", "stop")
+        self.addCleanup(stop, host)
+        peer = subprocess.Popen([PEER, "connect", "--host", "127.0.0.1", "--port",
+                                 str(started["server_port"]), "--id", "v1", "--name", "Vendor 1",
+                                 "send-file", big, "wait", "3", "disconnect"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(stop, peer)
+        out, err = host.communicate(timeout=60)
+        self.assertEqual(host.returncode, 0, out + err)
+        events = events_of(out)
+        added = [e for e in events if e["event"] == "application_added"]
+        self.assertEqual(added, [{"event": "application_added", "id": "v1", "name": "Vendor 1",
+                                  "address": "127.0.0.1", "version": 1}])
+        progress = [e for e in events if e["event"] == "progress"]
+        self.assertTrue(progress, out)
+        self.assertEqual(progress[-1], {"event": "progress", "application": "v1",
+                                        "file": "big.bin", "bytes": 3 << 20, "size": 3 << 20,
+                                        "percent": 100})
+        self.assertLessEqual(len(progress), 10, "one a second at most, and the last")
+        statuses = [e for e in events if e["event"] == "status"]
+        self.assertEqual(len(statuses), 2, out)
+        row = statuses[0]["applications"][0]
+        self.assertEqual((row["id"], row["files_received"]), ("v1", 1), out)
+        self.assertGreaterEqual(row["bytes_received"], 3 << 20)
+        self.assertRegex(row["connected_since"], r"^\d{4}-\d\d-\d\dT")
+        self.assertEqual(statuses[1]["count"], 0, "the application left")
+        removed = [e for e in events if e["event"] == "application_removed"]
+        self.assertEqual(removed, [{"event": "application_removed", "id": "v1",
+                                    "reason": "disconnected"}])
+
+        # Readable: the health as a table under its header.
+        host = subprocess.Popen([sys.executable, CORVANE, "run", "--no-hailing",
+                                 "--server-port", str(free_port()), "--file-port",
+                                 str(free_port()), "--seconds", "20", "status", "stop"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        out, err = host.communicate(timeout=60)
+        self.assertEqual(host.returncode, 0, out + err)
+        self.assertIn("status  applications=0", out)
+        self.assertRegex(out, r"ID +NAME +ADDRESS +CONNECTED +LAST SEEN +RTT ms +MISSED")
 
     def test_wait_app_is_bounded_and_unknown_commands_fail(self):
         run = subprocess.run([sys.executable, CORVANE, "run", "--json", "--no-hailing",

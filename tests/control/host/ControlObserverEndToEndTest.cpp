@@ -83,6 +83,9 @@ class ControlObserverEndToEndTest : public ::testing::Test {
     context_ = g_main_context_new();
     g_main_context_push_thread_default(context_);
     ctrl_ = corvane_client_ctrl_new();
+    // The engine is the process's: a test before may have left it running
+    // (one that drops its control while started), with other ports.
+    if (corvane_client_ctrl_get_started(ctrl_)) corvane_client_ctrl_stop(ctrl_);
     observed_.ConnectTo(ctrl_);
     g_object_set(ctrl_, "server-port", server_port_, "file-port", file_port_,
                  "using-hailing-server", FALSE, "ack-timeout", 1000, "file-directory",
@@ -135,6 +138,13 @@ TEST_F(ControlObserverEndToEndTest, TwoControlsSeeApplicationsComeAndGoAndOneGoi
   CorvaneClientCtrl* other = corvane_client_ctrl_new();
   Observed otherObserved;
   otherObserved.ConnectTo(other);
+  // Its handlers reach otherObserved: it goes first, whatever happens.
+  struct Release {
+    CorvaneClientCtrl*& control;
+    ~Release() {
+      if (control) g_object_unref(control);
+    }
+  } release{other};
   Start();
 
   auto first = Connect(u"vendor-1");
@@ -146,6 +156,7 @@ TEST_F(ControlObserverEndToEndTest, TwoControlsSeeApplicationsComeAndGoAndOneGoi
   EXPECT_EQ(ModelIds(other), std::vector<std::string>{"vendor-1"});
 
   g_object_unref(other);
+  other = nullptr;
   // The remaining control is still served: a reconnect with the same id
   // replaces the first connection, and an orderly close is a disconnect.
   auto second = Connect(u"vendor-2");

@@ -444,6 +444,12 @@ until "$PEER" connect --host 127.0.0.1 --port 45500 send-xml m.xml >/dev/null 2>
   kill -0 $example 2>/dev/null || break
   sleep 0.2
 done
+# The XMLACK goes out before the program's main loop prints the XML.
+tries=0
+until grep -q "XML:" example.out; do
+  tries=$((tries + 1)); [ $tries -lt 100 ] || break
+  sleep 0.1
+done
 kill $example; wait $example || true
 """
         flags = "-n" if os.geteuid() == 0 else "-rn"

@@ -63,9 +63,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/engine/Quellor.h
         DESTINATION ${CORVANE_INSTALL_INCLUDE_DIR}/engine COMPONENT dev)
 install(FILES ${CMAKE_SOURCE_DIR}/control/CorvaneClientExport.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientApplication.h
+              ${CMAKE_SOURCE_DIR}/control/CorvaneClientSendOutcome.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientCtrl.h
               ${CMAKE_SOURCE_DIR}/control/CorvaneClientModule.h
               ${CMAKE_SOURCE_DIR}/control/QuellorProxy.h
+              ${CMAKE_SOURCE_DIR}/control/ObservableEngine.h
         DESTINATION ${CORVANE_INSTALL_INCLUDE_DIR}/control COMPONENT dev)
 # The exported engine proxy's header needs the layout of its library handle.
 install(FILES ${CMAKE_SOURCE_DIR}/platform/DynamicLibrary.h

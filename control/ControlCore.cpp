@@ -1,8 +1,10 @@
 #include "control/ControlCore.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
+#include "control/ObservableEngine.h"
 #include "control/QuellorProxy.h"
 #include "platform/TextConversion.h"
 
@@ -12,18 +14,18 @@ namespace Control {
 static_assert(ControlCore::kInternalFailure == QuellorProxy::kLoadFailure,
               "a failure of the control's own reads as a missing engine");
 
-ControlCore::ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster)
+ControlCore::ControlCore(std::shared_ptr<Client::Quellor> engine, NotificationPoster& poster)
     : engine_(std::move(engine)), poster_(poster) {
   try {
-    engine_->SetListener(this);
+    EngineEvents::Subscribe(engine_, this);
   } catch (...) {
-    // No engine (or a broken one): every method reports it when called.
+    // Out of memory at most: the control then hears nothing from the engine.
   }
 }
 
 ControlCore::~ControlCore() {
   try {
-    engine_->ClearListener();
+    EngineEvents::Unsubscribe(engine_, this);
   } catch (...) {
   }
 }
@@ -120,6 +122,49 @@ std::vector<ApplicationRecord> ControlCore::GetApplications() {
   return records;
 }
 
+std::int16_t ControlCore::SendDataEach(const std::wstring* xml,
+                                       std::vector<Client::SendOutcome>& outcomes) {
+  last_error_.clear();
+  outcomes.clear();
+  const std::int16_t status = Run([&] {
+    auto* observable = dynamic_cast<ObservableEngine*>(engine_.get());
+    if (!observable) {
+      throw Client::QuellorException(L"The engine cannot send to each application.",
+                                     kInternalFailure);
+    }
+    outcomes = observable->SendDataEach(xml ? *xml : std::wstring());
+  });
+  if (status != 0) {
+    outcomes.clear();
+    return status;
+  }
+  // A document its grammar refuses goes to nobody: the engine then gives
+  // every application that code with the validity errors, and the call fails
+  // as SendData does, the errors kept as the last error.
+  const bool refused = !outcomes.empty() &&
+                       std::all_of(outcomes.begin(), outcomes.end(), [](const auto& outcome) {
+                         return outcome.status == kInvalidDocument;
+                       });
+  if (!refused) return 0;
+  last_error_ = outcomes.front().message;
+  return ToStatus(kInvalidDocument);
+}
+
+bool ControlCore::GetApplicationHealth(std::vector<Client::ApplicationHealth>& health) {
+  health.clear();
+  try {
+    auto* observable = dynamic_cast<ObservableEngine*>(engine_.get());
+    if (!observable) return false;
+    health = observable->GetApplicationHealth();
+    return true;
+  } catch (...) {
+    health.clear();
+    return false;
+  }
+}
+
+bool ControlCore::IsObserving() const { return EngineEvents::IsObserving(engine_); }
+
 void ControlCore::OnError(int code, const std::wstring& description) {
   Post(Notification::Kind::kError, code, description);
 }
@@ -132,9 +177,42 @@ void ControlCore::OnFileReceived(const std::wstring& path) {
   Post(Notification::Kind::kFileReceived, 0, path);
 }
 
+void ControlCore::OnApplicationAdded(const Client::ApplicationInfo& application) {
+  Notification notification{Notification::Kind::kApplicationAdded};
+  notification.application = application;
+  Post(std::move(notification));
+}
+
+void ControlCore::OnApplicationRemoved(const Client::ApplicationInfo& application,
+                                       Client::DepartureReason reason) {
+  Notification notification{Notification::Kind::kApplicationRemoved};
+  notification.application = application;
+  notification.text = Client::DepartureReasonText(reason);
+  Post(std::move(notification));
+}
+
+void ControlCore::OnFileProgress(const Client::FileProgress& progress) {
+  Notification notification{Notification::Kind::kFileProgress};
+  notification.application.id = progress.applicationId;
+  notification.text = progress.fileName;
+  notification.bytesReceived = progress.bytesReceived;
+  notification.bytesAnnounced = progress.bytesAnnounced;
+  Post(std::move(notification));
+}
+
 void ControlCore::Post(Notification::Kind kind, int number, const std::wstring& text) noexcept {
   try {
-    poster_.Post(Notification{kind, number, text});
+    Notification notification{kind};
+    notification.number = number;
+    notification.text = text;
+    Post(std::move(notification));
+  } catch (...) {
+  }
+}
+
+void ControlCore::Post(Notification notification) noexcept {
+  try {
+    poster_.Post(std::move(notification));
   } catch (...) {
     // A notification that cannot be posted is dropped; the engine goes on.
   }

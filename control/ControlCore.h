@@ -10,16 +10,18 @@
 #include <vector>
 
 #include "control/ApplicationRecord.h"
+#include "control/EngineEvents.h"
 #include "control/NotificationPoster.h"
 #include "interface/Quellor.h"
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Control {
 
-/// Thread-safety: every member but the three listener notifications runs on
-/// the host's thread that owns the control. The notifications run on engine
-/// threads and only copy and post.
-class ControlCore : public Client::QuellorListener {
+/// Thread-safety: every member but the notifications runs on the host's
+/// thread that owns the control. The notifications run on engine threads and
+/// only copy and post.
+class ControlCore : public EngineEvents::Subscriber {
  public:
   /// The status of a failure that is not the engine's own: no engine, an
   /// exception other than QuellorException, a call on something that is not
@@ -30,12 +32,14 @@ class ControlCore : public Client::QuellorListener {
   static constexpr const wchar_t* kUnknownExceptionText =
       L"The engine failed with an exception of unknown type.";
 
-  /// Takes the engine (normally a QuellorProxy) and registers as its
-  /// listener; a missing engine is not an error here. Notifications go to
-  /// `poster`, which must outlive the core.
-  ControlCore(std::unique_ptr<Client::Quellor> engine, NotificationPoster& poster);
-  /// Clears the engine's listener (waiting for notifications in progress),
-  /// then releases the engine. Does not stop it.
+  /// Takes the engine (normally a QuellorProxy) and subscribes to its
+  /// events (EngineEvents: one listener and observer for every control of
+  /// the process); a missing engine is not an error here. Notifications go
+  /// to `poster`, which must outlive the core.
+  ControlCore(std::shared_ptr<Client::Quellor> engine, NotificationPoster& poster);
+  /// Unsubscribes (the last subscriber clears the engine's listener and
+  /// observer, waiting for notifications in progress), then releases the
+  /// engine. Does not stop it.
   ~ControlCore() override;
   ControlCore(const ControlCore&) = delete;
   ControlCore& operator=(const ControlCore&) = delete;
@@ -65,11 +69,34 @@ class ControlCore : public Client::QuellorListener {
   /// Does not empty the last error first.
   std::vector<ApplicationRecord> GetApplications();
 
+  /// The engine's code for a document that fails its grammar.
+  static constexpr int kInvalidDocument = -200;
+
+  /// Sends like SendData and gives one outcome per application connected
+  /// at the call. Returns 0 when the document went out, whatever each
+  /// application's outcome, else the status of the failure before anything
+  /// was sent, with its text as the last error: what the engine threw (no
+  /// engine, an engine without the operation, no application), or
+  /// kInvalidDocument when every outcome carries it (the engine refused the
+  /// document; the outcomes, kept, hold its validity errors). The last error
+  /// and `outcomes` are emptied first. A null `xml` sends an empty text.
+  std::int16_t SendDataEach(const std::wstring* xml, std::vector<Client::SendOutcome>& outcomes);
+  /// The connected applications with their link health; false, with
+  /// `health` empty and the last error alone, when the engine cannot tell.
+  bool GetApplicationHealth(std::vector<Client::ApplicationHealth>& health);
+  /// Whether the engine reports applications coming and going (an engine
+  /// library without the observer's exports does not).
+  bool IsObserving() const;
+
   const std::wstring& GetLastError() const { return last_error_; }
 
   void OnError(int code, const std::wstring& description) override;
   void OnMessageReceived(const std::wstring& xml) override;
   void OnFileReceived(const std::wstring& path) override;
+  void OnApplicationAdded(const Client::ApplicationInfo& application) override;
+  void OnApplicationRemoved(const Client::ApplicationInfo& application,
+                            Client::DepartureReason reason) override;
+  void OnFileProgress(const Client::FileProgress& progress) override;
 
   /// An engine error number as the host's 16-bit status: its low 16 bits.
   static std::int16_t ToStatus(int code);
@@ -80,8 +107,9 @@ class ControlCore : public Client::QuellorListener {
   std::int16_t Run(Operation&& operation);
   // Copies the text and posts it; never throws into the engine's thread.
   void Post(Notification::Kind kind, int number, const std::wstring& text) noexcept;
+  void Post(Notification notification) noexcept;
 
-  std::unique_ptr<Client::Quellor> engine_;
+  std::shared_ptr<Client::Quellor> engine_;
   NotificationPoster& poster_;
   std::wstring last_error_;
 };

@@ -1,9 +1,12 @@
 // The control as a GObject: the stored properties in its private data (UTF-8),
 // one setter for each, methods over the engine adapter ControlCore, and
 // signals emitted from notifications posted to the main context of the thread
-// that created it.
+// that created it. The applications model follows the observer's
+// notifications and, while the engine runs, its link health.
 
 #include "control/CorvaneClientCtrl.h"
+
+#include <gio/gio.h>
 
 #include <algorithm>
 #include <memory>
@@ -19,6 +22,7 @@
 #include "control/MainContextPoster.h"
 #include "control/PropertyKeyFile.h"
 #include "control/QuellorProxy.h"
+#include "control/SendOutcomeObjects.h"
 #include "control/UiModule.h"
 #include "interface/QuellorSettings.h"
 #include "platform/TextConversion.h"
@@ -96,6 +100,9 @@ typedef struct {
   GMainContext* context;
   GSource* state_poll;
   guint state_poll_interval;
+  // The connected applications (CorvaneClientApplication), in the order
+  // they came; the applications property.
+  GListStore* applications;
   // The engine side. The core goes before the poster: clearing the engine's
   // listener waits for notifications in progress, after which the poster can
   // drop what is still queued.
@@ -123,10 +130,19 @@ enum {
   PROP_HEALTH_CHECK_INTERVAL = 16,
   PROP_FILE_PORT = 18,
   PROP_FILE_DIRECTORY = 19,
+  PROP_APPLICATIONS = 20,
   PROP_LAST
 };
 
-enum { SIGNAL_ERROR_OCCURED, SIGNAL_MESSAGE_RECEIVED, SIGNAL_FILE_RECEIVED, SIGNAL_COUNT };
+enum {
+  SIGNAL_ERROR_OCCURED,
+  SIGNAL_MESSAGE_RECEIVED,
+  SIGNAL_FILE_RECEIVED,
+  SIGNAL_APPLICATION_ADDED,
+  SIGNAL_APPLICATION_REMOVED,
+  SIGNAL_FILE_PROGRESS,
+  SIGNAL_COUNT
+};
 
 GParamSpec* props[PROP_LAST];
 guint signals[SIGNAL_COUNT];
@@ -142,13 +158,90 @@ std::wstring TextOf(const gchar* text) { return text ? FromUtf8(text) : std::wst
 
 gchar* NewText(const std::wstring& text) { return g_strdup(ToUtf8(text).c_str()); }
 
+// --- Applications -----------------------------------------------------------
+
+// Where the application with `id` is in the model, or -1.
+gint FindApplication(CorvaneClientCtrl* self, const std::string& id) {
+  GListModel* model = G_LIST_MODEL(Private(self)->applications);
+  const guint count = g_list_model_get_n_items(model);
+  for (guint i = 0; i < count; ++i) {
+    auto* application = static_cast<CorvaneClientApplication*>(g_list_model_get_item(model, i));
+    const bool found = id == corvane_client_application_get_id(application);
+    g_object_unref(application);
+    if (found) return static_cast<gint>(i);
+  }
+  return -1;
+}
+
+// The model's application with `id`, added when missing, with `info`'s
+// values. Returns a new reference.
+CorvaneClientApplication* AddApplication(CorvaneClientCtrl* self,
+                                         const Corvane::Client::ApplicationInfo& info) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  const gint position = FindApplication(self, ToUtf8(info.id));
+  if (position >= 0) {
+    auto* application = static_cast<CorvaneClientApplication*>(
+        g_list_model_get_item(G_LIST_MODEL(priv->applications), position));
+    Corvane::Control::UpdateApplication(application, info);
+    return application;
+  }
+  CorvaneClientApplication* application = Corvane::Control::NewApplicationObject(info);
+  g_list_store_append(priv->applications, application);
+  return application;
+}
+
+void RemoveApplication(CorvaneClientCtrl* self, const std::string& id) {
+  const gint position = FindApplication(self, id);
+  if (position >= 0) g_list_store_remove(Private(self)->applications, position);
+}
+
+// Reads the link health of the connected applications into the model's
+// objects. With an engine that does not report applications coming and
+// going, the model is also made to follow the engine's list here.
+void UpdateApplications(CorvaneClientCtrl* self, bool reconcile) {
+  CorvaneClientCtrlPrivate* priv = Private(self);
+  std::vector<Corvane::Client::ApplicationHealth> health;
+  const bool known = Core(self).GetApplicationHealth(health);
+  if (reconcile) {
+    std::vector<Corvane::Client::ApplicationInfo> infos;
+    if (known) {
+      for (const auto& entry : health) infos.push_back(entry.application);
+    } else {
+      for (const auto& record : Core(self).GetApplications()) {
+        infos.push_back({record.id, record.name, record.address, record.version});
+      }
+    }
+    std::vector<std::string> ids;
+    for (const auto& info : infos) ids.push_back(ToUtf8(info.id));
+    for (guint i = g_list_model_get_n_items(G_LIST_MODEL(priv->applications)); i-- > 0;) {
+      auto* application = static_cast<CorvaneClientApplication*>(
+          g_list_model_get_item(G_LIST_MODEL(priv->applications), i));
+      const bool gone = std::find(ids.begin(), ids.end(),
+                                  corvane_client_application_get_id(application)) == ids.end();
+      g_object_unref(application);
+      if (gone) g_list_store_remove(priv->applications, i);
+    }
+    for (const auto& info : infos) g_object_unref(AddApplication(self, info));
+  }
+  for (const auto& entry : health) {
+    const gint position = FindApplication(self, ToUtf8(entry.application.id));
+    if (position < 0) continue;
+    auto* application = static_cast<CorvaneClientApplication*>(
+        g_list_model_get_item(G_LIST_MODEL(priv->applications), position));
+    Corvane::Control::UpdateApplicationHealth(application, entry);
+    g_object_unref(application);
+  }
+}
+
 // --- Engine state -----------------------------------------------------------
 
 void StartStatePoll(CorvaneClientCtrl* self);
 void StopStatePoll(CorvaneClientCtrl* self);
 
 // Asks the engine whether it runs and hails and notifies what changed since
-// the host was last told. Runs on the control's thread.
+// the host was last told; the applications model is filled from the engine
+// when it is found started and emptied when it is found stopped. Runs on the
+// control's thread.
 void SyncEngineState(CorvaneClientCtrl* self) {
   CorvaneClientCtrlPrivate* priv = Private(self);
   const gboolean started = Core(self).IsStarted();
@@ -157,6 +250,13 @@ void SyncEngineState(CorvaneClientCtrl* self) {
   const bool hailing_changed = hailing != priv->hailing;
   priv->started = started;
   priv->hailing = hailing;
+  if (started_changed) {
+    if (started) {
+      UpdateApplications(self, true);
+    } else {
+      g_list_store_remove_all(priv->applications);
+    }
+  }
   if (started) {
     StartStatePoll(self);
   } else {
@@ -168,11 +268,15 @@ void SyncEngineState(CorvaneClientCtrl* self) {
   g_object_thaw_notify(G_OBJECT(self));
 }
 
+// The state poll: the engine's state, then the applications' health (so
+// each application's health is notified at most once an interval).
 gboolean PollEngineState(gpointer data) {
   auto* target = static_cast<WeakControl*>(data);
   gpointer object = g_weak_ref_get(&target->ref);
   if (!object) return G_SOURCE_REMOVE;
-  SyncEngineState(CORVANE_CLIENT_CTRL(object));
+  auto* self = CORVANE_CLIENT_CTRL(object);
+  SyncEngineState(self);
+  if (Private(self)->started) UpdateApplications(self, !Core(self).IsObserving());
   g_object_unref(object);
   return G_SOURCE_CONTINUE;
 }
@@ -235,6 +339,26 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
       break;
     case Notification::Kind::kFileReceived:
       g_signal_emit(self, signals[SIGNAL_FILE_RECEIVED], 0, text.c_str());
+      break;
+    case Notification::Kind::kApplicationAdded: {
+      CorvaneClientApplication* application = AddApplication(self, notification.application);
+      // Its health from the start, rather than from the next poll.
+      UpdateApplications(self, false);
+      g_signal_emit(self, signals[SIGNAL_APPLICATION_ADDED], 0, application);
+      g_object_unref(application);
+      break;
+    }
+    case Notification::Kind::kApplicationRemoved: {
+      const std::string id = ToUtf8(notification.application.id);
+      RemoveApplication(self, id);
+      g_signal_emit(self, signals[SIGNAL_APPLICATION_REMOVED], 0, id.c_str(), text.c_str());
+      break;
+    }
+    case Notification::Kind::kFileProgress:
+      g_signal_emit(self, signals[SIGNAL_FILE_PROGRESS], 0,
+                    ToUtf8(notification.application.id).c_str(), text.c_str(),
+                    static_cast<gint64>(notification.bytesReceived),
+                    static_cast<gint64>(notification.bytesAnnounced));
       break;
   }
 }
@@ -341,6 +465,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_HEALTH_CHECK_INTERVAL: g_value_set_int(value, priv->health_check_interval); break;
     case PROP_FILE_PORT: g_value_set_int(value, priv->file_port); break;
     case PROP_FILE_DIRECTORY: g_value_set_string(value, priv->file_directory); break;
+    case PROP_APPLICATIONS: g_value_set_object(value, priv->applications); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
@@ -358,7 +483,7 @@ void ResetStoredProperties(CorvaneClientCtrl* self) {
 }
 
 // Builds the engine side around `engine`, replacing the one there was.
-void UseEngine(CorvaneClientCtrl* self, std::unique_ptr<Corvane::Client::Quellor> engine) {
+void UseEngine(CorvaneClientCtrl* self, std::shared_ptr<Corvane::Client::Quellor> engine) {
   CorvaneClientCtrlPrivate* priv = Private(self);
   delete priv->core;
   priv->core = nullptr;
@@ -381,6 +506,7 @@ void Finalize(GObject* object) {
   delete priv->poster;
   priv->poster = nullptr;
   g_main_context_unref(priv->context);
+  g_clear_object(&priv->applications);
   g_free(priv->group_address);
   g_free(priv->file_directory);
   G_OBJECT_CLASS(corvane_client_ctrl_parent_class)->finalize(object);
@@ -516,6 +642,23 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
        g_param_spec_string("file-directory", "FileDirectory",
                            "Directory used to store received files", file_directory.c_str(),
                            kStored)},
+      /**
+       * CorvaneClientCtrl:applications:
+       *
+       * The connected vendor applications, a #GListModel of
+       * #CorvaneClientApplication that stays current: an application is
+       * appended when it registers and removed when it leaves, and the model
+       * is filled from the engine when the engine starts or the control is
+       * created beside a running engine, and emptied when the engine stops.
+       * Each application's link health properties are read once a second
+       * while the engine runs. A GTK 4 list view binds to it directly. The
+       * model itself stays the same object for the control's life.
+       * Read-only.
+       */
+      {PROP_APPLICATIONS,
+       g_param_spec_object("applications", "Applications", "The connected vendor applications",
+                           G_TYPE_LIST_MODEL,
+                           static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS))},
   };
   for (const auto& property : properties) {
     props[property.id] = property.spec;
@@ -554,6 +697,50 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
   signals[SIGNAL_FILE_RECEIVED] =
       g_signal_new("file-received", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr,
                    nullptr, nullptr, G_TYPE_NONE, 1, G_TYPE_STRING);
+  /**
+   * CorvaneClientCtrl::application-added:
+   * @self: the control
+   * @application: the application, as it now stands in the applications model
+   *
+   * A vendor application completed its handshake and is registered. The
+   * application is in [property@CorvaneClient.Ctrl:applications] when the
+   * signal is emitted. Needs an engine that reports applications (every
+   * control of the process receives it).
+   */
+  signals[SIGNAL_APPLICATION_ADDED] =
+      g_signal_new("application-added", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr,
+                   nullptr, nullptr, G_TYPE_NONE, 1, CORVANE_CLIENT_TYPE_APPLICATION);
+  /**
+   * CorvaneClientCtrl::application-removed:
+   * @self: the control
+   * @application_id: the application's id
+   * @reason: why it left: "disconnected", "connection lost", "health check
+   *   unanswered", "acknowledgement timeout", "replaced", "closed at a limit"
+   *   or "engine stopped"
+   *
+   * A registered vendor application is gone; it has left
+   * [property@CorvaneClient.Ctrl:applications] when the signal is emitted.
+   * An application replaced by a reconnect with the same id is removed with
+   * "replaced" and added again.
+   */
+  signals[SIGNAL_APPLICATION_REMOVED] =
+      g_signal_new("application-removed", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0,
+                   nullptr, nullptr, nullptr, G_TYPE_NONE, 2, G_TYPE_STRING, G_TYPE_STRING);
+  /**
+   * CorvaneClientCtrl::file-progress:
+   * @self: the control
+   * @application_id: the sending application's id
+   * @file_name: the file's name as the application announced it
+   * @bytes_received: bytes received so far
+   * @bytes_announced: the file's announced size in bytes
+   *
+   * How far a file on its way from a vendor application has come: at most
+   * about ten times a second per file, and once at its end (when it is
+   * stored, "file-received" follows).
+   */
+  signals[SIGNAL_FILE_PROGRESS] = g_signal_new(
+      "file-progress", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
+      G_TYPE_NONE, 4, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT64, G_TYPE_INT64);
 }
 
 static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
@@ -571,6 +758,7 @@ static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
   priv->file_port = G_PARAM_SPEC_INT(props[PROP_FILE_PORT])->default_value;
   priv->file_directory = g_strdup(G_PARAM_SPEC_STRING(props[PROP_FILE_DIRECTORY])->default_value);
   priv->state_poll_interval = kDefaultStatePollMilliseconds;
+  priv->applications = g_list_store_new(CORVANE_CLIENT_TYPE_APPLICATION);
 
   priv->context = g_main_context_ref_thread_default();
   auto target = std::make_shared<WeakControl>(G_OBJECT(self));
@@ -588,19 +776,26 @@ static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {
   // All controls share the engine: it may run already.
   priv->started = Core(self).IsStarted();
   priv->hailing = Core(self).IsHailing();
-  if (priv->started) StartStatePoll(self);
+  if (priv->started) {
+    UpdateApplications(self, true);
+    StartStatePoll(self);
+  }
 }
 
 namespace Corvane {
 namespace Control {
 
-void UseEngineForTesting(CorvaneClientCtrl* self, std::unique_ptr<Client::Quellor> engine) {
+void UseEngineForTesting(CorvaneClientCtrl* self, std::shared_ptr<Client::Quellor> engine) {
   UseEngine(self, std::move(engine));
   CorvaneClientCtrlPrivate* priv = Private(self);
   StopStatePoll(self);
+  g_list_store_remove_all(priv->applications);
   priv->started = Core(self).IsStarted();
   priv->hailing = Core(self).IsHailing();
-  if (priv->started) StartStatePoll(self);
+  if (priv->started) {
+    UpdateApplications(self, true);
+    StartStatePoll(self);
+  }
 }
 
 void SetStatePollInterval(CorvaneClientCtrl* self, unsigned milliseconds) {
@@ -662,6 +857,30 @@ gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl* self, const gchar* xml) 
   if (!xml) return Core(self).SendData(nullptr);
   const std::wstring text = FromUtf8(xml);
   return Core(self).SendData(&text);
+}
+
+GPtrArray* corvane_client_ctrl_send_data_each(CorvaneClientCtrl* self, const gchar* xml,
+                                              gint16* status) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), nullptr);
+  std::vector<Corvane::Client::SendOutcome> outcomes;
+  gint16 sent = 0;
+  if (xml) {
+    const std::wstring text = FromUtf8(xml);
+    sent = Core(self).SendDataEach(&text, outcomes);
+  } else {
+    sent = Core(self).SendDataEach(nullptr, outcomes);
+  }
+  if (status) *status = sent;
+  GPtrArray* array = g_ptr_array_new_full(outcomes.size(), g_object_unref);
+  for (const auto& outcome : outcomes) {
+    g_ptr_array_add(array, Corvane::Control::NewSendOutcomeObject(outcome));
+  }
+  return array;
+}
+
+GListModel* corvane_client_ctrl_get_applications_model(CorvaneClientCtrl* self) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), nullptr);
+  return G_LIST_MODEL(Private(self)->applications);
 }
 
 GPtrArray* corvane_client_ctrl_get_applications(CorvaneClientCtrl* self) {

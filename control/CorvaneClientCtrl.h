@@ -3,10 +3,12 @@
  * properties, its operations as methods, its notifications as signals that
  * arrive on the thread that created the control. */
 
+#include <gio/gio.h>
 #include <glib-object.h>
 
 #include "control/CorvaneClientApplication.h"
 #include "control/CorvaneClientExport.h"
+#include "control/CorvaneClientSendOutcome.h"
 
 G_BEGIN_DECLS
 
@@ -24,9 +26,10 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * Properties (their ids are the control's dispatch ids): group-address (3),
  * group-port (4), server-port (5), hailing-interval (6), started (7, read-only),
  * hailing (8, read-only), using-hailing-server (13), ack-timeout (15),
- * health-check-interval (16), file-port (18), file-directory (19). Writes to
- * stored properties are ignored while the control is started. Each property
- * is notified when its value changes, started and hailing included.
+ * health-check-interval (16), file-port (18), file-directory (19), and the
+ * read-only applications model (20). Writes to stored properties are ignored
+ * while the control is started. Each property is notified when its value
+ * changes, started and hailing included.
  *
  * Methods that return a status give 0 on success and the engine's negative
  * code on failure; corvane_client_ctrl_get_last_error_message() then holds its
@@ -35,11 +38,13 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * does a call on something that is not a control, which also logs a
  * critical.
  *
- * Signals ("error-occured", "message-received", "file-received") are emitted
+ * Signals ("error-occured", "message-received", "file-received",
+ * "application-added", "application-removed", "file-progress") are emitted
  * on the thread that created the control, while that thread iterates the GLib
  * main context that was its thread-default context at creation. A host that
  * runs no GLib main loop calls g_main_context_iteration() on that context
- * itself.
+ * itself. Every control of a process receives every notification of the
+ * engine they share; destroying one leaves the others served.
  */
 
 /**
@@ -121,7 +126,7 @@ gint16 corvane_client_ctrl_stop(CorvaneClientCtrl *self);
  * @self: the control
  *
  * Return the text associated with the last failure of start, stop, register,
- * unregister, send_data or get_applications; empty when the last of them
+ * unregister, send_data, send_data_each or get_applications; empty when the last of them
  * (other than get_applications) succeeded.
  *
  * Returns: (transfer full): the text
@@ -165,6 +170,43 @@ gint16 corvane_client_ctrl_unregister(CorvaneClientCtrl *self, const gchar *clie
  */
 CORVANE_CLIENT_API
 gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl *self, const gchar *xml);
+
+/**
+ * corvane_client_ctrl_send_data_each:
+ * @self: the control
+ * @xml: (nullable): the XML text; %NULL sends an empty text
+ * @status: (out) (optional): 0 when the XML went out, else the code of the
+ *   failure before anything was sent (-200 for XML that is not valid, -999
+ *   without an engine or with one that cannot send to each application, the
+ *   engine's code when no application is connected)
+ *
+ * Sends XML data as corvane_client_ctrl_send_data() does and tells what came
+ * of it for each application connected at the call, in the engine's order.
+ * XML that is not valid is sent to nobody: @status is then -200 and the last
+ * error message says why, as for corvane_client_ctrl_send_data(), with the
+ * first validity errors (line, column, the parser's message); every outcome
+ * carries -200 and the same text. On another failure before anything was
+ * sent the array is empty. The last error is emptied first; the failures of
+ * single applications are in their outcomes, not in the last error.
+ *
+ * Returns: (transfer container) (element-type CorvaneClientSendOutcome): one
+ *   outcome per application
+ */
+CORVANE_CLIENT_API
+GPtrArray *corvane_client_ctrl_send_data_each(CorvaneClientCtrl *self, const gchar *xml,
+                                              gint16 *status);
+
+/**
+ * corvane_client_ctrl_get_applications_model:
+ * @self: the control
+ *
+ * The control's [property@CorvaneClient.Ctrl:applications] model: the
+ * connected applications, kept current as they come and go.
+ *
+ * Returns: (transfer none): a #GListModel of #CorvaneClientApplication
+ */
+CORVANE_CLIENT_API
+GListModel *corvane_client_ctrl_get_applications_model(CorvaneClientCtrl *self);
 
 /**
  * corvane_client_ctrl_get_applications:

@@ -10,12 +10,14 @@
 namespace Corvane {
 namespace Control {
 
-/// Puts `engine` in place of the control's QuellorProxy (the old one's
-/// listener is cleared first) and reads its state afresh.
-void UseEngineForTesting(CorvaneClientCtrl* self, std::unique_ptr<Client::Quellor> engine);
+/// Puts `engine` in place of the control's QuellorProxy (the control stops
+/// listening to the old one first) and reads its state afresh. Controls given
+/// the same engine share its notifications as controls of one engine
+/// library do.
+void UseEngineForTesting(CorvaneClientCtrl* self, std::shared_ptr<Client::Quellor> engine);
 
 /// How often a started control asks the engine whether it still runs and
-/// hails (1000 ms unless set).
+/// hails, and reads its applications' health (1000 ms unless set).
 void SetStatePollInterval(CorvaneClientCtrl* self, unsigned milliseconds);
 
 }  // namespace Control

@@ -3,18 +3,36 @@
 // the control copies each one and posts it; the poster delivers it later on
 // the thread that created the control, or frees it undelivered.
 
+#include <cstdint>
 #include <string>
+
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Control {
 
-/// One engine notification, owning its copy of the text.
+/// One engine notification, owning its copies.
 struct Notification {
-  enum class Kind { kError, kMessageReceived, kFileReceived };
+  enum class Kind {
+    kError,
+    kMessageReceived,
+    kFileReceived,
+    kApplicationAdded,
+    kApplicationRemoved,
+    kFileProgress
+  };
   Kind kind;
   /// The engine's error number (kError only).
   int number = 0;
-  std::wstring text;
+  /// The error text, the XML, the file's path; the departure reason
+  /// (kApplicationRemoved); the file name (kFileProgress).
+  std::wstring text{};
+  /// The application concerned (the observer's notifications); only its id
+  /// for kFileProgress.
+  Client::ApplicationInfo application{};
+  /// kFileProgress only.
+  std::int64_t bytesReceived = 0;
+  std::int64_t bytesAnnounced = 0;
 };
 
 class NotificationPoster {

@@ -7,12 +7,16 @@ namespace Corvane {
 namespace Control {
 
 namespace Methods = Client::QuellorMethods;
+namespace ExtensionMethods = Client::QuellorExtensionMethods;
 
 namespace {
 
 const char* const kMethodNames[] = {"GetConnectorType", "Start",      "Stop",     "IsStarted",
                                     "SetListener",      "ClearListener", "IsHailing", "Register",
-                                    "Unregister",       "SendData",   "GetApplications"};
+                                    "Unregister",       "SendData",   "GetApplications",
+                                    "SetObserver",      "ClearObserver", "SendDataEach",
+                                    "GetApplicationHealth"};
+static_assert(sizeof kMethodNames / sizeof kMethodNames[0] == 15, "a name for every operation");
 
 // "(code) text." as the loader reports a failure.
 std::wstring DescribeFailure(const Platform::DynamicLibrary::Failure& failure) {
@@ -129,6 +133,22 @@ void QuellorProxy::SendData(const std::wstring& xml) {
 
 std::shared_ptr<Client::ClientApplicationList> QuellorProxy::GetApplications() {
   return Bind<Methods::GetApplications>(kGetApplications)(engine_);
+}
+
+void QuellorProxy::SetObserver(Client::QuellorObserver* observer) {
+  Bind<ExtensionMethods::SetObserver>(kSetObserver)(engine_, observer);
+}
+
+void QuellorProxy::ClearObserver() {
+  Bind<ExtensionMethods::ClearObserver>(kClearObserver)(engine_);
+}
+
+std::vector<Client::SendOutcome> QuellorProxy::SendDataEach(const std::wstring& xml) {
+  return Bind<ExtensionMethods::SendDataEach>(kSendDataEach)(engine_, xml);
+}
+
+std::vector<Client::ApplicationHealth> QuellorProxy::GetApplicationHealth() {
+  return Bind<ExtensionMethods::GetApplicationHealth>(kGetApplicationHealth)(engine_);
 }
 
 }  // namespace Control

@@ -8,6 +8,7 @@
 #include <array>
 #include <string>
 
+#include "control/ObservableEngine.h"
 #include "interface/Quellor.h"
 #include "platform/DynamicLibrary.h"
 
@@ -20,11 +21,14 @@
 namespace Corvane {
 namespace Control {
 
-/// Forwards every Quellor operation to the engine of the loaded library.
+/// Forwards every Quellor operation to the engine of the loaded library, and
+/// the extension operations (observer, per-application send, link health)
+/// when the library exports them: a library without one gives -999 for that
+/// operation alone.
 ///
 /// Thread-safety: none of its own; the control calls it from the host's
 /// thread only (lazy binding writes a binding on first use).
-class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor {
+class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor, public ObservableEngine {
  public:
   /// The code every loading failure is reported with.
   static constexpr int kLoadFailure = -999;
@@ -61,6 +65,15 @@ class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor {
   void SendData(const std::wstring& xml) override;
   std::shared_ptr<Client::ClientApplicationList> GetApplications() override;
 
+  void SetObserver(Client::QuellorObserver* observer) override;
+  void ClearObserver() override;
+  std::vector<Client::SendOutcome> SendDataEach(const std::wstring& xml) override;
+  std::vector<Client::ApplicationHealth> GetApplicationHealth() override;
+
+  /// The engine object the library handed out (null when loading failed):
+  /// every proxy of one library shares it.
+  const void* GetEngineIdentity() const { return engine_; }
+
  private:
   // Bindings in this order.
   enum Operation {
@@ -75,6 +88,10 @@ class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor {
     kUnregister,
     kSendData,
     kGetApplications,
+    kSetObserver,
+    kClearObserver,
+    kSendDataEach,
+    kGetApplicationHealth,
     kOperationCount
   };
 

@@ -3,6 +3,9 @@
 //   FAKE_ENGINE_WITHOUT_GET_CONNECTOR  no GetConnector
 //   FAKE_ENGINE_NULL_CONNECTOR         GetConnector returns null
 //   FAKE_ENGINE_WITHOUT_SEND_DATA      no get_SendData_method
+//   FAKE_ENGINE_WITHOUT_OBSERVER       none of the observer's exports
+//                                      (get_SetObserver_method and the rest),
+//                                      as an engine library built before them
 // Its engine only records what it is asked (FakeEngineControl) and never
 // touches the network.
 
@@ -53,6 +56,20 @@ bool IsHailingStub(Quellor* q) { return q->IsHailing(); }
 std::shared_ptr<ClientApplicationList> GetApplicationsStub(Quellor* q) {
   return q->GetApplications();
 }
+// The extension operations reach the recording engine through its own type.
+[[maybe_unused]] void SetObserverStub(Quellor* q, Client::QuellorObserver* observer) {
+  dynamic_cast<RecordingEngine&>(*q).SetObserver(observer);
+}
+[[maybe_unused]] void ClearObserverStub(Quellor* q) {
+  dynamic_cast<RecordingEngine&>(*q).ClearObserver();
+}
+[[maybe_unused]] std::vector<Client::SendOutcome> SendDataEachStub(Quellor* q,
+                                                                   const std::wstring& xml) {
+  return dynamic_cast<RecordingEngine&>(*q).SendDataEach(xml);
+}
+[[maybe_unused]] std::vector<Client::ApplicationHealth> GetApplicationHealthStub(Quellor* q) {
+  return dynamic_cast<RecordingEngine&>(*q).GetApplicationHealth();
+}
 
 }  // namespace
 }  // namespace Testing
@@ -93,3 +110,15 @@ FAKE_ENGINE_EXPORT void* get_SendData_method() { return Hand("SendData", &SendDa
 FAKE_ENGINE_EXPORT void* get_GetApplications_method() {
   return Hand("GetApplications", &GetApplicationsStub);
 }
+#if !defined(FAKE_ENGINE_WITHOUT_OBSERVER)
+FAKE_ENGINE_EXPORT void* get_SetObserver_method() { return Hand("SetObserver", &SetObserverStub); }
+FAKE_ENGINE_EXPORT void* get_ClearObserver_method() {
+  return Hand("ClearObserver", &ClearObserverStub);
+}
+FAKE_ENGINE_EXPORT void* get_SendDataEach_method() {
+  return Hand("SendDataEach", &SendDataEachStub);
+}
+FAKE_ENGINE_EXPORT void* get_GetApplicationHealth_method() {
+  return Hand("GetApplicationHealth", &GetApplicationHealthStub);
+}
+#endif

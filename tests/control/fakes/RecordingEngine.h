@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "control/ObservableEngine.h"
 #include "interface/Quellor.h"
+#include "interface/QuellorObserver.h"
 
 namespace Corvane {
 namespace Testing {
@@ -21,6 +23,11 @@ struct EngineScript {
   /// by '|'.
   std::vector<std::wstring> calls;
   Client::QuellorListener* listener = nullptr;
+  Client::QuellorObserver* observer = nullptr;
+  /// What SendDataEach answers.
+  std::vector<Client::SendOutcome> outcomes;
+  /// What GetApplicationHealth answers.
+  std::vector<Client::ApplicationHealth> health;
   bool started = false;
   bool hailing = false;
   std::wstring registeredId = L"client-1";
@@ -37,7 +44,7 @@ struct EngineScript {
   }
 };
 
-class RecordingEngine : public Client::Quellor {
+class RecordingEngine : public Client::Quellor, public Control::ObservableEngine {
  public:
   /// `script` must outlive the engine.
   explicit RecordingEngine(EngineScript& script) : script_(script) {}
@@ -87,6 +94,23 @@ class RecordingEngine : public Client::Quellor {
   std::shared_ptr<Client::ClientApplicationList> GetApplications() override {
     Call(L"GetApplications");
     return script_.applications;
+  }
+
+  void SetObserver(Client::QuellorObserver* observer) override {
+    Call(L"SetObserver");
+    script_.observer = observer;
+  }
+  void ClearObserver() override {
+    Call(L"ClearObserver");
+    script_.observer = nullptr;
+  }
+  std::vector<Client::SendOutcome> SendDataEach(const std::wstring& xml) override {
+    Call(L"SendDataEach", L"|" + xml);
+    return script_.outcomes;
+  }
+  std::vector<Client::ApplicationHealth> GetApplicationHealth() override {
+    Call(L"GetApplicationHealth");
+    return script_.health;
   }
 
  private:

@@ -289,12 +289,146 @@ TEST(ControlCoreListenerTest, ListenerIsSetAtConstructionAndClearedAtDestruction
   RecordingPoster poster;
   {
     ControlCore core(std::make_unique<Testing::RecordingEngine>(*script), poster);
-    EXPECT_EQ(script->listener, static_cast<QuellorListener*>(&core));
-    EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener"}));
+    ASSERT_NE(script->listener, nullptr);
+    ASSERT_NE(script->observer, nullptr);
+    EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener", L"SetObserver"}));
+    script->listener->OnMessageReceived(L"<a/>");
+    ASSERT_EQ(poster.Posted().size(), 1u);
   }
   EXPECT_EQ(script->listener, nullptr);
+  EXPECT_EQ(script->observer, nullptr);
   // Cleared, but not stopped.
-  EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener", L"ClearListener"}));
+  EXPECT_EQ(script->calls, (std::vector<std::wstring>{L"SetListener", L"SetObserver",
+                                                      L"ClearListener", L"ClearObserver"}));
+}
+
+// Every control of a process shares the engine: one listener and observer
+// are set for them all, each core gets every notification, and destroying
+// one core leaves the others served.
+TEST(ControlCoreListenerTest, CoresOfOneEngineEachGetEveryNotification) {
+  Testing::EngineScript script;
+  std::shared_ptr<Client::Quellor> engine = std::make_shared<Testing::RecordingEngine>(script);
+  RecordingPoster firstPoster, secondPoster;
+  auto first = std::make_unique<ControlCore>(engine, firstPoster);
+  ControlCore second(engine, secondPoster);
+  EXPECT_EQ(script.calls, (std::vector<std::wstring>{L"SetListener", L"SetObserver"}));
+  ASSERT_NE(script.listener, nullptr);
+
+  script.listener->OnError(-1, L"both");
+  script.observer->OnApplicationAdded({L"app-1", L"One", L"127.0.0.1", 2});
+  for (RecordingPoster* poster : {&firstPoster, &secondPoster}) {
+    const auto posted = poster->Posted();
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted[1].kind, Notification::Kind::kApplicationAdded);
+    EXPECT_EQ(posted[1].application.id, L"app-1");
+    EXPECT_EQ(posted[1].application.version, 2);
+  }
+
+  first.reset();
+  EXPECT_EQ(script.calls.size(), 2u) << "the listener stays while a core is left";
+  ASSERT_NE(script.listener, nullptr);
+  script.listener->OnMessageReceived(L"<after/>");
+  script.observer->OnApplicationRemoved({L"app-1", L"One", L"127.0.0.1", 2},
+                                        Client::DepartureReason::kHealthCheckUnanswered);
+  script.observer->OnFileProgress({L"app-1", L"big.bin", 10, 100, false, false, L""});
+  EXPECT_EQ(firstPoster.Posted().size(), 2u);
+  const auto posted = secondPoster.Posted();
+  ASSERT_EQ(posted.size(), 5u);
+  EXPECT_EQ(posted[2].text, L"<after/>");
+  EXPECT_EQ(posted[3].kind, Notification::Kind::kApplicationRemoved);
+  EXPECT_EQ(posted[3].text, L"health check unanswered");
+  EXPECT_EQ(posted[4].kind, Notification::Kind::kFileProgress);
+  EXPECT_EQ(posted[4].application.id, L"app-1");
+  EXPECT_EQ(posted[4].text, L"big.bin");
+  EXPECT_EQ(posted[4].bytesReceived, 10);
+  EXPECT_EQ(posted[4].bytesAnnounced, 100);
+}
+
+// An engine library built before the observer: the listener is set as
+// before and the notifications it gives still arrive.
+TEST(ControlCoreListenerTest, EngineWithoutObserverStillListens) {
+  Testing::EngineScript script;
+  script.Fail(L"SetObserver", -999, L"get_SetObserver_method function could not be loaded.");
+  script.Fail(L"ClearObserver", -999, L"get_ClearObserver_method function could not be loaded.");
+  RecordingPoster poster;
+  {
+    ControlCore core(std::make_unique<Testing::RecordingEngine>(script), poster);
+    EXPECT_FALSE(core.IsObserving());
+    ASSERT_NE(script.listener, nullptr);
+    script.listener->OnFileReceived(L"/f");
+    EXPECT_EQ(poster.Posted().size(), 1u);
+  }
+  EXPECT_EQ(script.listener, nullptr);
+}
+
+// --- Per-application send ---------------------------------------------------
+
+TEST_F(ControlCoreTest, SendDataEachGivesTheEnginesOutcomesAndKeepsSendDatasFailureRules) {
+  script_->outcomes = {{L"good", 0, L""}, {L"silent", -111, L"no acknowledgement"}};
+  std::vector<Client::SendOutcome> outcomes;
+  const std::wstring xml = L"<a/>";
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), 0);
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[1].applicationId, L"silent");
+  EXPECT_EQ(outcomes[1].message, L"no acknowledgement");
+  EXPECT_EQ(core_.GetLastError(), L"") << "single failures are in their outcomes";
+  EXPECT_EQ(script_->calls.back(), L"SendDataEach|<a/>");
+
+  // An invalid document: nothing sent, the status and the last error as for
+  // SendData; a null text sends an empty one.
+  script_->Fail(L"SendDataEach", -200, L"XML is not valid: parse error");
+  EXPECT_EQ(core_.SendDataEach(nullptr, outcomes), -200);
+  EXPECT_TRUE(outcomes.empty());
+  EXPECT_EQ(core_.GetLastError(), L"XML is not valid: parse error");
+  EXPECT_EQ(script_->calls.back(), L"SendDataEach|");
+  script_->failures.clear();
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), 0);
+  EXPECT_EQ(core_.GetLastError(), L"") << "emptied first";
+
+  // The engine refuses the document by giving every application -200 with
+  // its validity errors: the call fails as SendData does, the errors kept.
+  const std::wstring errors = L"XML is not valid: parse error; line 1, column 3: bad";
+  script_->outcomes = {{L"good", -200, errors}, {L"silent", -200, errors}};
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), -200);
+  EXPECT_EQ(core_.GetLastError(), errors);
+  EXPECT_EQ(outcomes.size(), 2u);
+  // One application's -200 among other outcomes is that application's.
+  script_->outcomes = {{L"good", 0, L""}, {L"silent", -200, errors}};
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), 0);
+  EXPECT_EQ(core_.GetLastError(), L"");
+}
+
+// An engine object without the extension operations (not an ObservableEngine).
+TEST(ControlCoreSendEachTest, EngineWithoutTheOperationGivesTheInternalFailure) {
+  struct Bare : Client::Quellor {
+    explicit Bare(Testing::EngineScript& script) : inner(script) {}
+    std::wstring Register() override { return inner.Register(); }
+    void Unregister(const std::wstring& id) override { inner.Unregister(id); }
+    std::wstring GetConnectorType() override { return inner.GetConnectorType(); }
+    void Start(const std::wstring&, const std::wstring&, const std::wstring&, int, int, int, bool,
+               int, int, int, const std::wstring&) override {}
+    void Stop() override {}
+    bool IsStarted() override { return false; }
+    void SetListener(Client::QuellorListener* listener) override { inner.SetListener(listener); }
+    void ClearListener() override { inner.ClearListener(); }
+    bool IsHailing() override { return false; }
+    void SendData(const std::wstring& xml) override { inner.SendData(xml); }
+    std::shared_ptr<ClientApplicationList> GetApplications() override {
+      return inner.GetApplications();
+    }
+    Testing::RecordingEngine inner;
+  };
+  Testing::EngineScript script;
+  RecordingPoster poster;
+  ControlCore core(std::make_unique<Bare>(script), poster);
+  std::vector<Client::SendOutcome> outcomes;
+  const std::wstring xml = L"<a/>";
+  EXPECT_EQ(core.SendDataEach(&xml, outcomes), -999);
+  EXPECT_FALSE(core.GetLastError().empty());
+  std::vector<Client::ApplicationHealth> health;
+  EXPECT_FALSE(core.GetApplicationHealth(health));
+  EXPECT_FALSE(core.IsObserving());
+  EXPECT_EQ(script.calls, (std::vector<std::wstring>{L"SetListener"}));
 }
 
 TEST(ControlCoreListenerTest, ListenerFailuresAreTolerated) {

@@ -277,6 +277,75 @@ TEST(QuellorProxyTest, EngineExceptionsPassThroughUnchanged) {
   }
 }
 
+// --- Extension operations ---------------------------------------------------
+
+// The observer's operations, each through its own export; an engine library
+// built before them lacks their exports, which fails those operations alone.
+TEST(QuellorProxyTest, ExtensionOperationsReachTheEngineOrFailAloneWhenNotExported) {
+  class NoOpObserver : public Client::QuellorObserver {} observer;
+  {
+    FakeEngineLibrary fake("complete");
+    FakeEngineControl& control = fake.Control();
+    control.script.outcomes = {{L"a", 0, L""}, {L"b", -111, L"no acknowledgement"}};
+    Client::ApplicationHealth health;
+    health.application.id = L"a";
+    health.bytesReceived = 42;
+    control.script.health = {health};
+    QuellorProxy proxy(WideFakeEnginePath("complete"));
+
+    proxy.SetObserver(&observer);
+    EXPECT_EQ(control.script.observer, &observer);
+    const auto outcomes = proxy.SendDataEach(L"<a/>");
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].applicationId, L"b");
+    EXPECT_EQ(outcomes[1].status, -111);
+    const auto read = proxy.GetApplicationHealth();
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].bytesReceived, 42u);
+    proxy.ClearObserver();
+    EXPECT_EQ(control.script.observer, nullptr);
+    EXPECT_EQ(control.script.calls,
+              (std::vector<std::wstring>{L"SetObserver", L"SendDataEach|<a/>",
+                                         L"GetApplicationHealth", L"ClearObserver"}));
+    for (const char* name : {"SetObserver", "ClearObserver", "SendDataEach",
+                             "GetApplicationHealth"}) {
+      EXPECT_EQ(control.getterCalls[name], 1) << name;
+    }
+  }
+  {
+    FakeEngineLibrary fake("no_observer");
+    QuellorProxy proxy(WideFakeEnginePath("no_observer"));
+    const std::vector<std::pair<std::string, std::function<void()>>> extensions = {
+        {"get_SetObserver_method", [&] { proxy.SetObserver(&observer); }},
+        {"get_ClearObserver_method", [&] { proxy.ClearObserver(); }},
+        {"get_SendDataEach_method", [&] { proxy.SendDataEach(L"<a/>"); }},
+        {"get_GetApplicationHealth_method", [&] { proxy.GetApplicationHealth(); }}};
+    for (const auto& extension : extensions) {
+      SCOPED_TRACE(extension.first);
+      try {
+        extension.second();
+        ADD_FAILURE() << "no exception";
+      } catch (const Client::QuellorException& e) {
+        EXPECT_EQ(e.GetCode(), QuellorProxy::kLoadFailure);
+        EXPECT_TRUE(StartsWith(e.GetMessage(), Platform::FromUtf8(extension.first)))
+            << Platform::ToUtf8(e.GetMessage());
+      }
+    }
+    // The specified operations still work.
+    proxy.SendData(L"<a/>");
+    EXPECT_FALSE(proxy.IsStarted());
+    EXPECT_EQ(fake.Control().script.calls,
+              (std::vector<std::wstring>{L"SendData|<a/>", L"IsStarted"}));
+  }
+  // Without an engine library they fail as every operation does.
+  Testing::TempDir empty;
+  QuellorProxy missing(empty.WidePath() + L"/Quellor.so");
+  ExpectFailure([&] { missing.SendDataEach(L"<a/>"); }, QuellorProxy::kLoadFailure,
+                missing.GetLoadError());
+  ExpectFailure([&] { missing.SetObserver(&observer); }, QuellorProxy::kLoadFailure,
+                missing.GetLoadError());
+}
+
 // --- Lifetime ---------------------------------------------------------------
 
 TEST(QuellorProxyTest, DisposeForgetsTheEngine) {

@@ -1,5 +1,6 @@
 #include "control/ControlCore.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -133,8 +134,20 @@ std::int16_t ControlCore::SendDataEach(const std::wstring* xml,
     }
     outcomes = observable->SendDataEach(xml ? *xml : std::wstring());
   });
-  if (status != 0) outcomes.clear();
-  return status;
+  if (status != 0) {
+    outcomes.clear();
+    return status;
+  }
+  // A document its grammar refuses goes to nobody: the engine then gives
+  // every application that code with the validity errors, and the call fails
+  // as SendData does, the errors kept as the last error.
+  const bool refused = !outcomes.empty() &&
+                       std::all_of(outcomes.begin(), outcomes.end(), [](const auto& outcome) {
+                         return outcome.status == kInvalidDocument;
+                       });
+  if (!refused) return 0;
+  last_error_ = outcomes.front().message;
+  return ToStatus(kInvalidDocument);
 }
 
 bool ControlCore::GetApplicationHealth(std::vector<Client::ApplicationHealth>& health) {

@@ -69,12 +69,17 @@ class ControlCore : public EngineEvents::Subscriber {
   /// Does not empty the last error first.
   std::vector<ApplicationRecord> GetApplications();
 
+  /// The engine's code for a document that fails its grammar.
+  static constexpr int kInvalidDocument = -200;
+
   /// Sends like SendData and gives one outcome per application connected
   /// at the call. Returns 0 when the document went out, whatever each
   /// application's outcome, else the status of the failure before anything
-  /// was sent (an invalid document, no engine, an engine without the
-  /// operation), with its text as the last error; the last error is emptied
-  /// first. `outcomes` is emptied first. A null `xml` sends an empty text.
+  /// was sent, with its text as the last error: what the engine threw (no
+  /// engine, an engine without the operation, no application), or
+  /// kInvalidDocument when every outcome carries it (the engine refused the
+  /// document; the outcomes, kept, hold its validity errors). The last error
+  /// and `outcomes` are emptied first. A null `xml` sends an empty text.
   std::int16_t SendDataEach(const std::wstring* xml, std::vector<Client::SendOutcome>& outcomes);
   /// The connected applications with their link health; false, with
   /// `health` empty and the last error alone, when the engine cannot tell.

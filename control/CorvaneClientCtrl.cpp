@@ -342,6 +342,8 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
       break;
     case Notification::Kind::kApplicationAdded: {
       CorvaneClientApplication* application = AddApplication(self, notification.application);
+      // Its health from the start, rather than from the next poll.
+      UpdateApplications(self, false);
       g_signal_emit(self, signals[SIGNAL_APPLICATION_ADDED], 0, application);
       g_object_unref(application);
       break;

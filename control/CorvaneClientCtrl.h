@@ -177,14 +177,17 @@ gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl *self, const gchar *xml);
  * @xml: (nullable): the XML text; %NULL sends an empty text
  * @status: (out) (optional): 0 when the XML went out, else the code of the
  *   failure before anything was sent (-200 for XML that is not valid, -999
- *   without an engine or with one that cannot send to each application)
+ *   without an engine or with one that cannot send to each application, the
+ *   engine's code when no application is connected)
  *
  * Sends XML data as corvane_client_ctrl_send_data() does and tells what came
  * of it for each application connected at the call, in the engine's order.
- * XML that is not valid is sent to nobody: the array is then empty and the
- * last error message says why, as for corvane_client_ctrl_send_data(). The
- * last error is emptied first; the failures of single applications are in
- * their outcomes, not in the last error.
+ * XML that is not valid is sent to nobody: @status is then -200 and the last
+ * error message says why, as for corvane_client_ctrl_send_data(), with the
+ * first validity errors (line, column, the parser's message); every outcome
+ * carries -200 and the same text. On another failure before anything was
+ * sent the array is empty. The last error is emptied first; the failures of
+ * single applications are in their outcomes, not in the last error.
  *
  * Returns: (transfer container) (element-type CorvaneClientSendOutcome): one
  *   outcome per application

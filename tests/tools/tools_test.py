@@ -215,11 +215,67 @@ class RunTest(unittest.TestCase):
         self.addCleanup(stop, peer)
         out, err = host.communicate(timeout=60)
         self.assertEqual(host.returncode, 0, out + err)
-        kinds = [(e["event"], e.get("seconds", e.get("application"))) for e in events_of(out)]
+        # Applications joining and leaving, and each send's outcomes, come
+        # between the commands' own events.
+        observed = ("application_added", "application_removed", "outcome")
+        kinds = [(e["event"], e.get("seconds", e.get("application"))) for e in events_of(out)
+                 if e["event"] not in observed]
         self.assertEqual(kinds, [("waited", 0.3), ("waited", "late-peer"), ("applications", None),
                                  ("sent", None), ("stopped", None)], out)
+        added = [e for e in events_of(out) if e["event"] == "application_added"]
+        self.assertEqual([(e["id"], e["address"]) for e in added], [("late-peer", "127.0.0.1")])
+        outcomes = [e for e in events_of(out) if e["event"] == "outcome"]
+        if outcomes:  # an engine that sends to each application
+            self.assertEqual([(e["application"], e["status"]) for e in outcomes],
+                             [("late-peer", 0)])
         peer_output, _ = peer.communicate(timeout=30)
         self.assertIn('"sender>host<', peer_output.replace("<sender>", '"sender>'))
+
+    def test_applications_progress_and_health_are_printed(self):
+        big = os.path.join(self.directory, "big.bin")
+        with open(big, "wb") as f:
+            f.write(os.urandom(3 << 20))
+        host, started = start_host("--seconds", "30", "--file-directory",
+                                   os.path.join(self.directory, "files"), "wait-app", "v1",
+                                   "wait", "2", "status", "wait", "3", "status", "stop")
+        self.addCleanup(stop, host)
+        peer = subprocess.Popen([PEER, "connect", "--host", "127.0.0.1", "--port",
+                                 str(started["server_port"]), "--id", "v1", "--name", "Vendor 1",
+                                 "send-file", big, "wait", "3", "disconnect"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(stop, peer)
+        out, err = host.communicate(timeout=60)
+        self.assertEqual(host.returncode, 0, out + err)
+        events = events_of(out)
+        added = [e for e in events if e["event"] == "application_added"]
+        self.assertEqual(added, [{"event": "application_added", "id": "v1", "name": "Vendor 1",
+                                  "address": "127.0.0.1", "version": 1}])
+        progress = [e for e in events if e["event"] == "progress"]
+        self.assertTrue(progress, out)
+        self.assertEqual(progress[-1], {"event": "progress", "application": "v1",
+                                        "file": "big.bin", "bytes": 3 << 20, "size": 3 << 20,
+                                        "percent": 100})
+        self.assertLessEqual(len(progress), 10, "one a second at most, and the last")
+        statuses = [e for e in events if e["event"] == "status"]
+        self.assertEqual(len(statuses), 2, out)
+        row = statuses[0]["applications"][0]
+        self.assertEqual((row["id"], row["files_received"]), ("v1", 1), out)
+        self.assertGreaterEqual(row["bytes_received"], 3 << 20)
+        self.assertRegex(row["connected_since"], r"^\d{4}-\d\d-\d\dT")
+        self.assertEqual(statuses[1]["count"], 0, "the application left")
+        removed = [e for e in events if e["event"] == "application_removed"]
+        self.assertEqual(removed, [{"event": "application_removed", "id": "v1",
+                                    "reason": "disconnected"}])
+
+        # Readable: the health as a table under its header.
+        host = subprocess.Popen([sys.executable, CORVANE, "run", "--no-hailing",
+                                 "--server-port", str(free_port()), "--file-port",
+                                 str(free_port()), "--seconds", "20", "status", "stop"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        out, err = host.communicate(timeout=60)
+        self.assertEqual(host.returncode, 0, out + err)
+        self.assertIn("status  applications=0", out)
+        self.assertRegex(out, r"ID +NAME +ADDRESS +CONNECTED +LAST SEEN +RTT ms +MISSED")
 
     def test_wait_app_is_bounded_and_unknown_commands_fail(self):
         run = subprocess.run([sys.executable, CORVANE, "run", "--json", "--no-hailing",
@@ -412,6 +468,58 @@ kill $example; wait $example || true
                        check=True, capture_output=True, timeout=120)
         self.assertIn("/opt/corvane/", self.builds[1])
         self.build_and_run(self.builds[1].replace("/opt/corvane/", prefix + "/"))
+
+
+class ReadmePythonExampleTest(unittest.TestCase):
+    """The README's Python example that keeps a live list of applications and
+    prints file progress, run against the build tree with corvane-peer as the
+    vendor application."""
+
+    def test_lists_applications_and_prints_progress(self):
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        section = readme[readme.index("(`example.py`):"):]
+        block = re.search(r"\n\n((?:    .*\n|\n)+)", section).group(1)
+        program = ReadmeExampleTest.dedent(block)
+        directory = tempfile.mkdtemp(prefix="corvane-readme-py-")
+        self.addCleanup(shutil.rmtree, directory, True)
+        received = os.path.join(directory, "received")
+        with open(os.path.join(directory, "example.py"), "w") as f:
+            f.write(program.replace('"/tmp/received"', repr(received)))
+        payload = os.path.join(directory, "report.bin")
+        with open(payload, "wb") as f:
+            f.write(os.urandom(3 << 20))
+        script = """
+/usr/bin/python3 -u example.py >example.out 2>&1 &
+example=$!
+tries=0
+until "$PEER" connect --host 127.0.0.1 --port 45500 --id vendor-9 --name "Vendor Nine" \
+    send-file report.bin disconnect >peer.out 2>&1; do
+  tries=$((tries + 1)); [ $tries -lt 150 ] || break
+  kill -0 $example 2>/dev/null || break
+  sleep 0.2
+done
+tries=0
+until grep -q "left: vendor-9" example.out; do
+  tries=$((tries + 1)); [ $tries -lt 100 ] || break
+  sleep 0.1
+done
+kill $example; wait $example || true
+"""
+        flags = "-n" if os.geteuid() == 0 else "-rn"
+        env = dict(os.environ, PEER=PEER, GI_TYPELIB_PATH=BIN, LD_LIBRARY_PATH=BIN)
+        run = subprocess.run(["unshare", flags, "sh", "-c",
+                              "ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
+                              "exec sh -ec \"$0\"", script],
+                             cwd=directory, env=env, capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(directory, "example.out")) as f:
+            out = f.read()
+        self.assertIn("applications: Vendor Nine (vendor-9)", out)
+        self.assertIn("report.bin from vendor-9: %d of %d bytes" % (3 << 20, 3 << 20), out)
+        self.assertIn("file: " + os.path.join(received, "report.bin"), out)
+        self.assertIn("left: vendor-9 disconnected", out)
+        self.assertIn("applications: none", out)
 
 
 class RunWithPeerTest(unittest.TestCase):

@@ -226,6 +226,67 @@ class ControlWithEngine(unittest.TestCase):
         ctrl.props.group_port = 1
         self.assertEqual(ctrl.props.group_port, 1)
 
+    def test_applications_model_progress_and_outcomes(self):
+        """What a script shows of its applications: a live model, the
+        observer's signals on every control, file progress and the outcome
+        of a send for each application."""
+        ctrl = self.ctrl
+        self.configure()
+        other = CorvaneClient.Ctrl()  # a second control of the same engine
+        seen = {"ctrl": [], "other": []}
+        for name, control in (("ctrl", ctrl), ("other", other)):
+            control.connect("application-added",
+                            lambda c, app, n=name: seen[n].append(("added", app.props.id)))
+            control.connect("application-removed",
+                            lambda c, i, reason, n=name: seen[n].append(("removed", i, reason)))
+        progress = []
+        ctrl.connect("file-progress", lambda c, i, name, got, size:
+                     progress.append((i, name, got, size, threading.get_ident())))
+        model = ctrl.props.applications
+        self.assertEqual(model.get_n_items(), 0)
+
+        def model_ids():
+            return [model.get_item(i).props.id for i in range(model.get_n_items())]
+
+        def engine_ids():
+            return [a.props.id for a in ctrl.get_applications()]
+
+        self.assertEqual(ctrl.start("client-3", "Script Client"), 0, ctrl.get_last_error_message())
+        peer = Peer()
+        try:
+            self.assertEqual(peer(f"connect {self.server_port} vendor-3 Vendor Three"), "connected")
+            self.assertTrue(iterate_until(lambda: ("added", "vendor-3") in seen["other"]))
+            self.assertTrue(iterate_until(lambda: model_ids() == engine_ids() == ["vendor-3"]))
+            self.assertEqual(seen["ctrl"], [("added", "vendor-3")])
+            self.assertEqual(list(other.props.applications)[0].props.name, "Vendor Three")
+
+            self.assertEqual(peer(f"file {self.file_port} progress.txt some content"), "binack 1")
+            self.assertTrue(iterate_until(lambda: progress and progress[-1][2] == 12))
+            self.assertEqual(progress[-1][:4], ("file-sender", "progress.txt", 12, 12))
+            self.assertEqual({p[4] for p in progress}, {MAIN_THREAD})
+
+            outcomes, status = ctrl.send_data_each("<unclosed")
+            if status != -999:  # an engine that sends to each application
+                self.assertEqual(status, -200)
+                self.assertEqual({o.props.status for o in outcomes} | {-200}, {-200})
+                self.assertTrue(ctrl.get_last_error_message().startswith("XML is not valid"))
+                outcomes, status = ctrl.send_data_each(VALID_XML)
+                self.assertEqual(status, 0, ctrl.get_last_error_message())
+                self.assertEqual([(o.props.application_id, o.props.status, o.props.message)
+                                  for o in outcomes], [("vendor-3", 0, "")])
+                self.assertEqual(peer("expect-xml"), "xml " + VALID_XML)
+
+            # One control goes; the other still hears the application leave.
+            del other, control
+            gc.collect()
+            self.assertEqual(peer("close"), "closed")
+            self.assertTrue(iterate_until(lambda: len(seen["ctrl"]) == 2))
+            self.assertEqual(seen["ctrl"][1], ("removed", "vendor-3", "disconnected"))
+            self.assertTrue(iterate_until(lambda: model_ids() == engine_ids() == []))
+            self.assertEqual(len(seen["other"]), 1)
+        finally:
+            peer.close()
+
     def test_dropped_with_notifications_in_flight(self):
         ctrl = self.ctrl
         self.configure()

@@ -384,6 +384,18 @@ TEST_F(ControlCoreTest, SendDataEachGivesTheEnginesOutcomesAndKeepsSendDatasFail
   script_->failures.clear();
   EXPECT_EQ(core_.SendDataEach(&xml, outcomes), 0);
   EXPECT_EQ(core_.GetLastError(), L"") << "emptied first";
+
+  // The engine refuses the document by giving every application -200 with
+  // its validity errors: the call fails as SendData does, the errors kept.
+  const std::wstring errors = L"XML is not valid: parse error; line 1, column 3: bad";
+  script_->outcomes = {{L"good", -200, errors}, {L"silent", -200, errors}};
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), -200);
+  EXPECT_EQ(core_.GetLastError(), errors);
+  EXPECT_EQ(outcomes.size(), 2u);
+  // One application's -200 among other outcomes is that application's.
+  script_->outcomes = {{L"good", 0, L""}, {L"silent", -200, errors}};
+  EXPECT_EQ(core_.SendDataEach(&xml, outcomes), 0);
+  EXPECT_EQ(core_.GetLastError(), L"");
 }
 
 // An engine object without the extension operations (not an ObservableEngine).

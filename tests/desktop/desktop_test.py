@@ -341,6 +341,15 @@ try:
     app.activate_action("about", None)
     check(len(seen) == 2, "About shows the about box")
 
+    # A file whose sender leaves halfway is shown as interrupted, not as
+    # still arriving.
+    window.on_file_progress("gone-vendor", "half.bin", 500, 1000)
+    ctrl.emit("application-removed", "gone-vendor", "connection lost")
+    half = rows(window.file_list)[0]
+    check(half.name == "half.bin" and "interrupted: connection lost" in half.progress.get_text()
+          and ("gone-vendor", "half.bin") not in window.files,
+          "an interrupted file says so: " + half.progress.get_text())
+
     # Stop: the peer leaves the list.
     window.start_button.emit("clicked")
     await_(lambda: not ctrl.props.started, "the engine stops")

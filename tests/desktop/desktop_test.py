@@ -121,7 +121,7 @@ def await_(condition, what, timeout=TIMEOUT):
         if condition():
             return True
         time.sleep(0.02)
-    return check(False, what + " within %g s" % timeout)
+    return check(False, (what() if callable(what) else what) + " within %g s" % timeout)
 
 
 class Rect(ctypes.Structure):
@@ -303,8 +303,12 @@ try:
     file_row.open_button.emit("clicked")
     check(opened == [GLib.filename_to_uri(os.path.dirname(file_row.path), None)],
           "Open Folder opens the file's folder: %r" % opened)
-    await_(lambda: "1" == str(window.applications.get_item(0).props.files_received),
-           "the list counts the file")
+    vendor = window.applications.get_item(0)
+    await_(lambda: vendor.props.files_received == 1,
+           lambda: "the engine counts the file in the peer's link health (files %d, "
+                   "messages %d, bytes %d)" % (
+               vendor.props.files_received, vendor.props.messages_received,
+               vendor.props.bytes_received))
 
     # Send XML…: the chooser, the file chosen in it, the outcome per application.
     window.activate_action("win.send-xml", None)

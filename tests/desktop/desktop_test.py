@@ -40,6 +40,14 @@ def skip(reason):
     sys.exit(SKIPPED)
 
 
+def without_display():
+    """With no display the program says so and exits 1, before any window."""
+    environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    run = subprocess.run(["/usr/bin/python3", os.path.join(BIN, "corvane-desktop")],
+                         env=environment, capture_output=True, text=True, timeout=30)
+    return run.returncode == 1 and "cannot open a display" in run.stderr, run
+
+
 def start_x_server():
     """A private Xvfb and its display name, or a skip."""
     if not shutil.which("Xvfb"):
@@ -68,6 +76,10 @@ def start_x_server():
     return server, ":" + number.decode().strip()
 
 
+failures = []
+said, run = without_display()
+if not said:
+    failures.append("without a display: exit %d, %r" % (run.returncode, run.stderr[-300:]))
 work = tempfile.mkdtemp(prefix="corvane-desktop-test-")
 x_server, display = start_x_server()
 os.environ.update(DISPLAY=display, GDK_BACKEND="x11", GSK_RENDERER="cairo",
@@ -91,7 +103,6 @@ from gi.repository import Gio, GLib, Gtk  # noqa: E402
 if not Gtk.init_check():
     skip("GTK cannot open the display " + display)
 
-failures = []
 
 
 def check(condition, what):

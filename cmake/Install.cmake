@@ -1,5 +1,6 @@
 # Installation, in four components: "runtime" (the modules and the support
-# files), "typelib" (the typelib), "tools" (the tools and their manual pages) and
+# files), "typelib" (the typelib), "tools" (the tools, the desktop host and
+# their manual pages) and
 # "dev" (the headers, the GIR, the CMake package and the pkg-config files). Every path is relative to
 # the prefix and follows GNUInstallDirs, so a prefix of /usr gives Debian's
 # multiarch layout (lib/x86_64-linux-gnu) and /opt/corvane a plain lib/.
@@ -24,8 +25,14 @@ install(FILES ${CMAKE_SOURCE_DIR}/tools/logger.ini DESTINATION ${CORVANE_INSTALL
 install(FILES ${CMAKE_SOURCE_DIR}/tools/engine.ini DESTINATION ${CORVANE_INSTALL_MODULE_DIR}
         RENAME engine.ini.sample COMPONENT runtime)
 install(TARGETS corvane-peer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/corvane DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT tools)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/corvane ${CMAKE_SOURCE_DIR}/tools/corvane-desktop
+        DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The desktop host in the desktop's menus, with the control's icon.
+install(FILES ${CMAKE_SOURCE_DIR}/tools/corvane-desktop.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tools)
+install(FILES ${CMAKE_SOURCE_DIR}/control/ui/resources/about-icon.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps
+        RENAME corvane-desktop.png COMPONENT tools)
 
 # The typelib and the GIR name the installed control module by its absolute
 # path, so that GObject Introspection loads it with no library path set. The
@@ -40,7 +47,7 @@ install(CODE "
   include(\"${CMAKE_SOURCE_DIR}/cmake/InstallTypelib.cmake\")" ALL_COMPONENTS)
 
 # Manual pages, compressed as the system keeps them.
-set(CORVANE_MAN_PAGES corvane corvane-peer)
+set(CORVANE_MAN_PAGES corvane corvane-peer corvane-desktop)
 set(man_outputs)
 foreach(page ${CORVANE_MAN_PAGES})
   set(source ${CMAKE_SOURCE_DIR}/docs/man/${page}.1)

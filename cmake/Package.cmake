@@ -61,12 +61,16 @@ and JavaScript (gjs) create it: gi.require_version with CorvaneClient 1.0.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME corvane-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
-# The host program is Python over the control's typelib.
-set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CORVANE_GIR_PACKAGE} ${exact}, python3, python3-gi")
+# The host programs are Python over the control's typelib; the desktop host
+# uses GTK 4 through its typelib.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS
+    "${CORVANE_GIR_PACKAGE} ${exact}, python3, python3-gi, gir1.2-gtk-4.0")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "LAN integration engine for desktop applications (tools)
 ${about}
 This package holds the host program corvane (runs the engine from a terminal
-and checks the network) and corvane-peer, which plays a vendor application.")
+and checks the network), the desktop host corvane-desktop (a GTK 4 window with
+the connected applications, what they sent, and XML sent to them) and
+corvane-peer, which plays a vendor application.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME corvane-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

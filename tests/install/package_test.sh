@@ -20,7 +20,9 @@ lintian --fail-on error --suppress-tags-from-file "$source/tests/install/lintian
 # What a system looks for must be where it looks.
 contents=$(for p in $all; do dpkg-deb -c "$p"; done | awk '{print $6}')
 for path in ./usr/bin/corvane ./usr/bin/corvane-peer ./usr/share/man/man1/corvane.1.gz \
-  ./usr/share/man/man1/corvane-peer.1.gz; do
+  ./usr/share/man/man1/corvane-peer.1.gz ./usr/bin/corvane-desktop \
+  ./usr/share/applications/corvane-desktop.desktop \
+  ./usr/share/icons/hicolor/48x48/apps/corvane-desktop.png; do
   echo "$contents" | grep -qx "$path" || { echo "package: $path missing" >&2; exit 1; }
 done
 echo "$contents" | grep -q '^\./usr/lib/[^/]*/girepository-1.0/CorvaneClient-1.0.typelib$'
@@ -48,4 +50,6 @@ pkg-config --exists corvane-client corvane-client-ui
 "$source/tools/netns-run" env -i PATH=/usr/bin:/bin /usr/bin/python3 \
   "$source/tests/install/package_script.py" --no-environment
 corvane --version >/dev/null && corvane-peer --version >/dev/null
+# The desktop host finds the installed control and GTK with no environment.
+env -i PATH=/usr/bin:/bin corvane-desktop --version >/dev/null
 echo "package: installed packages work"

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""The manual pages corvane(1) and corvane-peer(1) say what --help says: the
-same options, the same commands and the same exit statuses, both ways.
+"""The manual pages corvane(1), corvane-peer(1) and corvane-desktop(1) say what
+--help says: the same options, the same commands and the same exit statuses,
+both ways.
 
 Usage: manpage_test.py BIN_DIR MAN_DIR
 """
@@ -100,6 +101,22 @@ class PeerPage(unittest.TestCase):
         in_help = set(re.findall(r"^  ([a-z-]+)", block, re.M))
         in_help |= set(re.findall(r"^(listen|connect):", self.help, re.M))
         in_page = set(re.findall(r"^\.BI? ([a-z-]+)", man_section(self.page, "COMMANDS"), re.M))
+        self.assertEqual(in_help, in_page)
+
+    def test_exit_statuses(self):
+        in_page = set(int(n) for n in re.findall(r"^\.B (\d+)$", man_section(self.page, "EXIT STATUS"), re.M))
+        self.assertEqual(exit_statuses(self.help), in_page)
+
+
+class DesktopPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.help = run_help("/usr/bin/python3", BIN_DIR + "/corvane-desktop", "--help")
+        cls.page = man_text("corvane-desktop")
+
+    def test_every_option_both_ways(self):
+        in_help = set(OPTION.findall(self.help))
+        in_page = set(OPTION.findall(man_section(self.page, "OPTIONS")))
         self.assertEqual(in_help, in_page)
 
     def test_exit_statuses(self):

@@ -257,7 +257,11 @@ TEST_F(ControlObserverEndToEndTest, SendDataEachGivesAnOutcomePerApplication) {
   std::thread resetter([&] {
     if (reset->WaitFor<Client::XmlDataMessage>()) reset->Reset();
   });
-  outcomes = corvane_client_ctrl_send_data_each(ctrl_, "<a/>", &status);
+  outcomes = corvane_client_ctrl_send_data_each(
+      ctrl_,
+      "<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
+      "<message id=\"m1\"><sender>client</sender><body>hello</body></message>",
+      &status);
   resetter.join();
   ASSERT_EQ(status, 0);
   std::map<std::string, std::pair<int, std::string>> byId;

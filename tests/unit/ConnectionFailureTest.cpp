@@ -157,6 +157,9 @@ class ConnectionFailureTest : public ::testing::Test {
     connection->End(Farewell::kDisconnect);
     connection.reset();
     EXPECT_TRUE(Eventually([&] { return watch.expired(); })) << "the connection is still alive";
+    // The peer's turn for the last frames written may still be queued, and it
+    // refers to this run's peer: let it run before the peer goes.
+    DrainIo();
     EXPECT_TRUE(Eventually([&] { return threads_->RunningCount() == 0; }));
     EXPECT_EQ(ends.Count(), 1) << "the end is reported once";
     EXPECT_TRUE(Empty(temp_)) << "a temporary file was left behind";
@@ -189,6 +192,13 @@ class ConnectionFailureTest : public ::testing::Test {
 
   // Sends `data` as one file, the stream broken at every operation in turn.
   void BreakFileTransfer(const std::string& data);
+
+  // Returns once everything queued on the I/O thread so far has run.
+  void DrainIo() {
+    std::promise<void> drained;
+    boost::asio::post(io_, [&drained] { drained.set_value(); });
+    drained.get_future().wait();
+  }
 
   static bool Empty(const fs::path& directory) {
     return !fs::exists(directory) || fs::directory_iterator(directory) == fs::directory_iterator();

@@ -7,7 +7,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
-#include "connection/AccessPolicy.h"
+#include "connection/ConnectionHandshake.h"
 #include "connection/ConnectionListener.h"
 #include "connection/DisconnectSendCommand.h"
 #include "connection/FileWorkPool.h"
@@ -21,9 +21,7 @@
 #include "platform/EngineError.h"
 #include "platform/TextConversion.h"
 #include "protocol/ConnectMessage.h"
-#include "protocol/ConnectResponseMessage.h"
 #include "protocol/FrameParser.h"
-#include "protocol/MessageFactory.h"
 #include "protocol/WireFormat.h"
 #include "protocol/XmlDataMessage.h"
 
@@ -49,17 +47,24 @@ Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerS
                        ConnectionListener* connectionListener, ConnectionSettings settings,
                        ConnectionKind kind, std::shared_ptr<FileWorkPool> fileThreads,
                        std::shared_ptr<void> ioOwner)
+    : Connection(std::move(socket), std::move(listener), connectionListener,
+                 std::make_shared<const ConnectionSettings>(std::move(settings)), kind,
+                 std::move(fileThreads), std::move(ioOwner)) {}
+
+Connection::Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
+                       ConnectionListener* connectionListener,
+                       std::shared_ptr<const ConnectionSettings> settings, ConnectionKind kind,
+                       std::shared_ptr<FileWorkPool> fileThreads, std::shared_ptr<void> ioOwner)
     : io_owner_(std::move(ioOwner)),
       socket_(std::move(socket)),
       settings_(std::move(settings)),
       kind_(kind),
-      dispatcher_(settings_.fileFactory, settings_.fileDirectory, settings_.minFreeBytes,
-                  fileThreads),
+      dispatcher_(settings_, fileThreads),
       logger_(Logging::CreateLogger(L"Corvane::Client::Connection")),
       listener_(std::move(listener)),
       connection_listener_(connectionListener),
+      transactions_(socket_),
       file_threads_(std::move(fileThreads)),
-      handshake_timer_(socket_->GetExecutor()),
       frame_timer_(socket_->GetExecutor()) {
   health_ = std::make_shared<LinkHealth>();
 }
@@ -87,113 +92,42 @@ ApplicationInfo Connection::GetInfo() {
 }
 
 std::shared_ptr<XmlDataSendCommand> Connection::GetXmlDataSendCommand() const {
-  std::lock_guard<std::mutex> lock(commands_mutex_);
-  return xml_send_command_;
+  return transactions_.Current();
 }
 
 // --- Handshake --------------------------------------------------------------
 
 void Connection::Start(HandshakeHandler done) {
   logger_->Log(LogLevel::Debug, L"Start: Starting %ls connection", KindText());
-  handshake_done_ = std::move(done);
-  connect_buffer_.assign(Wire::kConnectFrameLength, u'\0');
-  auto self = shared_from_this();
-  handshake_timer_.expires_after(std::chrono::milliseconds(settings_.ackTimeout));
-  handshake_timer_.async_wait(
-      [self](const boost::system::error_code& error) { self->OnHandshakeTimeout(error); });
-  socket_->AsyncRead(connect_buffer_, [self](const boost::system::error_code& error,
-                                             std::size_t bytes) { self->OnConnectRead(error, bytes); });
+  std::make_shared<ConnectionHandshake>(socket_, settings_)
+      ->Start([self = shared_from_this(), done = std::move(done)](
+                  ConnectionHandshake::Outcome outcome) mutable {
+        self->OnHandshakeEnded(std::move(outcome), std::move(done));
+      });
 }
 
-void Connection::OnHandshakeTimeout(const boost::system::error_code& error) {
-  assert(socket_->IsIoThread());
-  if (error || !handshake_done_) return;
-  // The peer has not sent its CONNECT in time: end the read, which then fails
-  // as a short CONNECT does.
-  handshake_timed_out_ = true;
-  socket_->Close();
-}
-
-std::shared_ptr<IntegrationMessage> Connection::ParseConnect(const boost::system::error_code& error,
-                                                             std::size_t bytes) {
-  const std::size_t received = bytes / sizeof(char16_t);
-  if (error || received < connect_buffer_.size()) {
-    const int code =
-        handshake_timed_out_ ? boost::system::error_code(boost::asio::error::timed_out).value()
-                             : error.value();
-    throw Platform::WideError(L"ConnectMessage: Expected " + std::to_wstring(Wire::kConnectFrameLength) +
-                     L" bytes, received " + std::to_wstring(received) + L". Error code (" +
-                     std::to_wstring(code) + L").");
+void Connection::OnHandshakeEnded(ConnectionHandshake::Outcome outcome, HandshakeHandler done) {
+  if (const auto& connect = outcome.connect) {
+    application_id_ = FromUtf16(connect->GetApplicationId());
+    application_name_ = FromUtf16(connect->GetApplicationName());
+    application_address_ = FromUtf16(connect->GetApplicationAddress());
   }
-  auto connect = std::dynamic_pointer_cast<ConnectMessage>(ParseMessage(connect_buffer_));
-  if (!connect) {
-    throw EngineError(L"Error occurred parsing a message", Errc::kParse);
-  }
-  application_id_ = FromUtf16(connect->GetApplicationId());
-  application_name_ = FromUtf16(connect->GetApplicationName());
-  application_address_ = FromUtf16(connect->GetApplicationAddress());
-  return connect;
-}
-
-void Connection::OnConnectRead(const boost::system::error_code& error, std::size_t bytes) {
-  assert(socket_->IsIoThread());
-  handshake_timer_.cancel();
-  std::shared_ptr<ConnectMessage> connect;
-  std::exception_ptr failure;
-  try {
-    connect = std::static_pointer_cast<ConnectMessage>(ParseConnect(error, bytes));
-  } catch (const Platform::WideError&) {
-    failure = std::current_exception();
-  }
-  std::u16string().swap(connect_buffer_);
-  if (!connect || connect->GetMessageId().empty()) {
-    FinishHandshake(failure);
-    return;
-  }
-  if (settings_.access && !settings_.access->AllowsApplication(FromUtf16(connect->GetApplicationId()))) {
-    // No CONNECTACK, and no farewell either: the peer learns nothing.
+  if (outcome.refused) {
     refused_ = true;
     EndOnce(Farewell::kNone, DepartureReason::kClosedAtLimit);
-    FinishHandshake(std::make_exception_ptr(
-        Platform::WideError(L"application id " + FromUtf16(connect->GetApplicationId()) +
-                   L" is not in AllowedApplicationIds")));
-    return;
+  } else if (!outcome.failure) {
+    dispatcher_.ReportProgressTo(listener_, weak_from_this());
   }
-  dispatcher_.ReportProgressTo(listener_, weak_from_this());
-  const ConnectResponseMessage response(*connect, ToUtf16(settings_.engineApplicationId),
-                                        ToUtf16(settings_.engineApplicationName),
-                                        ToUtf16(settings_.language), settings_.filePort);
-  std::u16string frame = response.ToString();
-  const std::size_t expected = frame.size();
-  socket_->AsyncWrite(std::move(frame),
-                      [self = shared_from_this(), expected](const boost::system::error_code& e,
-                                                            std::size_t written) {
-                        self->OnConnectResponseWritten(e, written, expected, nullptr);
-                      });
+  FinishHandshake(outcome.failure, std::move(done));
 }
 
-void Connection::OnConnectResponseWritten(const boost::system::error_code& error,
-                                          std::size_t bytes, std::size_t expected,
-                                          std::exception_ptr failure) {
-  const std::size_t written = bytes / sizeof(char16_t);
-  if (error || written < expected) {
-    failure = std::make_exception_ptr(
-        Platform::WideError(L"Failed to send the connect response message.  Expected to send " +
-                   std::to_wstring(expected) + L" but only sent " + std::to_wstring(written) +
-                   L"." + FromUtf8(DescribeError(error))));
-  }
-  FinishHandshake(failure);
-}
-
-void Connection::FinishHandshake(std::exception_ptr failure) {
+void Connection::FinishHandshake(const std::exception_ptr& failure, HandshakeHandler done) {
   assert(socket_->IsIoThread());
-  HandshakeHandler done = std::move(handshake_done_);
-  handshake_done_ = nullptr;
   auto self = shared_from_this();
   if (!failure) {
     if (!IsFileConnection()) {
       auto check = std::make_shared<HealthCheckSendCommand>(
-          self, socket_, settings_.healthCheckInterval, settings_.ackTimeout);
+          self, socket_, settings_->healthCheckInterval, settings_->ackTimeout);
       {
         std::lock_guard<std::mutex> lock(commands_mutex_);
         health_check_ = check;
@@ -224,7 +158,7 @@ void Connection::ReadHeader() {
   assert(socket_->IsIoThread());
   StopReading();
   if (ended_) return;
-  if (settings_.idleTimeout.count() > 0) ArmIdleDeadline();
+  if (settings_->idleTimeout.count() > 0) ArmIdleDeadline();
   socket_->AsyncRead(parser_.StepBuffer(), [self = shared_from_this()](
                                                const boost::system::error_code& error,
                                                std::size_t bytes) { self->OnRead(error, bytes); });
@@ -304,12 +238,12 @@ void Connection::OnBodyPiece(const boost::system::error_code& error, std::size_t
 void Connection::ArmFrameDeadline() {
   // A frame begun must go on arriving: a peer that stops in the middle of one
   // would otherwise hold its buffer, and the stream, for ever.
-  frame_timer_.expires_after(std::chrono::milliseconds(settings_.ackTimeout));
+  frame_timer_.expires_after(settings_->ackTimeout);
   frame_timer_.async_wait([weak = weak_from_this()](const boost::system::error_code& error) {
     const auto self = weak.lock();
     if (error || !self) return;
     self->FailRead(L"Error on socket read.  No data arrived for " +
-                   std::to_wstring(self->settings_.ackTimeout) +
+                   std::to_wstring(self->settings_->ackTimeout.count()) +
                    L" ms in the middle of a frame");
   });
 }
@@ -317,13 +251,13 @@ void Connection::ArmFrameDeadline() {
 void Connection::ArmIdleDeadline() {
   // A connection that only waits (a file connection carries no health
   // checks) must not hold its descriptor for ever.
-  frame_timer_.expires_after(settings_.idleTimeout);
+  frame_timer_.expires_after(settings_->idleTimeout);
   frame_timer_.async_wait([weak = weak_from_this()](const boost::system::error_code& error) {
     const auto self = weak.lock();
     if (error || !self || self->ended_) return;
     self->logger_->Log(LogLevel::Info, L"Closing %ls connection of %ls: idle for %lld ms",
                        self->KindText(), self->application_name_.c_str(),
-                       static_cast<long long>(self->settings_.idleTimeout.count()));
+                       static_cast<long long>(self->settings_->idleTimeout.count()));
     self->End(Farewell::kDisconnect, DepartureReason::kClosedAtLimit);
   });
 }
@@ -335,7 +269,7 @@ void Connection::FailRead(const std::wstring& text) {
 }
 
 bool Connection::ClaimBody() {
-  const auto& budget = settings_.bodyBudget;
+  const auto& budget = settings_->bodyBudget;
   if (!budget) return true;
   const std::uint64_t held = parser_.Collected().size() * sizeof(char16_t);
   if (budget->TryGrow(body_claim_, held)) return true;
@@ -493,12 +427,12 @@ bool Connection::EndOnce(Farewell farewell, DepartureReason reason) {
   logger_->Log(LogLevel::Debug, L"Stop: Closing %ls connection", KindText());
   if (auto check = GetHealthCheckCommand()) check->Cancel();
   // A transaction waiting for its XMLACK would otherwise wait out the timeout.
-  if (auto send = GetXmlDataSendCommand()) send->OnConnectionEnded();
+  transactions_.OnConnectionEnded();
   if (socket_->IsOpen()) {
     if (farewell == Farewell::kDisconnect) {
       std::make_shared<DisconnectSendCommand>(socket_)->Run();
     }
-    socket_->CloseAfterWrites(std::chrono::milliseconds(settings_.ackTimeout));
+    socket_->CloseAfterWrites(settings_->ackTimeout);
   }
   return true;
 }
@@ -532,32 +466,19 @@ bool Connection::SendMessage(std::shared_ptr<XmlDataMessage> message) {
 
 Connection::PendingSend Connection::StartSend(std::shared_ptr<XmlDataMessage> message,
                                               std::shared_ptr<SendGroup> group) {
-  PendingSend pending{std::unique_lock<std::mutex>(send_mutex_), nullptr};
-  if (!xml_send_logger_) {
-    xml_send_logger_ = Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand");
-  }
-  pending.command = std::make_shared<XmlDataSendCommand>(
-      socket_, std::move(message), settings_.ackTimeout, version_, xml_send_logger_, std::move(group));
-  {
-    std::lock_guard<std::mutex> lock(commands_mutex_);
-    xml_send_command_ = pending.command;
-  }
-  // A connection that ended before the command was in place would never
-  // tell it so.
-  if (ended_) pending.command->OnConnectionEnded();
-  pending.command->Start();
-  return pending;
+  return PendingSend{transactions_.Begin(std::move(message),
+                                         settings_->ackTimeout,
+                                         version_, std::move(group))};
 }
 
-bool Connection::FinishSend(PendingSend& pending, SendOutcome* outcome) {
-  bool sent = false;
+bool Connection::FinishSend(const PendingSend& pending, SendOutcome* outcome) {
   try {
     pending.command->Finish();
-    sent = true;
     const auto health = GetHealth();
     health->OnXmlSent();
     const auto roundTrip = pending.command->RoundTrip();
     if (roundTrip.count() >= 0) health->OnXmlAcknowledged(roundTrip);
+    return true;
   } catch (const EngineError& e) {
     logger_->Log(LogLevel::Error, L"%ls", e.GetMessage().c_str());
     if (e.Code() == Errc::kNotAcknowledged) GetHealth()->OnAcknowledgementMissed();
@@ -567,9 +488,8 @@ bool Connection::FinishSend(PendingSend& pending, SendOutcome* outcome) {
       outcome->message = !e.GetMessage().empty() ? e.GetMessage()
                                                  : L"The XMLDATA could not be written in time";
     }
+    return false;
   }
-  pending.turn = std::unique_lock<std::mutex>();
-  return sent;
 }
 
 }  // namespace Client

@@ -10,8 +10,10 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "connection/BodyBudget.h"
+#include "connection/ConnectionHandshake.h"
 #include "connection/ConnectionSettings.h"
 #include "connection/MessageDispatcher.h"
+#include "connection/XmlTransactions.h"
 #include "protocol/FrameParser.h"
 #include "interface/Quellor.h"
 #include "interface/QuellorObserver.h"
@@ -39,10 +41,12 @@ enum class Farewell {
   kDisconnect,  // write a DISCONNECT, then close behind it
 };
 
-/// The engine's end of one TCP connection with a vendor application: the
-/// CONNECT/CONNECTACK handshake, health checks (standard connections only), a
-/// read loop that turns the stream into messages and hands each to its
-/// dispatcher, and serialised XML transactions.
+/// The engine's end of one TCP connection with a vendor application, and the
+/// owner of everything that runs on it: the opening exchange
+/// (ConnectionHandshake), health checks (standard connections only), the read
+/// loop that turns the stream into messages and hands each to its dispatcher
+/// (with its deadlines: a frame begun must go on arriving, an idle file
+/// connection closes), its ending, and its XML transactions (XmlTransactions).
 ///
 /// Always owned through shared pointers. The handshake, the read loop and all
 /// completion handlers run on the I/O thread; SendData runs on client threads;
@@ -66,6 +70,13 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   /// on `fileThreads`. `ioOwner`, when given, is what the socket's executor
   /// belongs to (the engine's I/O context): the connection keeps it alive as
   /// long as anyone holds the connection, a host's snapshot included.
+  /// `settings` are shared by every connection of an engine's run on the
+  /// same port.
+  Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
+             ConnectionListener* connectionListener,
+             std::shared_ptr<const ConnectionSettings> settings, ConnectionKind kind,
+             std::shared_ptr<FileWorkPool> fileThreads, std::shared_ptr<void> ioOwner = nullptr);
+  /// The same with settings of its own.
   Connection(std::shared_ptr<Socket> socket, std::shared_ptr<ListenerSlot> listener,
              ConnectionListener* connectionListener, ConnectionSettings settings,
              ConnectionKind kind, std::shared_ptr<FileWorkPool> fileThreads,
@@ -103,21 +114,21 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   virtual bool SendData(const std::wstring& xml);
   virtual bool SendMessage(std::shared_ptr<XmlDataMessage> message);
 
-  /// One XML transaction under way, from StartSend to FinishSend. It holds
-  /// the connection's turn for transactions meanwhile.
+  /// One XML transaction under way, from StartSend to FinishSend: its
+  /// completion. Transactions take turns; the next one begins once this one
+  /// is finished or dropped.
   struct PendingSend {
-    std::unique_lock<std::mutex> turn;
     std::shared_ptr<XmlDataSendCommand> command;
   };
   /// Writes `message` without waiting for its outcome (the first half of
   /// SendMessage); `group`, when set, hears once when the outcome is known.
   PendingSend StartSend(std::shared_ptr<XmlDataMessage> message,
                         std::shared_ptr<SendGroup> group = nullptr);
-  /// Waits for the outcome of StartSend, as SendMessage does, and gives the
-  /// turn back. Logs the failure; `outcome`, when given, gets its code and
-  /// text (left as it is on success). Counts the XML sent and its round trip
-  /// in the link's health.
-  bool FinishSend(PendingSend& pending, SendOutcome* outcome = nullptr);
+  /// Waits for the outcome of StartSend, as SendMessage does, which lets the
+  /// next transaction begin. Logs the failure; `outcome`, when given, gets its
+  /// code and text (left as it is on success). Counts the XML sent and its
+  /// round trip in the link's health.
+  bool FinishSend(const PendingSend& pending, SendOutcome* outcome = nullptr);
 
   void SetVersion(int version) { version_ = version; }
   /// Starts reading the next frame again after the dispatcher paused reading
@@ -126,9 +137,7 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   std::shared_ptr<Socket> GetSocket() const;
   const std::shared_ptr<ListenerSlot>& GetListener() const { return listener_; }
-  const std::wstring& GetFileDirectory() const { return settings_.fileDirectory; }
-  /// Milliseconds.
-  int GetAckTimeout() const { return settings_.ackTimeout; }
+  const ConnectionSettings& GetSettings() const { return *settings_; }
   bool IsFileConnection() const { return kind_ == ConnectionKind::kFile; }
   /// Where received files are written and processed. Never null.
   const std::shared_ptr<FileWorkPool>& GetFileWorkPool() const {
@@ -148,14 +157,9 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   bool EndOnce(Farewell farewell, DepartureReason reason);
   const wchar_t* KindText() const { return IsFileConnection() ? L"file" : L"standard"; }
 
-  void OnConnectRead(const boost::system::error_code& error, std::size_t bytes);
-  void OnHandshakeTimeout(const boost::system::error_code& error);
-  // Reads the CONNECT from connect_buffer_; returns it, or throws.
-  std::shared_ptr<IntegrationMessage> ParseConnect(const boost::system::error_code& error,
-                                                   std::size_t bytes);
-  void OnConnectResponseWritten(const boost::system::error_code& error, std::size_t bytes,
-                                std::size_t expected, std::exception_ptr failure);
-  void FinishHandshake(std::exception_ptr failure);
+  void OnHandshakeEnded(ConnectionHandshake::Outcome outcome, HandshakeHandler done);
+  // Starts health checks and the read loop unless `failure`, then tells `done`.
+  void FinishHandshake(const std::exception_ptr& failure, HandshakeHandler done);
 
   void ReadHeader();
   void ReadBody();
@@ -191,36 +195,28 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
   std::wstring application_address_;
   std::wstring application_id_;
   std::wstring application_name_;
-  const ConnectionSettings settings_;
+  const std::shared_ptr<const ConnectionSettings> settings_;
   const ConnectionKind kind_;
-  std::mutex send_mutex_;  // held for one whole XML transaction
   std::mutex end_mutex_;   // held while ending
   FrameParser parser_;           // I/O thread only: the frame being read
   std::u16string piece_buffer_;  // one piece of a long body
   bool reading_piece_ = false;   // the last read filled piece_buffer_, not the step
-  std::u16string connect_buffer_;
   BodyBudget::Claim body_claim_;  // I/O thread only: what the frame being read holds
   MessageDispatcher dispatcher_;                         // I/O thread only
   std::shared_ptr<Logging::Logger> logger_;
   const std::shared_ptr<ListenerSlot> listener_;
   std::atomic<ConnectionListener*> connection_listener_;
-  mutable std::mutex commands_mutex_;  // guards the two commands below
+  mutable std::mutex commands_mutex_;  // guards health_check_
   std::shared_ptr<HealthCheckSendCommand> health_check_;
-  std::shared_ptr<XmlDataSendCommand> xml_send_command_;
-  // The transactions' logger, made at the first one. Guarded by send_mutex_.
-  std::shared_ptr<Logging::Logger> xml_send_logger_;
+  XmlTransactions transactions_;
   std::atomic<bool> ended_{false};
   std::atomic<DepartureReason> end_reason_{DepartureReason::kDisconnected};
   std::shared_ptr<LinkHealth> health_;  // read and swapped with std::atomic_load/store
   std::atomic<int> version_{1};
   const std::shared_ptr<FileWorkPool> file_threads_;
 
-  // Handshake state, I/O thread only.
-  boost::asio::steady_timer handshake_timer_;
   boost::asio::steady_timer frame_timer_;  // I/O thread only
-  HandshakeHandler handshake_done_;
   bool refused_ = false;  // set on the I/O thread before the handshake ends
-  bool handshake_timed_out_ = false;
   int consecutive_read_errors_ = 0;
   int bad_frames_in_row_ = 0;
 };

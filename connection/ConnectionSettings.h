@@ -25,9 +25,8 @@ struct ConnectionSettings {
   std::wstring engineApplicationId;
   std::wstring engineApplicationName;
   std::wstring language;
-  /// Milliseconds.
-  int ackTimeout = 30000;
-  int healthCheckInterval = 60000;
+  std::chrono::milliseconds ackTimeout{30000};
+  std::chrono::milliseconds healthCheckInterval{60000};
   /// The engine's file port, announced in the CONNECTACK.
   int filePort = 45501;
   /// Where received files are delivered.

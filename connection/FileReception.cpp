@@ -52,12 +52,10 @@ void RemoveTemporaryFile(File::File& file, Logging::Logger& logger) {
 
 }  // namespace
 
-FileReception::FileReception(const std::shared_ptr<File::FileFactory>& files,
-                             std::wstring fileDirectory, std::uint64_t minFreeBytes,
+FileReception::FileReception(std::shared_ptr<const ConnectionSettings> settings,
                              std::shared_ptr<FileWorkPool> pool)
-    : file_(files->NewFile()),
-      file_directory_(std::move(fileDirectory)),
-      min_free_bytes_(minFreeBytes),
+    : file_(settings->fileFactory->NewFile()),
+      settings_(std::move(settings)),
       pool_(std::move(pool)),
       logger_(Logging::CreateLogger(L"Corvane::Client::BinaryDataMessage")) {
   // Made as the header has been read: the body comes next.
@@ -112,7 +110,7 @@ void FileReception::OnFileName(const BinaryDataMessage& message) {
     return;
   }
   OpenFile(message.GetMessageId());
-  if (failure_.empty() && min_free_bytes_ > 0) RefuseUnlessRoomFor(message);
+  if (failure_.empty() && settings_->minFreeBytes > 0) RefuseUnlessRoomFor(message);
   if (failure_.empty()) StartWriter(message);
 }
 
@@ -139,7 +137,7 @@ void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
   // another file system, copied) into the file directory: both must hold it,
   // beside what the other files under way have still to write there.
   const std::uint64_t size = static_cast<std::uint64_t>(message.GetDataLength());
-  const std::wstring places[] = {file_->GetPath(), file_directory_};
+  const std::wstring places[] = {file_->GetPath(), settings_->fileDirectory};
   std::vector<SpaceReservations::Place> measured;
   for (const std::wstring& place : places) {
     measured.push_back({Platform::FileIdentity::Of(place).device,
@@ -147,12 +145,12 @@ void FileReception::RefuseUnlessRoomFor(const BinaryDataMessage& message) {
   }
   std::size_t shortPlace = 0;
   std::uint64_t free = 0;
-  reservation_ = SpaceReservations::Process().TryReserve(measured, size, min_free_bytes_,
+  reservation_ = SpaceReservations::Process().TryReserve(measured, size, settings_->minFreeBytes,
                                                          shortPlace, free);
   if (reservation_) return;
   Fail(L"Not enough free space for \"" + FromUtf16(message.GetFileName()) + L"\" (" +
            std::to_wstring(size) + L" bytes; " + std::to_wstring(free) + L" bytes free, " +
-           std::to_wstring(min_free_bytes_) + L" kept in reserve)",
+           std::to_wstring(settings_->minFreeBytes) + L" kept in reserve)",
        /*onThisSide=*/false);
 }
 
@@ -319,7 +317,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
     errorText = failure;  // already logged; nothing is left on disk
     RemoveFile();
   } else {
-    const std::wstring directory = connection->GetFileDirectory();
+    const std::wstring& directory = settings_->fileDirectory;
     const std::wstring name = FromUtf16(message->GetFileName());
     try {
       const std::u16string calculated = GetCalculatedChecksum();
@@ -331,7 +329,7 @@ void FileReception::Finish(const std::shared_ptr<const BinaryDataMessage>& messa
         // Owns the name until the BINACK's outcome: waits here for another
         // delivery of the same name to be answered.
         delivery = std::make_shared<File::FileDelivery>(
-            directory, name, 2 * std::chrono::milliseconds(connection->GetAckTimeout()));
+            directory, name, 2 * settings_->ackTimeout);
         delivery->Move(*file_);
         logger_->Log(LogLevel::Debug, L"Finished moving file");
       } else {

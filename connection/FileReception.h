@@ -46,6 +46,7 @@
 #include <memory>
 #include <string>
 
+#include "connection/ConnectionSettings.h"
 #include "connection/SpaceReservations.h"
 #include "protocol/BinaryDataSink.h"
 
@@ -68,13 +69,12 @@ class FileWorkPool;
 
 class FileReception : public BinaryDataSink, public std::enable_shared_from_this<FileReception> {
  public:
-  /// The temporary file comes from `files`. A file that would leave less
-  /// than `minFreeBytes` free where it is kept or in `fileDirectory` is
-  /// refused (flag 0, "Not enough free space ..."). Large files are written
-  /// on `pool` when given (see above).
-  explicit FileReception(const std::shared_ptr<File::FileFactory>& files,
-                         std::wstring fileDirectory = std::wstring(),
-                         std::uint64_t minFreeBytes = 0,
+  /// The temporary file comes from the settings' file factory; a checked
+  /// file is delivered to their file directory. A file that would leave less
+  /// than their minFreeBytes free where it is kept or delivered is refused
+  /// (flag 0, "Not enough free space ..."). Large files are written on
+  /// `pool` when given (see above).
+  explicit FileReception(std::shared_ptr<const ConnectionSettings> settings,
                          std::shared_ptr<FileWorkPool> pool = nullptr);
   /// Removes the temporary file unless Deliver has handed it on. A writer is
   /// stopped first; should it be inside a write, the removal follows on the
@@ -167,8 +167,7 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
               std::shared_ptr<File::FileDelivery> delivery) const;
 
   const std::shared_ptr<File::File> file_;
-  const std::wstring file_directory_;
-  const std::uint64_t min_free_bytes_;
+  const std::shared_ptr<const ConnectionSettings> settings_;
   const std::shared_ptr<FileWorkPool> pool_;
   std::unique_ptr<ChunkWriter> writer_;  // for a file larger than one chunk
   // The space this file was admitted with, given back as its bytes arrive.

@@ -21,8 +21,9 @@ namespace Client {
 using Logging::LogLevel;
 
 HealthCheckSendCommand::HealthCheckSendCommand(const std::shared_ptr<Connection>& connection,
-                                               std::shared_ptr<Socket> socket, int interval,
-                                               int ackTimeout)
+                                               std::shared_ptr<Socket> socket,
+                                               std::chrono::milliseconds interval,
+                                               std::chrono::milliseconds ackTimeout)
     : SendCommand(std::move(socket)),
       connection_(connection),
       timer_(socket_->GetExecutor()),
@@ -61,8 +62,9 @@ void HealthCheckSendCommand::OnAckReceived(const std::shared_ptr<IntegrationMess
 
 void HealthCheckSendCommand::ScheduleNextSend() {
   if (cancelled_) return;
-  logger_->Log(LogLevel::Debug, L"ScheduleNextSend: Next send in %d milleseconds.", interval_);
-  timer_.expires_after(std::chrono::milliseconds(interval_));
+  logger_->Log(LogLevel::Debug, L"ScheduleNextSend: Next send in %lld milleseconds.",
+               static_cast<long long>(interval_.count()));
+  timer_.expires_after(interval_);
   timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
     self->OnIntervalElapsed(error);
   });
@@ -91,8 +93,9 @@ void HealthCheckSendCommand::OnIntervalElapsed(const boost::system::error_code& 
     pending_ids_.push_back(id);
     last_sent_id_ = id;
     last_sent_at_ = std::chrono::steady_clock::now();
-    logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %d milleseconds.", ack_timeout_);
-    timer_.expires_after(std::chrono::milliseconds(ack_timeout_));
+    logger_->Log(LogLevel::Info, L"OnCheckWritten: Waiting ack for %lld milleseconds.",
+                 static_cast<long long>(ack_timeout_.count()));
+    timer_.expires_after(ack_timeout_);
     timer_.async_wait([self = shared_from_this(), id](const boost::system::error_code& waitError) {
       self->OnAckWaitElapsed(waitError, id);
     });

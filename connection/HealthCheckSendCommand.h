@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -31,7 +33,8 @@ class HealthCheckSendCommand : public SendCommand,
  public:
   /// The timer runs on the socket's executor.
   HealthCheckSendCommand(const std::shared_ptr<Connection>& connection,
-                         std::shared_ptr<Socket> socket, int interval, int ackTimeout);
+                         std::shared_ptr<Socket> socket, std::chrono::milliseconds interval,
+                         std::chrono::milliseconds ackTimeout);
   ~HealthCheckSendCommand() override;
 
   /// Starts the cycle: the first check goes out one interval from now.
@@ -52,8 +55,8 @@ class HealthCheckSendCommand : public SendCommand,
 
   const std::weak_ptr<Connection> connection_;
   boost::asio::steady_timer timer_;
-  const int interval_;
-  const int ack_timeout_;
+  const std::chrono::milliseconds interval_;
+  const std::chrono::milliseconds ack_timeout_;
   std::shared_ptr<Logging::Logger> logger_;
   std::atomic<bool> cancelled_{false};
   std::vector<std::u16string> pending_ids_;  // I/O thread only; rarely more than one

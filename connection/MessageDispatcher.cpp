@@ -20,12 +20,9 @@
 namespace Corvane {
 namespace Client {
 
-MessageDispatcher::MessageDispatcher(std::shared_ptr<File::FileFactory> files,
-                                     std::wstring fileDirectory, std::uint64_t minFreeBytes,
+MessageDispatcher::MessageDispatcher(std::shared_ptr<const ConnectionSettings> settings,
                                      std::shared_ptr<FileWorkPool> threads)
-    : files_(std::move(files)),
-      file_directory_(std::move(fileDirectory)),
-      min_free_bytes_(minFreeBytes),
+    : settings_(std::move(settings)),
       threads_(std::move(threads)) {}
 
 MessageDispatcher::~MessageDispatcher() = default;
@@ -34,8 +31,8 @@ void MessageDispatcher::OnHeader(IntegrationMessage& message) {
   reception_.reset();
   // Without a file factory (a connection that takes no files) a BINDATA is
   // read in step and dropped.
-  if (message.GetType() != MessageType::kBinaryData || !files_) return;
-  reception_ = std::make_shared<FileReception>(files_, file_directory_, min_free_bytes_, threads_);
+  if (message.GetType() != MessageType::kBinaryData || !settings_->fileFactory) return;
+  reception_ = std::make_shared<FileReception>(settings_, threads_);
   if (progress_listener_) reception_->ReportProgressTo(progress_listener_, progress_connection_);
   static_cast<BinaryDataMessage&>(message).SetSink(reception_.get());
 }

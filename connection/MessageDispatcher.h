@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "connection/ConnectionSettings.h"
+
 namespace Corvane {
 namespace File {
 class FileFactory;
@@ -22,13 +24,11 @@ class ListenerSlot;
 /// One per connection, used on its read path (the I/O thread) only.
 class MessageDispatcher {
  public:
-  /// Received files take their temporary files from `files`, and are refused
-  /// when they would leave less than `minFreeBytes` free in `fileDirectory`
-  /// or where their temporary files are kept. `threads` is the connection's
-  /// file work pool.
-  MessageDispatcher(std::shared_ptr<File::FileFactory> files, std::wstring fileDirectory,
-                    std::uint64_t minFreeBytes,
-                    std::shared_ptr<FileWorkPool> threads = nullptr);
+  /// Received files are received as `settings` say (see FileReception);
+  /// without a file factory there, a BINDATA is read and dropped. `threads`
+  /// is the connection's file work pool.
+  explicit MessageDispatcher(std::shared_ptr<const ConnectionSettings> settings,
+                             std::shared_ptr<FileWorkPool> threads = nullptr);
   ~MessageDispatcher();
   MessageDispatcher(const MessageDispatcher&) = delete;
   MessageDispatcher& operator=(const MessageDispatcher&) = delete;
@@ -55,9 +55,7 @@ class MessageDispatcher {
                 const std::shared_ptr<Connection>& connection);
 
  private:
-  const std::shared_ptr<File::FileFactory> files_;
-  const std::wstring file_directory_;
-  const std::uint64_t min_free_bytes_;
+  const std::shared_ptr<const ConnectionSettings> settings_;
   const std::shared_ptr<FileWorkPool> threads_;
   std::shared_ptr<FileReception> reception_;  // of the BINDATA being read
   std::shared_ptr<ListenerSlot> progress_listener_;

@@ -24,7 +24,8 @@ const wchar_t* Text(bool value) { return value ? L"true" : L"false"; }
 }  // namespace
 
 XmlDataSendCommand::XmlDataSendCommand(std::shared_ptr<Socket> socket,
-                                       std::shared_ptr<XmlDataMessage> message, int ackTimeout,
+                                       std::shared_ptr<XmlDataMessage> message,
+                                       std::chrono::milliseconds ackTimeout,
                                        int peerVersion, std::shared_ptr<Logging::Logger> logger,
                                        std::shared_ptr<SendGroup> group)
     : SendCommand(std::move(socket)),
@@ -34,7 +35,18 @@ XmlDataSendCommand::XmlDataSendCommand(std::shared_ptr<Socket> socket,
       logger_(std::move(logger)),
       group_(std::move(group)) {}
 
-XmlDataSendCommand::~XmlDataSendCommand() = default;
+XmlDataSendCommand::~XmlDataSendCommand() { CallFinished(); }
+
+void XmlDataSendCommand::WhenFinished(std::function<void()> finished) {
+  finished_ = std::move(finished);
+}
+
+void XmlDataSendCommand::CallFinished() {
+  if (!finished_) return;
+  const std::function<void()> finished = std::move(finished_);
+  finished_ = nullptr;
+  finished();
+}
 
 void XmlDataSendCommand::Run() {
   Start();
@@ -79,11 +91,16 @@ void XmlDataSendCommand::Start() {
 }
 
 void XmlDataSendCommand::Finish() {
+  // Runs after the lock below is released, however Finish ends.
+  struct Finished {
+    XmlDataSendCommand& command;
+    ~Finished() { command.CallFinished(); }
+  } finished{*this};
   std::unique_lock<std::mutex> lock(mutex_);
   if (start_failed_) throw EngineError(L"Failed to send message", Errc::kSendFailed);
 
   logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls", Text(send_finished_));
-  const auto limit = std::chrono::milliseconds(ack_timeout_);
+  const auto limit = ack_timeout_;
   if (!send_finished_) {
     // Counted from the write's start: a fan-out may come here later.
     const auto start = started_at_;
@@ -113,7 +130,8 @@ void XmlDataSendCommand::Finish() {
     logger_->Log(LogLevel::Debug, L"Run -> send_finished = %ls, ack_received = %ls", L"true",
                  Text(ack_received_));
     if (!ack_received_) {
-      logger_->Log(LogLevel::Debug, L"Run -> ack_received == false, waiting %d ms", ack_timeout_);
+      logger_->Log(LogLevel::Debug, L"Run -> ack_received == false, waiting %lld ms",
+                   static_cast<long long>(ack_timeout_.count()));
       // Counted from the write's completion, which may lie a little back.
       condition_.wait_until(lock, finished_at_ + limit,
                             [this] { return ack_received_ || connection_ended_; });

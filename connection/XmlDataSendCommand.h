@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,7 +39,8 @@ class XmlDataSendCommand : public SendCommand,
   /// `logger` is "Corvane::Client::XmlDataSendCommand"'s (see Connection);
   /// `group`, when set, hears once when the outcome is known.
   XmlDataSendCommand(std::shared_ptr<Socket> socket, std::shared_ptr<XmlDataMessage> message,
-                     int ackTimeout, int peerVersion, std::shared_ptr<Logging::Logger> logger,
+                     std::chrono::milliseconds ackTimeout, int peerVersion,
+                     std::shared_ptr<Logging::Logger> logger,
                      std::shared_ptr<SendGroup> group = nullptr);
   ~XmlDataSendCommand() override;
 
@@ -51,6 +53,9 @@ class XmlDataSendCommand : public SendCommand,
   void Start();
   /// Waits for the outcome as Run describes.
   void Finish();
+  /// `finished` runs once: when Finish returns or throws, or when the
+  /// command goes without having been finished. Call before Start.
+  void WhenFinished(std::function<void()> finished);
   void OnWritten(const boost::system::error_code& error, std::size_t bytesTransferred);
   /// Notes the acknowledgement when its id matches the message's exactly.
   void OnAckReceived(const std::shared_ptr<IntegrationMessage>& ack);
@@ -62,10 +67,14 @@ class XmlDataSendCommand : public SendCommand,
 
  private:
   const std::shared_ptr<XmlDataMessage> message_;
-  const int ack_timeout_;
+  const std::chrono::milliseconds ack_timeout_;
   const int peer_version_;
   std::shared_ptr<Logging::Logger> logger_;
   const std::shared_ptr<SendGroup> group_;
+
+  // Runs finished_ unless it has run.
+  void CallFinished();
+  std::function<void()> finished_;  // the finishing thread's, or the destructor's
 
   // Reports to the group once the outcome is known. Called with mutex_ held;
   // true when the caller must tell the group (after unlocking).

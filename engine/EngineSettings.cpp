@@ -13,10 +13,8 @@ namespace Client {
 
 namespace {
 
-constexpr std::size_t kMaxApplicationIdLength = 36;
-constexpr std::size_t kMaxApplicationNameLength = 30;
-
-bool IsPort(int value) { return value >= 1 && value <= 65535; }
+constexpr std::size_t kMaxApplicationIdLength = Settings::kMaxApplicationIdLength;
+constexpr std::size_t kMaxApplicationNameLength = Settings::kMaxApplicationNameLength;
 
 void Require(bool condition, Errc code, const wchar_t* text) {
   if (!condition) throw EngineError(text, code);
@@ -100,26 +98,26 @@ void EngineSettings::Apply(const std::wstring& applicationId, const std::wstring
 
   GroupAddress = CheckedGroupAddress(groupAddress);
 
-  Require(IsPort(groupPort), Errc::kInvalidGroupPort, L"Group port must be between 1 and 65535");
+  Require(Settings::kGroupPort.Accepts(groupPort), Errc::kInvalidGroupPort, L"Group port must be between 1 and 65535");
   GroupPort = groupPort;
 
-  Require(IsPort(serverPort), Errc::kInvalidServerPort, L"Server port must be between 1 and 65535");
+  Require(Settings::kServerPort.Accepts(serverPort), Errc::kInvalidServerPort, L"Server port must be between 1 and 65535");
   ServerPort = serverPort;
 
-  Require(hailingInterval >= 1, Errc::kInvalidHailingInterval,
+  Require(Settings::kHailingInterval.Accepts(hailingInterval), Errc::kInvalidHailingInterval,
           L"Hailing interval must be greater than zero");
-  HailingInterval = hailingInterval;
+  HailingInterval = std::chrono::milliseconds(hailingInterval);
 
   UsingHailingServer = usingHailingServer;
 
-  Require(ackTimeout >= 1, Errc::kInvalidAckTimeout, L"Attempted to set ACK Timeout less than 1");
-  AckTimeout = ackTimeout;
+  Require(Settings::kAckTimeout.Accepts(ackTimeout), Errc::kInvalidAckTimeout, L"Attempted to set ACK Timeout less than 1");
+  AckTimeout = std::chrono::milliseconds(ackTimeout);
 
-  Require(healthCheckInterval >= 1, Errc::kInvalidHealthCheckInterval,
+  Require(Settings::kHealthCheckInterval.Accepts(healthCheckInterval), Errc::kInvalidHealthCheckInterval,
           L"Attempted to set Health Check Interval less than 1");
-  HealthCheckInterval = healthCheckInterval;
+  HealthCheckInterval = std::chrono::milliseconds(healthCheckInterval);
 
-  Require(IsPort(filePort), Errc::kInvalidFilePort, L"File port must be between 1 and 65535");
+  Require(Settings::kFilePort.Accepts(filePort), Errc::kInvalidFilePort, L"File port must be between 1 and 65535");
   Require(filePort != ServerPort, Errc::kInvalidFilePort,
           L"The file port cannot be the same as the server port");
   FilePort = filePort;

@@ -1,23 +1,27 @@
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "interface/QuellorSettings.h"
 
 namespace Corvane {
 namespace Client {
 
-/// The engine's settings as Start stores them. Intervals and timeouts are
-/// milliseconds.
+/// The engine's settings as Start stores them: checked once, with the
+/// intervals and timeouts as durations; each run keeps a copy. The defaults
+/// are the host interface's (interface/QuellorSettings.h).
 struct EngineSettings {
   std::wstring ApplicationId;
   std::wstring ApplicationName = L"<undefined>";
-  std::wstring GroupAddress = L"228.11.11.11";
-  int GroupPort = 45599;
-  int ServerPort = 45500;
-  int HailingInterval = 15000;
-  bool UsingHailingServer = true;
-  int AckTimeout = 30000;
-  int HealthCheckInterval = 60000;
-  int FilePort = 45501;
+  std::wstring GroupAddress = Settings::kDefaultGroupAddress;
+  int GroupPort = Settings::kGroupPort.defaultValue;
+  int ServerPort = Settings::kServerPort.defaultValue;
+  std::chrono::milliseconds HailingInterval{Settings::kHailingInterval.defaultValue};
+  bool UsingHailingServer = Settings::kDefaultUsingHailingServer;
+  std::chrono::milliseconds AckTimeout{Settings::kAckTimeout.defaultValue};
+  std::chrono::milliseconds HealthCheckInterval{Settings::kHealthCheckInterval.defaultValue};
+  int FilePort = Settings::kFilePort.defaultValue;
   std::wstring FileDirectory;
 
   /// Checks the arguments of Start in their fixed order, storing each value as

@@ -31,7 +31,7 @@ constexpr int kMulticastTimeToLive = 32;
 MulticastServer::MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
                                  const std::wstring& groupAddress, int groupPort, int serverPort,
                                  std::wstring applicationName, std::wstring applicationId,
-                                 int interval, std::string hostAddress, HailInterfaces interfaces)
+                                 std::chrono::milliseconds interval, std::string hostAddress, HailInterfaces interfaces)
     : io_context_(std::move(ioContext)),
       group_address_(groupAddress),
       group_port_(groupPort),
@@ -158,8 +158,9 @@ void MulticastServer::OnHailSent(const boost::system::error_code& error) {
     logger_->Log(LogLevel::Error, L"MulticastServer::OnHailSent failed with %ls)",
                  FromUtf8(DescribeError(error)).c_str());
   }
-  logger_->Log(LogLevel::Info, L"OnHailSent: Next send in %d milleseconds.", interval_);
-  timer_.expires_after(std::chrono::milliseconds(interval_));
+  logger_->Log(LogLevel::Info, L"OnHailSent: Next send in %lld milleseconds.",
+               static_cast<long long>(interval_.count()));
+  timer_.expires_after(interval_);
   timer_.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
     self->OnHailTimer(waitError);
   });

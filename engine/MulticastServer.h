@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <atomic>
 #include <map>
 #include <memory>
@@ -41,7 +43,7 @@ class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
   /// interfaces of which none exists.
   MulticastServer(std::shared_ptr<boost::asio::io_context> ioContext,
                   const std::wstring& groupAddress, int groupPort, int serverPort,
-                  std::wstring applicationName, std::wstring applicationId, int interval,
+                  std::wstring applicationName, std::wstring applicationId, std::chrono::milliseconds interval,
                   std::string hostAddress, HailInterfaces interfaces = HailInterfaces());
   ~MulticastServer();
   MulticastServer(const MulticastServer&) = delete;
@@ -81,7 +83,7 @@ class MulticastServer : public std::enable_shared_from_this<MulticastServer> {
   const int server_port_;
   const std::wstring application_name_;
   const std::wstring application_id_;
-  const int interval_;
+  const std::chrono::milliseconds interval_;
   const std::string host_address_;
   const HailInterfaces interfaces_;
   const std::string group_decimal_;

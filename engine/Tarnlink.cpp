@@ -1,6 +1,5 @@
 #include "engine/Tarnlink.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include <boost/uuid/random_generator.hpp>
@@ -8,17 +7,14 @@
 
 #include <boost/asio/post.hpp>
 
-#include "connection/BoostSocket.h"
 #include "connection/BodyBudget.h"
 #include "connection/Connection.h"
-#include "xml/InvalidXmlError.h"
 #include "connection/LinkHealth.h"
+#include "connection/Socket.h"
 #include "connection/FileWorkPool.h"
-#include "connection/SendGroup.h"
 #include "connection/SpaceReservations.h"
 #include "engine/MulticastServer.h"
 #include "engine/ServiceRun.h"
-#include "engine/SocketServer.h"
 #include "errors/DescribeError.h"
 #include "errors/ExceptionText.h"
 #include "filestore/FileDelivery.h"
@@ -30,10 +26,8 @@
 #include "platform/EngineError.h"
 #include "platform/MessageTable.h"
 #include "platform/ModuleDirectory.h"
-#include "platform/SpareDescriptor.h"
 #include "platform/TextConversion.h"
 #include "platform/UserLanguage.h"
-#include "protocol/XmlDataMessage.h"
 #include "xml/XmlValidator.h"
 
 namespace Corvane {
@@ -86,7 +80,9 @@ Tarnlink::Tarnlink(std::wstring moduleDirectory, std::shared_ptr<File::FileFacto
       language_(Platform::UserLanguage()),
       validator_(std::make_shared<XmlValidator>(module_directory_ + L"/dtd")),
       file_threads_(std::make_shared<FileWorkPool>()),
-      file_factory_(std::move(fileFactory)) {
+      file_factory_(std::move(fileFactory)),
+      intake_(connections_, listener_, this, language_, file_factory_, file_threads_),
+      fan_out_(connections_, validator_) {
   MakeSharedStatics();
   connections_.SetObserverQueue(news_);
   settings_.FileDirectory = Platform::DefaultFileDirectory(module_directory_);
@@ -166,7 +162,7 @@ void Tarnlink::Start(const std::wstring& applicationId, const std::wstring& appl
   }
   // Files of the previous run still being checked own their temporary
   // files: give them a bounded while, and never clear under them.
-  if (file_threads_->WaitUntilIdle(std::chrono::milliseconds(settings_.AckTimeout))) {
+  if (file_threads_->WaitUntilIdle(settings_.AckTimeout)) {
     logger_->Log(LogLevel::Debug, L"Tarnlink::Start clearing the temp directory");
     ClearTempDirectory();
   } else {
@@ -249,48 +245,7 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
                             const std::string& resolveFailure) {
   const EngineSettings& settings = run->GetSettings();
   const auto& io = run->GetIoContext();
-  // Each server is installed only while the run is not shut down, and
-  // registered for its Shutdown, so a Stop that comes during this set-up
-  // leaves nothing listening or hailing.
-  for (const ConnectionKind kind : {ConnectionKind::kStandard, ConnectionKind::kFile}) {
-    const bool fileKind = kind == ConnectionKind::kFile;
-    logger_->Log(LogLevel::Debug, fileKind ? L"Tarnlink::RunServiceThread starting file_server"
-                                           : L"Tarnlink::RunServiceThread starting socket_server");
-    // Every address the site listed, or all of them at once.
-    std::vector<std::string> listenAddresses = network_.listenAddresses;
-    if (listenAddresses.empty()) listenAddresses.emplace_back();
-    for (const std::string& listenAddress : listenAddresses) {
-    run->RunUnlessShutDown([&] {
-      auto server = std::make_shared<SocketServer>(
-          io, fileKind ? settings.FilePort : settings.ServerPort,
-          [this, kind, limits = limits_, weakRun = std::weak_ptr<ServiceRun>(run)](
-              boost::asio::ip::tcp::socket stream) {
-            const auto currentRun = weakRun.lock();
-            if (!currentRun) return;
-            boost::system::error_code error;
-            const std::string address = stream.remote_endpoint(error).address().to_string();
-            // Refused before anything is read or written.
-            if (!connections_.Admits(address)) return;
-            auto socket = std::make_shared<BoostSocket>(std::move(stream));
-            socket->LimitWrites(limits.maxQueuedBytes,
-                                std::chrono::milliseconds(currentRun->GetSettings().AckTimeout));
-            OnAccepted(currentRun, kind, limits, std::move(socket), address);
-          },
-          listenAddress);
-      // The failure names the port (and address) it concerns: a host shows
-      // the text as it is.
-      try {
-        server->Start();
-      } catch (const std::exception& e) {
-        const int port = fileKind ? settings.FilePort : settings.ServerPort;
-        throw std::runtime_error(std::string(e.what()) + (fileKind ? " (file port " : " (server port ") +
-                                 std::to_string(port) +
-                                 (listenAddress.empty() ? "" : " on " + listenAddress) + ")");
-      }
-      run->OnShutdown([server] { server->Stop(); });
-    });
-    }
-  }
+  intake_.Listen(run, limits_, network_);
   // Hailing last: a peer that hears the first hail finds the ports listening.
   logger_->Log(LogLevel::Debug, L"Tarnlink::RunServiceThread starting multicast_server");
   if (settings.UsingHailingServer) {
@@ -311,93 +266,6 @@ void Tarnlink::StartServers(const std::shared_ptr<ServiceRun>& run, const std::s
       throw std::runtime_error(std::string("Could not start the multicast server: ") + e.what());
     }
   }
-}
-
-void Tarnlink::OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
-                          const EngineLimits& limits, std::shared_ptr<Socket> socket,
-                          const std::string& address) {
-  const EngineSettings& settings = run->GetSettings();
-  ConnectionSettings connectionSettings;
-  connectionSettings.engineApplicationId = settings.ApplicationId;
-  connectionSettings.engineApplicationName = settings.ApplicationName;
-  connectionSettings.language = language_;
-  connectionSettings.ackTimeout = settings.AckTimeout;
-  connectionSettings.healthCheckInterval = settings.HealthCheckInterval;
-  connectionSettings.filePort = settings.FilePort;
-  connectionSettings.fileDirectory = settings.FileDirectory;
-  connectionSettings.fileFactory = file_factory_;
-  if (kind == ConnectionKind::kFile) connectionSettings.idleTimeout = limits.fileIdleTimeout;
-  connectionSettings.minFreeBytes = limits.minFreeBytes;
-  connectionSettings.access = connections_.GetAccess();
-  connectionSettings.bodyBudget = run->GetBodyBudget();
-  auto connection = std::make_shared<Connection>(
-      std::move(socket), listener_, this, std::move(connectionSettings), kind, file_threads_,
-      run->GetIoContext());
-  if (!connections_.AddHandshaking(connection, address, *run)) return;
-  // The handshake runs asynchronously; a slow peer holds up nobody else. The
-  // handler holds the run only weakly: a run never keeps itself alive.
-  connection->Start([this, weakRun = std::weak_ptr<ServiceRun>(run)](
-                        const std::shared_ptr<Connection>& started,
-                        const std::exception_ptr& failure) {
-    if (const auto currentRun = weakRun.lock()) OnHandshakeDone(*currentRun, started, failure);
-  });
-}
-
-void Tarnlink::OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
-                               const std::exception_ptr& failure) {
-  if (!failure) {
-    connections_.OnHandshakeDone(connection, run);
-    return;
-  }
-  if (connection->WasRefused()) {
-    // The site's choice, not a failure: counted and logged, not reported.
-    connections_.OnApplicationRefused(connection);
-    connections_.OnHandshakeFailed(connection);
-    return;
-  }
-  const std::string address = connections_.AddressOf(*connection);
-  connections_.OnHandshakeFailed(connection);
-  if (run.IsShutDown()) return;  // cut short by the engine's own Stop
-  std::wstring reason;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    reason = ExceptionText(e);
-  }
-  const std::wstring text = L"An attempted connection failed.  Error is \"" + reason + L"\"";
-  logger_->Log(LogLevel::Error, L"%ls", text.c_str());
-  ReportFailedHandshake(run, address, text);
-  // Released here: its destructor says DISCONNECT and closes.
-}
-
-void Tarnlink::ReportFailedHandshake(const ServiceRun& run, const std::string& address,
-                                     const std::wstring& text) {
-  // A storm of junk connections must not become a storm of host events: a
-  // few per address and second, then one summary once the second is over.
-  switch (handshake_reports_->Note(address)) {
-    case ReportLimiter::Verdict::kReport:
-      listener_->Notify(
-          [&](QuellorListener& listener) { listener.OnError(Platform::ToInt(Errc::kConnectionFailed), text); });
-      return;
-    case ReportLimiter::Verdict::kSuppress:
-      return;
-    case ReportLimiter::Verdict::kSuppressFirst:
-      break;
-  }
-  auto timer = std::make_shared<boost::asio::steady_timer>(*run.GetIoContext());
-  timer->expires_after(handshake_reports_->GetWindow());
-  timer->async_wait([timer, address, limiter = handshake_reports_, listener = listener_,
-                     logger = logger_](const boost::system::error_code& error) {
-    if (error) return;
-    const int count = limiter->TakeSuppressed(address);
-    if (count == 0) return;
-    const std::wstring summary =
-        std::to_wstring(count) + L" more attempted connections from " +
-        Platform::FromUtf8(address) + L" failed within a second (not reported one by one)";
-    logger->Log(LogLevel::Error, L"%ls", summary.c_str());
-    listener->Notify(
-        [&](QuellorListener& host) { host.OnError(Platform::ToInt(Errc::kConnectionFailed), summary); });
-  });
 }
 
 void Tarnlink::ConnectionClosed(std::shared_ptr<Connection> connection) {
@@ -493,105 +361,10 @@ bool Tarnlink::IsHailing() {
   return current_run_ && current_run_->IsHailing();
 }
 
-std::vector<std::shared_ptr<Connection>> Tarnlink::ApplicationsToSendTo() {
-  // A callback runs on an engine thread, which would have to deliver the
-  // acknowledgements this call waits for: refuse at once instead of failing,
-  // and dropping, every peer.
-  if (ListenerSlot::IsInCallback()) {
-    throw EngineError(
-        L"SendData was called from inside a listener callback, on one of the engine's threads; "
-        L"call it from a thread of the host",
-        Errc::kCalledOnEngineThread);
-  }
-  std::vector<std::shared_ptr<Connection>> applications = connections_.GetApplications();
-  if (applications.empty()) {
-    throw EngineError(L"No applications currently connected", Errc::kNoApplications);
-  }
-  return applications;
-}
-
-std::u16string Tarnlink::ValidatedText(const std::wstring& xml) {
-  if (logger_->IsInfo()) {
-    logger_->Log(LogLevel::Info, L"SendData: Sending message \"%ls\"", xml.c_str());
-  }
-  // One UTF-16 copy serves the validation and the frames; a document too long
-  // to be valid is refused without one.
-  std::u16string text =
-      xml.size() > XmlValidator::kMaxDocumentLength ? std::u16string() : Platform::ToUtf16(xml);
-  try {
-    validator_->Validate(xml, text);
-  } catch (const EngineError& e) {
-    // A grammar that had to be read from its file, in a process without a
-    // descriptor to read it with, says nothing about the XML. Probed only
-    // on a failure: a kept grammar needs no descriptor.
-    if (e.Code() != Errc::kInvalidXml || Platform::SpareDescriptor::OneMoreAvailable()) throw;
-    logger_->Log(LogLevel::Error, L"Send message failed: the process has no file descriptors left.");
-    throw EngineError(
-        L"Failed to send message: the process has no file descriptors left to read the grammar",
-        Errc::kSendFailed);
-  }
-  return text;
-}
-
-std::vector<SendOutcome> Tarnlink::Deliver(
-    const std::vector<std::shared_ptr<Connection>>& applications, const std::u16string& text) {
-  // Every application gets the frame first, then the acknowledgements are
-  // awaited together: the peers work at the same time, and the call wakes
-  // once when all have answered. Each outcome is judged as if the peer were
-  // the only one (Connection::FinishSend).
-  const auto group = std::make_shared<SendGroup>(applications.size());
-  std::vector<Connection::PendingSend> sends;
-  sends.reserve(applications.size());
-  int ackTimeout = 0;
-  for (const auto& connection : applications) {
-    sends.push_back(connection->StartSend(std::make_shared<XmlDataMessage>(text), group));
-    ackTimeout = std::max(ackTimeout, connection->GetAckTimeout());
-  }
-  // Peers that have not answered by then are waited for one by one, each
-  // within its own time.
-  group->WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ackTimeout));
-
-  std::vector<SendOutcome> outcomes(applications.size());
-  for (std::size_t i = 0; i < applications.size(); ++i) {
-    outcomes[i].applicationId = applications[i]->GetId();
-    if (applications[i]->FinishSend(sends[i], &outcomes[i])) continue;
-    // The end first, so that the observer hears why the application went.
-    applications[i]->End(Farewell::kDisconnect,
-                         outcomes[i].status == Platform::ToInt(Errc::kNotAcknowledged)
-                             ? DepartureReason::kAcknowledgementTimeout
-                             : DepartureReason::kConnectionLost);
-    connections_.Remove(applications[i]);
-  }
-  return outcomes;
-}
-
-void Tarnlink::SendData(const std::wstring& xml) {
-  std::lock_guard<std::mutex> fanOut(send_mutex_);
-  const auto applications = ApplicationsToSendTo();
-  const std::vector<SendOutcome> outcomes = Deliver(applications, ValidatedText(xml));
-  const bool delivered = std::any_of(outcomes.begin(), outcomes.end(),
-                                     [](const SendOutcome& outcome) { return outcome.status == 0; });
-  if (!delivered) {
-    logger_->Log(LogLevel::Error, L"Send message failed.");
-    throw EngineError(L"Failed to send message", Errc::kSendFailed);
-  }
-}
+void Tarnlink::SendData(const std::wstring& xml) { fan_out_.SendData(xml); }
 
 std::vector<SendOutcome> Tarnlink::SendDataEach(const std::wstring& xml) {
-  std::lock_guard<std::mutex> fanOut(send_mutex_);
-  const auto applications = ApplicationsToSendTo();
-  std::u16string text;
-  try {
-    text = ValidatedText(xml);
-  } catch (const InvalidXmlError& e) {
-    // Sent to nobody; each application hears why.
-    std::vector<SendOutcome> outcomes;
-    for (const auto& application : applications) {
-      outcomes.push_back({application->GetId(), e.GetCode(), e.Describe()});
-    }
-    return outcomes;
-  }
-  return Deliver(applications, text);
+  return fan_out_.SendDataEach(xml);
 }
 
 std::shared_ptr<ClientApplicationList> Tarnlink::GetApplications() {

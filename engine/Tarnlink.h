@@ -9,13 +9,14 @@
 #include "connection/ConnectionListener.h"
 #include "connection/ConnectionSettings.h"
 #include "connection/ListenerSlot.h"
+#include "engine/ConnectionIntake.h"
 #include "engine/ConnectionRegistry.h"
 #include "engine/EngineLimits.h"
 #include "engine/EngineSettings.h"
 #include "engine/NetworkSettings.h"
 #include "engine/ObserverQueue.h"
 #include "engine/QuellorExtension.h"
-#include "engine/ReportLimiter.h"
+#include "engine/XmlFanOut.h"
 #include "interface/Quellor.h"
 
 namespace Corvane {
@@ -35,8 +36,9 @@ class ServiceRun;
 class XmlValidator;
 
 /// The engine behind the Quellor interface: its settings, lifecycle and
-/// service runs, and the fan-out of SendData to the registered applications
-/// (kept by its ConnectionRegistry).
+/// service runs. Connections come in through its ConnectionIntake, are kept
+/// by its ConnectionRegistry, and SendData reaches them through its
+/// XmlFanOut.
 ///
 /// Host threads call the Quellor operations; one service thread per run
 /// executes every asynchronous handler (accepts, hailing, connection reads and
@@ -100,23 +102,7 @@ class Tarnlink : public Quellor, public QuellorExtension, public ConnectionListe
                         const std::string& resolveFailure);
   void StartServers(const std::shared_ptr<ServiceRun>& run, const std::string& hostAddress,
                     const std::string& resolveFailure);
-  void OnAccepted(const std::shared_ptr<ServiceRun>& run, ConnectionKind kind,
-                  const EngineLimits& limits, std::shared_ptr<Socket> socket,
-                  const std::string& address);
-  void OnHandshakeDone(const ServiceRun& run, const std::shared_ptr<Connection>& connection,
-                       const std::exception_ptr& failure);
-  // Tells the host of a failed handshake, a few times per address and
-  // second at most (then once with the count). I/O thread.
-  void ReportFailedHandshake(const ServiceRun& run, const std::string& address,
-                             const std::wstring& text);
   void RemoveApplication(const std::shared_ptr<Connection>& connection);
-  // The applications a send goes to; throws when it may not be made.
-  std::vector<std::shared_ptr<Connection>> ApplicationsToSendTo();
-  // The document's UTF-16 text once it is valid; throws otherwise.
-  std::u16string ValidatedText(const std::wstring& xml);
-  // Sends `text` to each of `applications` and drops those that failed.
-  std::vector<SendOutcome> Deliver(const std::vector<std::shared_ptr<Connection>>& applications,
-                                   const std::u16string& text);
   void ReportServiceFailure(const std::string& text);
   /// Stops `run` when it is still the current one, or the current run when
   /// `run` is null.
@@ -139,9 +125,6 @@ class Tarnlink : public Quellor, public QuellorExtension, public ConnectionListe
   EngineSettings settings_;     // written by Start under lifecycle_mutex_; runs keep a copy
   EngineLimits limits_;         // read by Start from engine.ini; each run's servers keep a copy
   NetworkSettings network_;     // likewise
-  // Failed handshakes reported to the host: three per address and second.
-  const std::shared_ptr<ReportLimiter> handshake_reports_ =
-      std::make_shared<ReportLimiter>(3, std::chrono::seconds(1));
 
   std::mutex run_mutex_;  // guards current_run_ and retired_runs_; never held across a wait
   std::shared_ptr<ServiceRun> current_run_;
@@ -155,11 +138,9 @@ class Tarnlink : public Quellor, public QuellorExtension, public ConnectionListe
   const std::shared_ptr<FileWorkPool> file_threads_;
   const std::shared_ptr<File::FileFactory> file_factory_;
 
-  // Serialises SendData fan-outs. The registry's lists are only copied, never
-  // locked across a send, so registrations and removals on the service
-  // thread go on while a fan-out waits.
-  std::mutex send_mutex_;
   ConnectionRegistry connections_;
+  ConnectionIntake intake_;  // the acceptors and handshakes that feed connections_
+  XmlFanOut fan_out_;        // SendData to connections_'s applications
 };
 
 }  // namespace Client

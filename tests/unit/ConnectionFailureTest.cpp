@@ -122,8 +122,8 @@ class ConnectionFailureTest : public ::testing::Test {
     settings.engineApplicationId = L"engine-id";
     settings.engineApplicationName = L"Engine";
     settings.language = L"en";
-    settings.ackTimeout = Testing::Scaled(ack_timeout_);
-    settings.healthCheckInterval = Testing::Scaled(10);
+    settings.ackTimeout = std::chrono::milliseconds(Testing::Scaled(ack_timeout_));
+    settings.healthCheckInterval = std::chrono::milliseconds(Testing::Scaled(10));
     settings.fileDirectory = Platform::FromUtf8(files_.string());
     settings.fileFactory = std::make_shared<File::FileFactoryImpl>(temp_.string());
     auto connection = std::make_shared<Connection>(socket, slot, &ends, settings, kind, threads_);

@@ -78,8 +78,9 @@ class ConnectionTest : public ::testing::Test {
     ConnectionSettings settings{L"engine-id",
                                 L"Engine",
                                 L"en",
-                                Testing::Scaled(options.ackTimeout),
-                                Testing::Scaled(options.healthCheckInterval),
+                                std::chrono::milliseconds(Testing::Scaled(options.ackTimeout)),
+                                std::chrono::milliseconds(
+                                    Testing::Scaled(options.healthCheckInterval)),
                                 45501,
                                 L"/tmp",
                                 nullptr,
@@ -478,6 +479,16 @@ TEST_F(ConnectionTest, ConcurrentSendsTakeTurns) {
   for (auto& sender : senders) sender.join();
   EXPECT_EQ(delivered, 40);
   EXPECT_EQ(peer->Count<XmlDataMessage>(), 40);
+}
+
+// The turn passes from transaction to transaction: one its sender dropped
+// unfinished holds up nobody once its outcome is in.
+TEST_F(ConnectionTest, ATransactionDroppedUnfinishedLetsTheNextOneBegin) {
+  std::unique_ptr<TestPeer> peer;
+  auto connection = Connected(peer, {/*ackTimeout=*/5000});
+  connection->StartSend(std::make_shared<XmlDataMessage>(u"<first/>"));
+  EXPECT_TRUE(connection->SendData(L"<second/>"));
+  EXPECT_EQ(peer->Count<XmlDataMessage>(), 2);
 }
 
 TEST_F(ConnectionTest, SendOnAClosedConnectionFails) {

@@ -60,10 +60,10 @@ TEST_F(EngineSettingsTest, InitialValuesAreTheDefaults) {
   EXPECT_EQ(settings_.GroupAddress, L"228.11.11.11");
   EXPECT_EQ(settings_.GroupPort, 45599);
   EXPECT_EQ(settings_.ServerPort, 45500);
-  EXPECT_EQ(settings_.HailingInterval, 15000);
+  EXPECT_EQ(settings_.HailingInterval, std::chrono::milliseconds(15000));
   EXPECT_TRUE(settings_.UsingHailingServer);
-  EXPECT_EQ(settings_.AckTimeout, 30000);
-  EXPECT_EQ(settings_.HealthCheckInterval, 60000);
+  EXPECT_EQ(settings_.AckTimeout, std::chrono::milliseconds(30000));
+  EXPECT_EQ(settings_.HealthCheckInterval, std::chrono::milliseconds(60000));
   EXPECT_EQ(settings_.FilePort, 45501);
 }
 
@@ -75,10 +75,10 @@ TEST_F(EngineSettingsTest, ValidArgumentsAreAllStored) {
   EXPECT_EQ(settings_.GroupAddress, L"239.1.2.3");
   EXPECT_EQ(settings_.GroupPort, 1);
   EXPECT_EQ(settings_.ServerPort, 2);
-  EXPECT_EQ(settings_.HailingInterval, 3);
+  EXPECT_EQ(settings_.HailingInterval, std::chrono::milliseconds(3));
   EXPECT_FALSE(settings_.UsingHailingServer);
-  EXPECT_EQ(settings_.AckTimeout, 4);
-  EXPECT_EQ(settings_.HealthCheckInterval, 5);
+  EXPECT_EQ(settings_.AckTimeout, std::chrono::milliseconds(4));
+  EXPECT_EQ(settings_.HealthCheckInterval, std::chrono::milliseconds(5));
   EXPECT_EQ(settings_.FilePort, 6);
   EXPECT_EQ(settings_.FileDirectory, directory_.WidePath());
 }
@@ -125,8 +125,8 @@ TEST_F(EngineSettingsTest, ChecksRunInOrderAndKeepEarlierValues) {
   arguments_.healthCheckInterval = 0;
   EXPECT_EQ(Failure().first, -116);
   EXPECT_EQ(settings_.GroupPort, 1234);
-  EXPECT_EQ(settings_.HailingInterval, 15000);
-  EXPECT_EQ(settings_.HealthCheckInterval, 60000);
+  EXPECT_EQ(settings_.HailingInterval, std::chrono::milliseconds(15000));
+  EXPECT_EQ(settings_.HealthCheckInterval, std::chrono::milliseconds(60000));
 
   // Two bad values: the earlier check reports.
   arguments_.applicationName = L"";

@@ -103,9 +103,19 @@ class FileReceptionTest : public ::testing::Test {
     }
   }
 
+  // What a file connection of these tests is told: files come from factory_.
+  std::shared_ptr<const ConnectionSettings> Settings(std::wstring fileDirectory = std::wstring(),
+                                                     std::uint64_t minFreeBytes = 0) const {
+    auto settings = std::make_shared<ConnectionSettings>();
+    settings->fileFactory = factory_;
+    settings->fileDirectory = std::move(fileDirectory);
+    settings->minFreeBytes = minFreeBytes;
+    return settings;
+  }
+
   // Reads `frame` as a connection does, recording the size of every body read.
   Received Read(const std::u16string& frame, std::vector<int>& reads) {
-    auto reception = std::make_shared<FileReception>(factory_, std::wstring(), 0, pool_);
+    auto reception = std::make_shared<FileReception>(Settings(), pool_);
     std::shared_ptr<IntegrationMessage> message;
     reads = Testing::ReadChunks(frame, message, reception.get());
     return {std::dynamic_pointer_cast<BinaryDataMessage>(message), reception};
@@ -326,8 +336,8 @@ TEST_F(FileReceptionTest, TemporaryFileThatCannotBeOpenedIsReported) {
 // written; the data is still read, so the stream stays in step.
 TEST_F(FileReceptionTest, AFileThatWouldEatIntoTheReserveIsRefused) {
   auto reception = std::make_shared<FileReception>(
-      factory_, Platform::FromUtf8((root_.Path() / "files").string()),
-      std::uint64_t{1} << 62);  // more than any disk here
+      Settings(Platform::FromUtf8((root_.Path() / "files").string()),
+               std::uint64_t{1} << 62));  // more than any disk here
   std::shared_ptr<IntegrationMessage> message;
   Testing::ReadChunks(BinaryDataFrame{{}, u"big.bin", PatternBytes(0, 20000), {}}.ToString(),
                       message, reception.get());
@@ -342,7 +352,7 @@ TEST_F(FileReceptionTest, AFileThatWouldEatIntoTheReserveIsRefused) {
 TEST_F(FileReceptionTest, DroppedReceptionRemovesItsTemporaryFile) {
   const std::u16string frame = BinaryDataFrame{{}, u"a.bin", PatternBytes(0, 20000), {}}.ToString();
   {
-    auto reception = std::make_shared<FileReception>(factory_);
+    auto reception = std::make_shared<FileReception>(Settings());
     auto message = std::static_pointer_cast<BinaryDataMessage>(CreateMessage(frame.substr(0, 20)));
     message->SetSink(reception.get());
     message->Parse(frame.substr(20, 51));
@@ -358,7 +368,8 @@ TEST_F(FileReceptionTest, DroppedReceptionRemovesItsTemporaryFile) {
 TEST_F(FileReceptionTest, FinishOnAClosedConnectionRemovesTheFile) {
   auto message = Read(BinaryDataFrame{{}, u"a.txt", "abc", {}}.ToString());
   boost::asio::io_context io(1);
-  ConnectionSettings settings{L"id", L"name", L"en", 300, 60000, 45501,
+  ConnectionSettings settings{L"id", L"name", L"en", std::chrono::milliseconds(300),
+                              std::chrono::milliseconds(60000), 45501,
                               Platform::FromUtf8((root_.Path() / "files").string()), factory_,
                               std::chrono::milliseconds(0)};
   auto connection = std::make_shared<Connection>(
@@ -400,7 +411,8 @@ class FileReceptionOnConnectionTest : public FileReceptionTest {
         acceptor_(*io_, {boost::asio::ip::address_v4::loopback(), 0}) {
     slot_->Set(&listener_);
     thread_ = std::thread([this] { io_->run(); });
-    ConnectionSettings settings{L"engine", L"Engine", L"en", 1000, 60000, 45501,
+    ConnectionSettings settings{L"engine", L"Engine", L"en", std::chrono::milliseconds(1000),
+                                std::chrono::milliseconds(60000), 45501,
                                 Platform::FromUtf8(files_.string()),
                                 std::make_shared<CurrentFactory>(factory_),
                                 std::chrono::milliseconds(0)};
@@ -556,7 +568,7 @@ class FileReceptionSlowDiskTest : public FileReceptionTest {
           }
         });
     ConnectionSettings settings;
-    settings.ackTimeout = Testing::Scaled(10000);
+    settings.ackTimeout = std::chrono::milliseconds(Testing::Scaled(10000));
     settings.fileDirectory = Platform::FromUtf8(files_.string());
     settings.fileFactory = factory_;
     connection_ = std::make_shared<Connection>(socket_, slot_, nullptr, settings,

@@ -48,7 +48,7 @@ class XmlDataSendCommandTest : public ::testing::Test {
   // Runs a command on its own thread.
   std::future<Outcome> Start(int ackTimeout, int peerVersion) {
     command_ = std::make_shared<XmlDataSendCommand>(
-        socket_, message_, Testing::Scaled(ackTimeout), peerVersion,
+        socket_, message_, std::chrono::milliseconds(Testing::Scaled(ackTimeout)), peerVersion,
         Logging::CreateLogger(L"Corvane::Client::XmlDataSendCommand"));
     auto command = command_;
     return std::async(std::launch::async, [command] {
@@ -175,7 +175,7 @@ TEST(XmlDataSendCommandGroupTest, EachCommandSettlesItsGroupOnceWhenItsOutcomeIs
   for (int version : versions) {
     sockets.push_back(std::make_shared<Testing::HeldWriteSocket>());
     messages.push_back(std::make_shared<XmlDataMessage>(u"<x/>"));
-    commands.push_back(std::make_shared<XmlDataSendCommand>(sockets.back(), messages.back(), 60000,
+    commands.push_back(std::make_shared<XmlDataSendCommand>(sockets.back(), messages.back(), std::chrono::milliseconds(60000),
                                                             version, logger, group));
     commands.back()->Start();
   }

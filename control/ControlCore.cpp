@@ -200,6 +200,15 @@ void ControlCore::OnFileProgress(const Client::FileProgress& progress) {
   Post(std::move(notification));
 }
 
+void ControlCore::OnConnectionRefused(const std::wstring& address, const std::wstring& reason,
+                                      std::uint64_t refusedSoFar) {
+  Notification notification{Notification::Kind::kConnectionRefused};
+  notification.application.address = address;
+  notification.text = reason;
+  notification.refusedSoFar = refusedSoFar;
+  Post(std::move(notification));
+}
+
 void ControlCore::Post(Notification::Kind kind, int number, const std::wstring& text) noexcept {
   try {
     Notification notification{kind};

@@ -97,6 +97,8 @@ class ControlCore : public EngineEvents::Subscriber {
   void OnApplicationRemoved(const Client::ApplicationInfo& application,
                             Client::DepartureReason reason) override;
   void OnFileProgress(const Client::FileProgress& progress) override;
+  void OnConnectionRefused(const std::wstring& address, const std::wstring& reason,
+                           std::uint64_t refusedSoFar) override;
 
   /// An engine error number as the host's 16-bit status: its low 16 bits.
   static std::int16_t ToStatus(int code);

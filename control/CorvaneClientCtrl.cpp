@@ -103,6 +103,9 @@ typedef struct {
   // The connected applications (CorvaneClientApplication), in the order
   // they came; the applications property.
   GListStore* applications;
+  // Connections the access rules refused, as the engine last counted them;
+  // the refused-connections property.
+  guint64 refused_connections;
   // The engine side. The core goes before the poster: clearing the engine's
   // listener waits for notifications in progress, after which the poster can
   // drop what is still queued.
@@ -131,6 +134,7 @@ enum {
   PROP_FILE_PORT = 18,
   PROP_FILE_DIRECTORY = 19,
   PROP_APPLICATIONS = 20,
+  PROP_REFUSED_CONNECTIONS = 21,
   PROP_LAST
 };
 
@@ -141,6 +145,7 @@ enum {
   SIGNAL_APPLICATION_ADDED,
   SIGNAL_APPLICATION_REMOVED,
   SIGNAL_FILE_PROGRESS,
+  SIGNAL_CONNECTION_REFUSED,
   SIGNAL_COUNT
 };
 
@@ -360,6 +365,17 @@ void Emit(CorvaneClientCtrl* self, const Notification& notification) {
                     static_cast<gint64>(notification.bytesReceived),
                     static_cast<gint64>(notification.bytesAnnounced));
       break;
+    case Notification::Kind::kConnectionRefused: {
+      CorvaneClientCtrlPrivate* priv = Private(self);
+      if (notification.refusedSoFar != priv->refused_connections) {
+        priv->refused_connections = notification.refusedSoFar;
+        g_object_notify_by_pspec(G_OBJECT(self), props[PROP_REFUSED_CONNECTIONS]);
+      }
+      g_signal_emit(self, signals[SIGNAL_CONNECTION_REFUSED], 0,
+                    ToUtf8(notification.application.address).c_str(), text.c_str(),
+                    static_cast<guint64>(notification.refusedSoFar));
+      break;
+    }
   }
 }
 
@@ -466,6 +482,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_FILE_PORT: g_value_set_int(value, priv->file_port); break;
     case PROP_FILE_DIRECTORY: g_value_set_string(value, priv->file_directory); break;
     case PROP_APPLICATIONS: g_value_set_object(value, priv->applications); break;
+    case PROP_REFUSED_CONNECTIONS: g_value_set_uint64(value, priv->refused_connections); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
@@ -659,6 +676,20 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
        g_param_spec_object("applications", "Applications", "The connected vendor applications",
                            G_TYPE_LIST_MODEL,
                            static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS))},
+      /**
+       * CorvaneClientCtrl:refused-connections:
+       *
+       * How many connections the site's access rules (`AllowedNetworks`,
+       * `AllowedApplicationIds` in engine.ini) have refused since the engine
+       * started, as of the last [signal@CorvaneClient.Ctrl::connection-refused].
+       * Refusals are reported at most once a minute per address, so the count
+       * can run ahead of the signals. Read-only; notified when it changes.
+       */
+      {PROP_REFUSED_CONNECTIONS,
+       g_param_spec_uint64("refused-connections", "RefusedConnections",
+                           "Connections refused by the access rules", 0, G_MAXUINT64, 0,
+                           static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS |
+                                                    G_PARAM_EXPLICIT_NOTIFY))},
   };
   for (const auto& property : properties) {
     props[property.id] = property.spec;
@@ -741,6 +772,22 @@ static void corvane_client_ctrl_class_init(CorvaneClientCtrlClass* klass) {
   signals[SIGNAL_FILE_PROGRESS] = g_signal_new(
       "file-progress", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
       G_TYPE_NONE, 4, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT64, G_TYPE_INT64);
+  /**
+   * CorvaneClientCtrl::connection-refused:
+   * @self: the control
+   * @address: the peer's IPv4 address
+   * @reason: why: "not in AllowedNetworks", or "application id ID not in
+   *   AllowedApplicationIds"
+   * @refused_so_far: every refusal since the engine started, this one
+   *   included
+   *
+   * The site's access rules refused a connection. Emitted at most once a
+   * minute per address, like the engine's log line; the count covers the
+   * refusals in between.
+   */
+  signals[SIGNAL_CONNECTION_REFUSED] = g_signal_new(
+      "connection-refused", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0, nullptr, nullptr,
+      nullptr, G_TYPE_NONE, 3, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT64);
 }
 
 static void corvane_client_ctrl_init(CorvaneClientCtrl* self) {

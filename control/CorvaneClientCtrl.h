@@ -39,7 +39,8 @@ G_DECLARE_FINAL_TYPE(CorvaneClientCtrl, corvane_client_ctrl, CORVANE_CLIENT, CTR
  * critical.
  *
  * Signals ("error-occured", "message-received", "file-received",
- * "application-added", "application-removed", "file-progress") are emitted
+ * "application-added", "application-removed", "file-progress",
+ * "connection-refused") are emitted
  * on the thread that created the control, while that thread iterates the GLib
  * main context that was its thread-default context at creation. A host that
  * runs no GLib main loop calls g_main_context_iteration() on that context

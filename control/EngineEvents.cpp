@@ -145,5 +145,12 @@ void EngineEvents::OnFileProgress(const Client::FileProgress& progress) {
   ForEach([&](Subscriber& subscriber) { subscriber.OnFileProgress(progress); });
 }
 
+void EngineEvents::OnConnectionRefused(const std::wstring& address, const std::wstring& reason,
+                                       std::uint64_t refusedSoFar) {
+  ForEach([&](Subscriber& subscriber) {
+    subscriber.OnConnectionRefused(address, reason, refusedSoFar);
+  });
+}
+
 }  // namespace Control
 }  // namespace Corvane

@@ -47,6 +47,8 @@ class EngineEvents : public Client::QuellorListener, public Client::QuellorObser
   void OnApplicationRemoved(const Client::ApplicationInfo& application,
                             Client::DepartureReason reason) override;
   void OnFileProgress(const Client::FileProgress& progress) override;
+  void OnConnectionRefused(const std::wstring& address, const std::wstring& reason,
+                           std::uint64_t refusedSoFar) override;
 
  private:
   // The registry's key for `engine`: the engine object behind a proxy, which

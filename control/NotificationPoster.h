@@ -19,20 +19,24 @@ struct Notification {
     kFileReceived,
     kApplicationAdded,
     kApplicationRemoved,
-    kFileProgress
+    kFileProgress,
+    kConnectionRefused
   };
   Kind kind;
   /// The engine's error number (kError only).
   int number = 0;
   /// The error text, the XML, the file's path; the departure reason
-  /// (kApplicationRemoved); the file name (kFileProgress).
+  /// (kApplicationRemoved); the file name (kFileProgress); why the
+  /// connection was refused (kConnectionRefused).
   std::wstring text{};
   /// The application concerned (the observer's notifications); only its id
-  /// for kFileProgress.
+  /// for kFileProgress, only its address for kConnectionRefused.
   Client::ApplicationInfo application{};
   /// kFileProgress only.
   std::int64_t bytesReceived = 0;
   std::int64_t bytesAnnounced = 0;
+  /// kConnectionRefused only: refusals since the engine started.
+  std::uint64_t refusedSoFar = 0;
 };
 
 class NotificationPoster {

@@ -146,6 +146,9 @@ class EngineFixture(unittest.TestCase):
                                   hailing_interval=100, using_hailing_server=hailing,
                                   file_directory=os.path.join(self.work, "files"))
         ctrl.connect("error-occured", lambda c, n, text: self.errors.append((n, text)))
+        self.refusals = []
+        ctrl.connect("connection-refused",
+                     lambda c, address, reason, count: self.refusals.append((address, reason, count)))
         status = ctrl.start("network-test", "Network Test")
         if status == 0:
             self.ctrl = ctrl
@@ -244,6 +247,13 @@ def talk(source, destination, port, frame):
 class AccessTest(EngineFixture):
     dummies = (("dum0", "10.77.0.1"), ("dum1", "10.78.0.1"))
 
+    def wait_for_refusals(self, count):
+        from gi.repository import GLib
+        until = time.monotonic() + WAIT
+        while len(self.refusals) < count and time.monotonic() < until:
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.01)
+
     def test_a_peer_outside_the_allowed_networks_is_refused_on_both_ports(self):
         status, text = self.start("[Access]\nAllowedNetworks=10.77.0.0/24\n", hailing=False)
         self.assertEqual(status, 0, text)
@@ -251,6 +261,11 @@ class AccessTest(EngineFixture):
             self.assertEqual(talk("10.78.0.1", "10.77.0.1", port, connect_frame("outsider")), b"")
             answer = talk("10.77.0.1", "10.77.0.1", port, connect_frame("insider"))
             self.assertTrue(answer.decode("utf-16-le").startswith("CVNPBDP001CONNECTACK"), answer)
+        # The host hears of the first refusal from the address; the second,
+        # within the minute, only counts.
+        self.wait_for_refusals(1)
+        self.assertEqual(self.refusals, [("10.78.0.1", "not in AllowedNetworks", 1)])
+        self.assertEqual(self.ctrl.props.refused_connections, 1)
 
     def test_an_id_outside_the_allowed_ids_gets_no_connectack(self):
         status, text = self.start("[Access]\nAllowedApplicationIds=known-app, other-app\n",
@@ -260,6 +275,10 @@ class AccessTest(EngineFixture):
                               connect_frame("stranger")), b"")
         answer = talk("10.77.0.1", "10.77.0.1", self.server_port, connect_frame("known-app"))
         self.assertTrue(answer.decode("utf-16-le").startswith("CVNPBDP001CONNECTACK"), answer)
+        self.wait_for_refusals(1)
+        self.assertEqual(self.refusals,
+                         [("10.77.0.1", "application id stranger not in AllowedApplicationIds", 1)])
+        self.assertEqual(self.ctrl.props.refused_connections, 1)
 
     def test_a_storm_of_failed_handshakes_is_reported_a_few_times_then_counted(self):
         from gi.repository import GLib

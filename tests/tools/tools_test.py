@@ -263,6 +263,7 @@ class RunTest(unittest.TestCase):
         self.assertGreaterEqual(row["bytes_received"], 3 << 20)
         self.assertRegex(row["connected_since"], r"^\d{4}-\d\d-\d\dT")
         self.assertEqual(statuses[1]["count"], 0, "the application left")
+        self.assertEqual(statuses[1]["refused_connections"], 0)
         removed = [e for e in events if e["event"] == "application_removed"]
         self.assertEqual(removed, [{"event": "application_removed", "id": "v1",
                                     "reason": "disconnected"}])
@@ -274,7 +275,7 @@ class RunTest(unittest.TestCase):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         out, err = host.communicate(timeout=60)
         self.assertEqual(host.returncode, 0, out + err)
-        self.assertIn("status  applications=0", out)
+        self.assertIn("status  applications=0  refused_connections=0", out)
         self.assertRegex(out, r"ID +NAME +ADDRESS +CONNECTED +LAST SEEN +RTT ms +MISSED")
 
     def test_wait_app_is_bounded_and_unknown_commands_fail(self):

@@ -3,9 +3,12 @@
 //      to as many peers of the same kind: one thread validates the document
 //      once against a kept grammar (Xerces, as the engine does), writes the
 //      same XMLDATA frame to every socket, then waits with epoll for every
-//      XMLACK. The two take turns in short blocks; five such runs are made,
+//      XMLACK. The sides take turns in short blocks; five such runs are made,
 //      each printed. Target: the engine's rate at least 0.8 x the by-hand
-//      rate at 10 and at 100 peers, the median of the runs' ratios.
+//      rate at 10 and at 100 peers, the median of the runs' ratios. The
+//      engine also takes turns with an observer set (one that only counts):
+//      its rate with the observer at least 0.9 x its rate without (the
+//      blocks of one side vary by about 5 % from run to run here).
 //   2. 10,000 peers at once: handshakes per second against a by-hand server
 //      that does only the handshake (target at least 0.9 x), and resident
 //      memory per idle connection of the engine's process (target at most
@@ -43,6 +46,7 @@
 #include "protocol/WireFormat.h"
 #include "support/BenchEngine.h"
 #include "support/BenchSupport.h"
+#include "support/CountingObserver.h"
 #include "support/HandValidator.h"
 #include "support/PeerProcess.h"
 #include "support/ReferenceServer.h"
@@ -56,7 +60,9 @@ using namespace std::chrono_literals;
 constexpr std::size_t kXmlCharacters = 1024;
 constexpr double kFanOutTarget = 0.8;           // x the by-hand fan-out's rate, at least
 constexpr int kFanOutRuns = 5;
-constexpr int kFanOutRoundsPerRun = 6;          // an engine block and a by-hand block each
+constexpr int kFanOutRoundsPerRun = 6;          // a block of each side each
+// An observer set may cost the fan-out this much of its rate, at most.
+constexpr double kObserverTarget = 0.9;
 constexpr int kScalePeers = 10000;
 constexpr int kHandshakeChunks = 10;            // rate read per thousand peers
 constexpr int kHandshakeWindow = 100;           // handshakes under way at a time
@@ -239,6 +245,7 @@ bool FanOut(PeerProcess& peers, PeerProcess& referencePeers, const std::wstring&
   ReferenceServer server;
   referencePeers.Open(server.Port());
   HandFanOut hand(Platform::FromUtf8(CORVANE_SOURCE_DTD_DIR));
+  CountingObserver observer;
   struct Step {
     int peers;
     int blockCalls;
@@ -287,37 +294,56 @@ bool FanOut(PeerProcess& peers, PeerProcess& referencePeers, const std::wstring&
       TimeBlock(ignored, referencePeers.Pid(), 50, 1000ms, handCall, &handFailures);
     }
     Side engine;
+    Side observed;  // the same engine with an observer set
     Side byHand;
     std::vector<double> ratios;
+    std::vector<double> observerRatios;
     std::vector<LatencySummary> engineAll;
     std::vector<double> engineMicros;
     std::vector<double> handMicros;
+    std::vector<double> observedMicros;
     std::printf("  %3d peers:\n", step.peers);
     for (int run = 0; run < kFanOutRuns; ++run) {
       engine.micros.clear();
+      observed.micros.clear();
       byHand.micros.clear();
       for (int round = 0; round < kFanOutRoundsPerRun; ++round) {
-        // Each round starts with the other side.
-        if ((run + round) % 2 == 0) {
-          TimeBlock(engine, peers.Pid(), step.blockCalls, step.blockTime, engineCall, &failures);
-          TimeBlock(byHand, referencePeers.Pid(), step.blockCalls, step.blockTime, handCall,
-                    &handFailures);
-        } else {
-          TimeBlock(byHand, referencePeers.Pid(), step.blockCalls, step.blockTime, handCall,
-                    &handFailures);
-          TimeBlock(engine, peers.Pid(), step.blockCalls, step.blockTime, engineCall, &failures);
+        // Each round starts with another side, so that none always follows
+        // the same one.
+        for (int turn = 0; turn < 3; ++turn) {
+          switch ((run + round + turn) % 3) {
+            case 0:
+              bench.Engine().ClearObserver();
+              TimeBlock(engine, peers.Pid(), step.blockCalls, step.blockTime, engineCall,
+                        &failures);
+              break;
+            case 1:
+              bench.Engine().SetObserver(&observer);
+              TimeBlock(observed, peers.Pid(), step.blockCalls, step.blockTime, engineCall,
+                        &failures);
+              bench.Engine().ClearObserver();
+              break;
+            default:
+              TimeBlock(byHand, referencePeers.Pid(), step.blockCalls, step.blockTime, handCall,
+                        &handFailures);
+          }
         }
       }
       engineMicros.insert(engineMicros.end(), engine.micros.begin(), engine.micros.end());
       handMicros.insert(handMicros.end(), byHand.micros.begin(), byHand.micros.end());
       engine.calls += engine.micros.size();
       byHand.calls += byHand.micros.size();
+      observedMicros.insert(observedMicros.end(), observed.micros.begin(), observed.micros.end());
       const LatencySummary e = Summarise(engine.micros);
+      const LatencySummary o = Summarise(observed.micros);
       const LatencySummary h = Summarise(byHand.micros);
       ratios.push_back(e.Rate() / h.Rate());
-      std::printf("    run %d: engine %6.0f/s (median %7.1f us), by hand %6.0f/s (median %7.1f us)"
-                  ", engine/by hand rate %.2f\n",
-                  run + 1, e.Rate(), e.median_us, h.Rate(), h.median_us, ratios.back());
+      observerRatios.push_back(o.Rate() / e.Rate());
+      std::printf("    run %d: engine %6.0f/s (median %7.1f us), with an observer %6.0f/s (median "
+                  "%7.1f us), by hand %6.0f/s (median %7.1f us); engine/by hand rate %.2f, "
+                  "observer on/off %.2f\n",
+                  run + 1, e.Rate(), e.median_us, o.Rate(), o.median_us, h.Rate(), h.median_us,
+                  ratios.back(), observerRatios.back());
     }
     const LatencySummary e = Summarise(engineMicros);
     const LatencySummary h = Summarise(handMicros);
@@ -348,6 +374,16 @@ bool FanOut(PeerProcess& peers, PeerProcess& referencePeers, const std::wstring&
                     kFanOutTarget);
       PrintSummary("fan-out-" + std::to_string(step.peers), text, stepMet);
       met = met && stepMet;
+      std::sort(observerRatios.begin(), observerRatios.end());
+      const double observerRatio = observerRatios[observerRatios.size() / 2];
+      const LatencySummary o = Summarise(observedMicros);
+      const bool observerMet = observerRatio >= kObserverTarget;
+      std::snprintf(text, sizeof text,
+                    "%d peers: engine with an observer set %.0f/s = %.2f x without %.0f/s, median "
+                    "of %d interleaved runs (target >= %.2f)",
+                    step.peers, o.Rate(), observerRatio, e.Rate(), kFanOutRuns, kObserverTarget);
+      PrintSummary("fan-out-observer-" + std::to_string(step.peers), text, observerMet);
+      met = met && observerMet;
     }
   }
   const long xmlAnswered = peers.GetCounters().xml_answered;

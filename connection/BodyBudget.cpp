@@ -33,12 +33,7 @@ bool BodyBudget::TryGrow(Claim& claim, std::uint64_t bytes) {
 }
 
 bool BodyBudget::ShouldLogRefusal() {
-  std::lock_guard<std::mutex> lock(log_mutex_);
-  const auto now = std::chrono::steady_clock::now();
-  if (logged_ && now - last_logged_ < kLogInterval) return false;
-  logged_ = true;
-  last_logged_ = now;
-  return true;
+  return refusal_log_.Note(std::string()) == Logging::ReportLimiter::Verdict::kReport;
 }
 
 }  // namespace Client

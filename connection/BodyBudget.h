@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "logging/ReportLimiter.h"
+
 namespace Corvane {
 namespace Client {
 
@@ -58,9 +60,7 @@ class BodyBudget : public std::enable_shared_from_this<BodyBudget> {
  private:
   const std::uint64_t limit_;
   std::atomic<std::uint64_t> in_use_{0};
-  std::mutex log_mutex_;
-  std::chrono::steady_clock::time_point last_logged_{};
-  bool logged_ = false;
+  Logging::ReportLimiter refusal_log_{1, kLogInterval};
 };
 
 }  // namespace Client

@@ -152,14 +152,14 @@ void ConnectionIntake::ReportFailedHandshake(const ServiceRun& run, const std::s
   // A storm of junk connections must not become a storm of host events: a
   // few per address and second, then one summary once the second is over.
   switch (handshake_reports_->Note(address)) {
-    case ReportLimiter::Verdict::kReport:
+    case Logging::ReportLimiter::Verdict::kReport:
       listener_->Notify([&](QuellorListener& listener) {
         listener.OnError(Platform::ToInt(Errc::kConnectionFailed), text);
       });
       return;
-    case ReportLimiter::Verdict::kSuppress:
+    case Logging::ReportLimiter::Verdict::kSuppress:
       return;
-    case ReportLimiter::Verdict::kSuppressFirst:
+    case Logging::ReportLimiter::Verdict::kSuppressFirst:
       break;
   }
   auto timer = std::make_shared<boost::asio::steady_timer>(*run.GetIoContext());

@@ -8,7 +8,7 @@
 #include "connection/ConnectionSettings.h"
 #include "engine/EngineLimits.h"
 #include "engine/NetworkSettings.h"
-#include "engine/ReportLimiter.h"
+#include "logging/ReportLimiter.h"
 
 namespace Corvane {
 namespace File {
@@ -74,8 +74,8 @@ class ConnectionIntake {
   const std::shared_ptr<FileWorkPool> file_threads_;
   const std::shared_ptr<Logging::Logger> logger_;
   // Failed handshakes reported to the host: three per address and second.
-  const std::shared_ptr<ReportLimiter> handshake_reports_ =
-      std::make_shared<ReportLimiter>(3, std::chrono::seconds(1));
+  const std::shared_ptr<Logging::ReportLimiter> handshake_reports_ =
+      std::make_shared<Logging::ReportLimiter>(3, std::chrono::seconds(1));
 };
 
 }  // namespace Client

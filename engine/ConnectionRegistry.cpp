@@ -14,13 +14,15 @@ namespace Client {
 using Logging::LogLevel;
 
 ConnectionRegistry::ConnectionRegistry()
-    : logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")) {}
+    : logger_(Logging::CreateLogger(L"Corvane::Client::Tarnlink")),
+      refusal_log_(std::make_unique<Logging::ReportLimiter>(1, limits_.refusalLogInterval)) {}
 
 ConnectionRegistry::~ConnectionRegistry() = default;
 
 void ConnectionRegistry::SetLimits(const EngineLimits& limits) {
   std::lock_guard<std::mutex> lock(mutex_);
   limits_ = limits;
+  refusal_log_ = std::make_unique<Logging::ReportLimiter>(1, limits_.refusalLogInterval);
 }
 
 bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& connection,
@@ -114,20 +116,7 @@ std::shared_ptr<const AccessPolicy> ConnectionRegistry::GetAccess() const {
 }
 
 bool ConnectionRegistry::ShouldLogRefusal(const std::string& address) {
-  const auto now = std::chrono::steady_clock::now();
-  // Forget what is old, so that a flood from many addresses cannot grow the
-  // map without end.
-  if (refusals_logged_.size() > 4096) {
-    for (auto it = refusals_logged_.begin(); it != refusals_logged_.end();) {
-      it = now - it->second >= limits_.refusalLogInterval ? refusals_logged_.erase(it) : ++it;
-    }
-  }
-  const auto last = refusals_logged_.find(address);
-  if (last != refusals_logged_.end() && now - last->second < limits_.refusalLogInterval) {
-    return false;
-  }
-  refusals_logged_[address] = now;
-  return true;
+  return refusal_log_->Note(address) == Logging::ReportLimiter::Verdict::kReport;
 }
 
 void ConnectionRegistry::LogRefusal(const std::string& address, const char* cap) {

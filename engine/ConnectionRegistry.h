@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +13,7 @@
 #include "connection/AccessPolicy.h"
 #include "engine/EngineLimits.h"
 #include "interface/QuellorObserver.h"
+#include "logging/ReportLimiter.h"
 
 namespace Corvane {
 namespace Logging {
@@ -126,7 +126,8 @@ class ConnectionRegistry {
   // The address of every listed connection, and how many each address holds.
   std::unordered_map<const Connection*, std::string> addresses_;
   std::unordered_map<std::string, int> per_address_;
-  std::map<std::string, std::chrono::steady_clock::time_point> refusals_logged_;
+  // Refusals logged: once per address and refusal interval.
+  std::unique_ptr<Logging::ReportLimiter> refusal_log_;
   List applications_;  // in the order they registered
   Places application_places_;
   std::unordered_map<std::wstring, List::iterator> applications_by_id_;

@@ -9,7 +9,7 @@
 
 #include "connection/AccessPolicy.h"
 #include "engine/ConnectionRegistry.h"
-#include "engine/ReportLimiter.h"
+#include "logging/ReportLimiter.h"
 #include "support/LoggingTestSupport.h"
 
 namespace Corvane {
@@ -119,6 +119,7 @@ TEST(AccessPolicyTest, RefusalsAreCountedAndLoggedOncePerAddressAndInterval) {
 // A storm of failed handshakes from one address: three reports a second,
 // the rest counted for one summary; other addresses are not held back.
 TEST(ReportLimiterTest, AFewReportsPerKeyAndWindowThenACount) {
+  using Logging::ReportLimiter;
   using Verdict = ReportLimiter::Verdict;
   ReportLimiter limiter(3, std::chrono::seconds(1));
   const auto start = ReportLimiter::Clock::now();

@@ -1,7 +1,8 @@
 #pragma once
-// Keeps a flood of like events from becoming a flood of host callbacks: at
-// most a few reports per key (a peer's address) and window; the rest are
-// counted, and their owner reports the count once the window has closed.
+// Keeps a flood of like events from becoming a flood of reports (host
+// callbacks, log lines): at most a few reports per key (a peer's address) and
+// window; the rest are counted, and their owner may report the count once the
+// window has closed. With one report per window it is "once per interval".
 //
 // Thread-safety: every member may be called from any thread.
 
@@ -11,7 +12,7 @@
 #include <unordered_map>
 
 namespace Corvane {
-namespace Client {
+namespace Logging {
 
 class ReportLimiter {
  public:
@@ -28,7 +29,8 @@ class ReportLimiter {
   /// One event for `key` at `now`.
   Verdict Note(const std::string& key, Clock::time_point now = Clock::now());
   /// How many events of `key` were held back since the last call; resets
-  /// the count.
+  /// the count. Take it within a window of the window's close: a key is
+  /// forgotten after that once many keys are kept.
   int TakeSuppressed(const std::string& key);
 
   Clock::duration GetWindow() const { return window_; }

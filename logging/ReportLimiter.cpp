@@ -1,7 +1,7 @@
-#include "engine/ReportLimiter.h"
+#include "logging/ReportLimiter.h"
 
 namespace Corvane {
-namespace Client {
+namespace Logging {
 
 namespace {
 
@@ -16,9 +16,13 @@ ReportLimiter::ReportLimiter(int reportsPerWindow, Clock::duration window)
 ReportLimiter::Verdict ReportLimiter::Note(const std::string& key, Clock::time_point now) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (windows_.size() > kKeysKept) {
+    // A closed window goes once nothing it held back waits for its summary,
+    // and in any case a window later (an owner that reports no summaries
+    // never takes the count).
     for (auto it = windows_.begin(); it != windows_.end();) {
-      it = now - it->second.start >= window_ && it->second.suppressed == 0 ? windows_.erase(it)
-                                                                           : ++it;
+      const auto age = now - it->second.start;
+      const bool gone = age >= 2 * window_ || (age >= window_ && it->second.suppressed == 0);
+      it = gone ? windows_.erase(it) : ++it;
     }
   }
   auto [entry, added] = windows_.try_emplace(key, Window{now});

@@ -28,12 +28,7 @@ void FileProgressReporter::Received(std::int64_t bytesReceived) {
     if (finished_ || bytesReceived >= bytes_announced_ || now - last_report_ < kInterval) return;
     last_report_ = now;
   }
-  FileProgress progress;
-  progress.applicationId = application_id_;
-  progress.fileName = file_name_;
-  progress.bytesReceived = bytesReceived;
-  progress.bytesAnnounced = bytes_announced_;
-  listener_->NotifyObserver([&](QuellorObserver& observer) { observer.OnFileProgress(progress); });
+  Report(Progress(bytesReceived));
 }
 
 void FileProgressReporter::Finished(bool stored, const std::wstring& text) {
@@ -45,14 +40,23 @@ void FileProgressReporter::Finished(bool stored, const std::wstring& text) {
     received = bytes_received_;
   }
   if (stored && health_) health_->OnFileReceived();
-  FileProgress progress;
-  progress.applicationId = application_id_;
-  progress.fileName = file_name_;
-  progress.bytesReceived = received;
-  progress.bytesAnnounced = bytes_announced_;
+  FileProgress progress = Progress(received);
   progress.finished = true;
   progress.stored = stored;
   progress.text = text;
+  Report(progress);
+}
+
+FileProgress FileProgressReporter::Progress(std::int64_t bytesReceived) const {
+  FileProgress progress;
+  progress.applicationId = application_id_;
+  progress.fileName = file_name_;
+  progress.bytesReceived = bytesReceived;
+  progress.bytesAnnounced = bytes_announced_;
+  return progress;
+}
+
+void FileProgressReporter::Report(const FileProgress& progress) const {
   listener_->NotifyObserver([&](QuellorObserver& observer) { observer.OnFileProgress(progress); });
 }
 

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "interface/QuellorObserver.h"
+
 namespace Corvane {
 namespace Client {
 
@@ -37,6 +39,10 @@ class FileProgressReporter {
   void Finished(bool stored, const std::wstring& text);
 
  private:
+  // This file's progress with `bytesReceived` read.
+  FileProgress Progress(std::int64_t bytesReceived) const;
+  void Report(const FileProgress& progress) const;
+
   const std::shared_ptr<ListenerSlot> listener_;
   const std::wstring application_id_;
   const std::shared_ptr<LinkHealth> health_;

@@ -11,7 +11,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "QuellorHost.h"
+#include "HostedEngineTest.h"
 #include "platform/TextConversion.h"
 #include "protocol/DisconnectMessage.h"
 #include "protocol/HealthCheckAckMessage.h"
@@ -33,10 +33,6 @@ namespace {
 namespace Methods = Client::QuellorMethods;
 using Client::QuellorException;
 using namespace std::chrono_literals;
-
-const std::wstring kValidXml =
-    L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
-    L"<message id=\"m1\"><sender>client</sender><body>hello</body></message>";
 
 // Receives the HAIL datagrams sent to a group on the loopback interface.
 class HailReceiver {
@@ -75,68 +71,8 @@ class HailReceiver {
   boost::asio::ip::udp::socket socket_;
 };
 
-struct EngineOptions {
-  bool hailing = false;
-  int hailingInterval = 100;
-  int ackTimeout = 1000;
-  int healthCheckInterval = 60000;
-};
-
-class EngineEndToEndTest : public ::testing::Test {
+class EngineEndToEndTest : public HostedEngineTest {
  protected:
-  EngineEndToEndTest() {
-    module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\ndefaultLogLevel=INFO\n");
-    host_ = std::make_unique<QuellorHost>(module_.Path());
-    engine_ = host_->GetConnector();
-    host_->Get<Methods::SetListener>("SetListener")(engine_, &listener_);
-  }
-
-  ~EngineEndToEndTest() override {
-    peers_.clear();
-    Stop();
-    host_->Get<Methods::ClearListener>("ClearListener")(engine_);
-  }
-
-  void Start(EngineOptions options = {}) {
-    server_port_ = FreeTcpPort();
-    file_port_ = FreeTcpPort();
-    group_port_ = FreeUdpPort();
-    host_->Get<Methods::Start>("Start")(
-        engine_, L"client-app-id", L"Client App", L"239.255.1.2", group_port_, server_port_,
-        options.hailingInterval, options.hailing, Scaled(options.ackTimeout),
-        Scaled(options.healthCheckInterval),
-        file_port_, (module_.Path() / "files").wstring());
-  }
-  void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }
-  bool IsStarted() { return host_->Get<Methods::IsStarted>("IsStarted")(engine_); }
-  void SendData(const std::wstring& xml) { host_->Get<Methods::SendData>("SendData")(engine_, xml); }
-  std::shared_ptr<Client::ClientApplicationList> Applications() {
-    return host_->Get<Methods::GetApplications>("GetApplications")(engine_);
-  }
-  std::vector<std::wstring> ApplicationIds() {
-    std::vector<std::wstring> ids;
-    const auto applications = Applications();
-    for (const auto& application : *applications) ids.push_back(application->GetId());
-    return ids;
-  }
-  // Waits until the list of application ids equals `expected`.
-  bool WaitForApplications(const std::vector<std::wstring>& expected) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (ApplicationIds() != expected) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
-  }
-
-  TestPeer& Connect(const std::u16string& id, const std::u16string& name = u"Vendor",
-                    int port = 0) {
-    peers_.push_back(std::make_unique<TestPeer>(port ? port : server_port_));
-    EXPECT_TRUE(peers_.back()->HandShake(id, name));
-    return *peers_.back();
-  }
-
-  // The failure's code and text, or {0, ""} when `operation` did not throw.
   // A vendor application that hand-shakes as `id` and then never reads.
   TestPeer& ConnectStuck(const std::u16string& id) {
     peers_.push_back(std::make_unique<TestPeer>(server_port_));
@@ -153,6 +89,7 @@ class EngineEndToEndTest : public ::testing::Test {
     return xml;
   }
 
+  // The failure's code and text, or {0, ""} when `operation` did not throw.
   template <typename F>
   std::pair<int, std::wstring> Failure(F&& operation) {
     try {
@@ -162,25 +99,6 @@ class EngineEndToEndTest : public ::testing::Test {
     }
     return {0, L""};
   }
-
-  std::string Log() { return ReadFile(module_.Path() / "Engine.log"); }
-  bool WaitForLog(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (Log().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
-  }
-
-  TempDir module_;
-  std::unique_ptr<QuellorHost> host_;
-  Client::Quellor* engine_ = nullptr;
-  RecordingListener listener_;
-  std::vector<std::unique_ptr<TestPeer>> peers_;
-  int server_port_ = 0;
-  int file_port_ = 0;
-  int group_port_ = 0;
 };
 
 TEST_F(EngineEndToEndTest, HailsAtOnceAndThenAtTheInterval) {

@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "QuellorHost.h"
+#include "HostedEngineTest.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "support/BinaryDataFrame.h"
@@ -31,35 +31,12 @@ using namespace std::chrono_literals;
 const std::u16string kId = u"9b2c4e6a-1d3f-4a5b-8c7d-0e1f2a3b4c5d";
 const std::u16string kAckHeader = u"CVNPBDP002BINACK    ";
 
-class FileReceptionTest : public ::testing::Test {
+class FileReceptionTest : public HostedEngineTest {
  protected:
-  FileReceptionTest() {
-    module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\ndefaultLogLevel=INFO\n");
-    host_ = std::make_unique<QuellorHost>(module_.Path());
-    engine_ = host_->GetConnector();
-    host_->Get<Methods::SetListener>("SetListener")(engine_, &listener_);
-  }
-
-  ~FileReceptionTest() override {
-    peers_.clear();
-    Stop();
-    host_->Get<Methods::ClearListener>("ClearListener")(engine_);
-  }
-
-  void Start(const fs::path& fileDirectory) {
-    file_port_ = FreeTcpPort();
-    host_->Get<Methods::Start>("Start")(engine_, L"client-app-id", L"Client App", L"239.255.1.2",
-                                        FreeUdpPort(), FreeTcpPort(), 100, false, 1000, 60000,
-                                        file_port_, fileDirectory.wstring());
-  }
+  void Start(const fs::path& fileDirectory) { HostedEngineTest::Start({}, fileDirectory); }
   void Start() { Start(files_); }
-  void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }
 
-  TestPeer& ConnectFiles() {
-    peers_.push_back(std::make_unique<TestPeer>(file_port_));
-    EXPECT_TRUE(peers_.back()->HandShake(u"file-sender", u"Vendor"));
-    return *peers_.back();
-  }
+  TestPeer& ConnectFiles() { return Connect(u"file-sender", u"Vendor", file_port_); }
 
   // The next BINACK, which must answer `id`.
   std::shared_ptr<BinaryDataAckMessage> Ack(TestPeer& peer, const std::u16string& id) {
@@ -130,23 +107,8 @@ class FileReceptionTest : public ::testing::Test {
     return true;
   }
 
-  bool WaitForLog(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (ReadFile(module_.Path() / "Engine.log").find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
-  }
-
-  TempDir module_;
   const fs::path files_ = module_.Path() / "files";
   const fs::path temp_ = module_.Path() / "temp";
-  std::unique_ptr<QuellorHost> host_;
-  Client::Quellor* engine_ = nullptr;
-  RecordingListener listener_;
-  std::vector<std::unique_ptr<TestPeer>> peers_;
-  int file_port_ = 0;
 };
 
 TEST_F(FileReceptionTest, WorkedExampleIsStoredAcknowledgedAndReported) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "QuellorHost.h"
+#include "HostedEngineTest.h"
 #include "interface/QuellorObserver.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/DisconnectMessage.h"
@@ -29,10 +29,6 @@ namespace Methods = Client::QuellorMethods;
 namespace Extension = Client::QuellorExtensionMethods;
 using Client::DepartureReason;
 using namespace std::chrono_literals;
-
-const std::wstring kValidXml =
-    L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
-    L"<message id=\"m1\"><sender>client</sender><body>hello</body></message>";
 
 // Keeps every observer callback as a line of text, and the file reports.
 class RecordingObserver : public Client::QuellorObserver {
@@ -79,56 +75,26 @@ class RecordingObserver : public Client::QuellorObserver {
   std::vector<Client::FileProgress> files_;
 };
 
-class ObserverTest : public ::testing::Test {
+class ObserverTest : public HostedEngineTest {
  protected:
-  ObserverTest() {
-    module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\ndefaultLogLevel=INFO\n");
-    host_ = std::make_unique<QuellorHost>(module_.Path());
-    engine_ = host_->GetConnector();
-    host_->Get<Methods::SetListener>("SetListener")(engine_, &listener_);
-    host_->Get<Extension::SetObserver>("SetObserver")(engine_, &observer_);
-  }
+  ObserverTest() { host_->Get<Extension::SetObserver>("SetObserver")(engine_, &observer_); }
   ~ObserverTest() override {
     peers_.clear();
     Stop();
     host_->Get<Extension::ClearObserver>("ClearObserver")(engine_);
-    host_->Get<Methods::ClearListener>("ClearListener")(engine_);
   }
 
   void Start(int ackTimeout = 1000, int healthCheckInterval = 60000) {
-    server_port_ = FreeTcpPort();
-    file_port_ = FreeTcpPort();
-    host_->Get<Methods::Start>("Start")(engine_, L"client-app-id", L"Client App", L"239.255.1.2",
-                                        FreeUdpPort(), server_port_, 100, false, Scaled(ackTimeout),
-                                        Scaled(healthCheckInterval), file_port_,
-                                        (module_.Path() / "files").wstring());
+    EngineOptions options;
+    options.ackTimeout = ackTimeout;
+    options.healthCheckInterval = healthCheckInterval;
+    HostedEngineTest::Start(options);
   }
-  void Stop() { host_->Get<Methods::Stop>("Stop")(engine_); }
-  void SendData(const std::wstring& xml) { host_->Get<Methods::SendData>("SendData")(engine_, xml); }
   std::vector<Client::ApplicationHealth> Health() {
     return host_->Get<Extension::GetApplicationHealth>("GetApplicationHealth")(engine_);
   }
-  std::vector<std::wstring> ApplicationIds() {
-    std::vector<std::wstring> ids;
-    const auto applications = host_->Get<Methods::GetApplications>("GetApplications")(engine_);
-    for (const auto& application : *applications) ids.push_back(application->GetId());
-    return ids;
-  }
 
-  TestPeer& Connect(const std::u16string& id, int port = 0) {
-    peers_.push_back(std::make_unique<TestPeer>(port ? port : server_port_));
-    EXPECT_TRUE(peers_.back()->HandShake(id, u"Vendor"));
-    return *peers_.back();
-  }
-
-  TempDir module_;
-  std::unique_ptr<QuellorHost> host_;
-  Client::Quellor* engine_ = nullptr;
-  RecordingListener listener_;
   RecordingObserver observer_;
-  std::vector<std::unique_ptr<TestPeer>> peers_;
-  int server_port_ = 0;
-  int file_port_ = 0;
 };
 
 // Every way an application goes is told with its own reason, once, and the
@@ -201,7 +167,7 @@ TEST_F(ObserverTest, AnUnansweredHealthCheckIsToldAsSuchAndCounted) {
 TEST_F(ObserverTest, FileProgressIsBoundedAndEndsAtTheFileSize) {
   Start();
   Connect(u"sender");
-  TestPeer& files = Connect(u"sender", file_port_);
+  TestPeer& files = Connect(u"sender", u"Vendor", file_port_);
   constexpr std::size_t kSize = 64u << 20;
   const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(files.SendPatternFile(u"file-1", u"large.bin", kSize));
@@ -239,7 +205,7 @@ TEST_F(ObserverTest, FileProgressIsBoundedAndEndsAtTheFileSize) {
 // A refused file ends its progress with the BINACK's text.
 TEST_F(ObserverTest, ARefusedFileEndsWithTheAcknowledgementText) {
   Start();
-  TestPeer& files = Connect(u"sender", file_port_);
+  TestPeer& files = Connect(u"sender", u"Vendor", file_port_);
   files.SendBinaryData(u"../escape.bin", "data");
   ASSERT_TRUE(files.WaitFor<Client::BinaryDataAckMessage>());
   ASSERT_TRUE(Eventually([&] { return !observer_.Files().empty(); }));

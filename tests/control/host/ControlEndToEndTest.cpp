@@ -13,6 +13,7 @@
 
 #include "control/CorvaneClientApplication.h"
 #include "control/CorvaneClientCtrl.h"
+#include "control/host/ControlOnContextTest.h"
 #include "platform/TextConversion.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/VersionAckMessage.h"
@@ -58,49 +59,11 @@ struct Received {
 
 // A control created on the test thread with a context of its own as the
 // thread-default one, so nothing runs it unless the test iterates it.
-class ControlEndToEndTest : public ::testing::Test {
+class ControlEndToEndTest : public ControlOnContextTest {
  protected:
   void SetUp() override {
-    context_ = g_main_context_new();
-    g_main_context_push_thread_default(context_);
-    ctrl_ = corvane_client_ctrl_new();
+    ControlOnContextTest::SetUp();
     received_.ConnectTo(ctrl_);
-    g_object_set(ctrl_, "server-port", server_port_, "file-port", file_port_,
-                 "using-hailing-server", FALSE, "ack-timeout", 2000, "file-directory",
-                 (dir_ / "files").c_str(), nullptr);
-  }
-
-  void TearDown() override {
-    if (ctrl_) {
-      corvane_client_ctrl_stop(ctrl_);
-      g_object_unref(ctrl_);
-    }
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
-    g_main_context_pop_thread_default(context_);
-    g_main_context_unref(context_);
-  }
-
-  void Start() {
-    ASSERT_EQ(corvane_client_ctrl_start(ctrl_, "client-1", "Client"), 0) << LastError();
-  }
-
-  std::string LastError() {
-    gchar* text = corvane_client_ctrl_get_last_error_message(ctrl_);
-    std::string copy(text);
-    g_free(text);
-    return copy;
-  }
-
-  // Iterates the control's context until `condition` holds or time is up.
-  template <typename Condition>
-  bool IterateUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      if (!g_main_context_iteration(context_, FALSE)) std::this_thread::sleep_for(2ms);
-    }
-    return true;
   }
 
   // Waits until a notification is queued on the control's context, without
@@ -114,12 +77,6 @@ class ControlEndToEndTest : public ::testing::Test {
     return true;
   }
 
-  std::unique_ptr<TestPeer> Connect(const std::u16string& id) {
-    auto peer = std::make_unique<TestPeer>(server_port_);
-    EXPECT_TRUE(peer->HandShake(id, u"Vendor " + id));
-    return peer;
-  }
-
   // Sends one XMLDATA and waits for its XMLACK, which the engine writes
   // before it tells the control.
   void SendXml(TestPeer& peer, const std::u16string& xml) {
@@ -129,11 +86,6 @@ class ControlEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(ack);
   }
 
-  TempDir dir_;
-  int server_port_ = FreeTcpPort();
-  int file_port_ = FreeTcpPort();
-  GMainContext* context_ = nullptr;
-  CorvaneClientCtrl* ctrl_ = nullptr;
   Received received_;
 };
 

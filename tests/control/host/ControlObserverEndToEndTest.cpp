@@ -13,6 +13,7 @@
 
 #include "control/CorvaneClientApplication.h"
 #include "control/CorvaneClientCtrl.h"
+#include "control/host/ControlOnContextTest.h"
 #include "protocol/BinaryDataAckMessage.h"
 #include "protocol/XmlDataMessage.h"
 #include "support/FreePort.h"
@@ -77,42 +78,12 @@ std::vector<std::string> EngineIds(CorvaneClientCtrl* ctrl) {
   return ids;
 }
 
-class ControlObserverEndToEndTest : public ::testing::Test {
+class ControlObserverEndToEndTest : public ControlOnContextTest {
  protected:
+  ControlObserverEndToEndTest() { ack_timeout_ = 1000; }
   void SetUp() override {
-    context_ = g_main_context_new();
-    g_main_context_push_thread_default(context_);
-    ctrl_ = corvane_client_ctrl_new();
-    // The engine is the process's: a test before may have left it running
-    // (one that drops its control while started), with other ports.
-    if (corvane_client_ctrl_get_started(ctrl_)) corvane_client_ctrl_stop(ctrl_);
+    ControlOnContextTest::SetUp();
     observed_.ConnectTo(ctrl_);
-    g_object_set(ctrl_, "server-port", server_port_, "file-port", file_port_,
-                 "using-hailing-server", FALSE, "ack-timeout", 1000, "file-directory",
-                 (dir_ / "files").c_str(), nullptr);
-  }
-
-  void TearDown() override {
-    corvane_client_ctrl_stop(ctrl_);
-    g_object_unref(ctrl_);
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
-    g_main_context_pop_thread_default(context_);
-    g_main_context_unref(context_);
-  }
-
-  void Start() {
-    ASSERT_EQ(corvane_client_ctrl_start(ctrl_, "client-1", "Client"), 0);
-  }
-
-  template <typename Condition>
-  bool IterateUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      if (!g_main_context_iteration(context_, FALSE)) std::this_thread::sleep_for(2ms);
-    }
-    return true;
   }
 
   // The model of `ctrl` equals the engine's list (once the context ran).
@@ -120,17 +91,6 @@ class ControlObserverEndToEndTest : public ::testing::Test {
     return IterateUntil([&] { return ModelIds(ctrl) == EngineIds(ctrl); });
   }
 
-  std::unique_ptr<TestPeer> Connect(const std::u16string& id) {
-    auto peer = std::make_unique<TestPeer>(server_port_);
-    EXPECT_TRUE(peer->HandShake(id, u"Vendor " + id));
-    return peer;
-  }
-
-  TempDir dir_;
-  int server_port_ = FreeTcpPort();
-  int file_port_ = FreeTcpPort();
-  GMainContext* context_ = nullptr;
-  CorvaneClientCtrl* ctrl_ = nullptr;
   Observed observed_;
 };
 

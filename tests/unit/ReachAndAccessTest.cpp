@@ -136,6 +136,30 @@ TEST(ReportLimiterTest, AFewReportsPerKeyAndWindowThenACount) {
   EXPECT_EQ(Verdict::kReport, limiter.Note("203.0.113.9", start + std::chrono::seconds(1)));
 }
 
+// Once per interval per key, as the refusal lines use it; a flood from many
+// addresses whose counts nobody takes is forgotten a window after it closed,
+// so the limiter stays bounded, while a count still due is kept until then.
+TEST(ReportLimiterTest, OncePerIntervalAndForgetsWhatNobodySummarises) {
+  using Logging::ReportLimiter;
+  using Verdict = ReportLimiter::Verdict;
+  const auto minute = std::chrono::minutes(1);
+  ReportLimiter limiter(1, minute);
+  const auto start = ReportLimiter::Clock::now();
+  for (int i = 0; i < 3000; ++i) {
+    const std::string address = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+    EXPECT_EQ(Verdict::kReport, limiter.Note(address, start));
+    EXPECT_EQ(Verdict::kSuppressFirst, limiter.Note(address, start + minute / 2));
+  }
+  // One window later the counts are still there for a summary...
+  limiter.Note("192.0.2.1", start + minute + std::chrono::seconds(1));
+  EXPECT_EQ(1, limiter.TakeSuppressed("10.0.0.1"));
+  // ...and two windows later what nobody took is gone.
+  const auto later = start + 2 * minute + std::chrono::seconds(1);
+  limiter.Note("192.0.2.2", later);
+  EXPECT_EQ(0, limiter.TakeSuppressed("10.0.0.2"));
+  EXPECT_EQ(Verdict::kReport, limiter.Note("10.0.0.2", later));
+}
+
 }  // namespace
 }  // namespace Client
 }  // namespace Corvane

@@ -53,23 +53,28 @@ std::int16_t ControlCore::ToStatus(int code) {
 }
 
 template <typename Operation>
-std::int16_t ControlCore::Run(Operation&& operation) {
+std::int16_t ControlCore::RunInto(std::wstring& error, Operation&& operation) {
   try {
     operation();
     return 0;
   } catch (const Client::QuellorException& e) {
-    last_error_ = e.GetMessage();
+    error = e.GetMessage();
     return ToStatus(e.GetCode());
   } catch (const std::exception& e) {
     // Nothing else may cross the host's C boundary: report it as the engine
     // reports what it cannot do.
-    last_error_ = Platform::FromUtf8(e.what());
+    error = Platform::FromUtf8(e.what());
     return ToStatus(kInternalFailure);
   } catch (...) {
     // Not even a std::exception: letting it go would end the host process.
-    last_error_ = kUnknownExceptionText;
+    error = kUnknownExceptionText;
     return ToStatus(kInternalFailure);
   }
+}
+
+template <typename Operation>
+std::int16_t ControlCore::Run(Operation&& operation) {
+  return RunInto(last_error_, std::forward<Operation>(operation));
 }
 
 std::int16_t ControlCore::Start(const std::wstring& clientId, const std::wstring& connectionName,
@@ -124,30 +129,43 @@ std::vector<ApplicationRecord> ControlCore::GetApplications() {
 
 std::int16_t ControlCore::SendDataEach(const std::wstring* xml,
                                        std::vector<Client::SendOutcome>& outcomes) {
-  last_error_.clear();
-  outcomes.clear();
-  const std::int16_t status = Run([&] {
-    auto* observable = dynamic_cast<ObservableEngine*>(engine_.get());
+  return Take(SendEach(engine_, xml), outcomes);
+}
+
+ControlCore::SendEachResult ControlCore::SendEach(const std::shared_ptr<Client::Quellor>& engine,
+                                                  const std::wstring* xml) {
+  SendEachResult result;
+  result.status = RunInto(result.error, [&] {
+    auto* observable = dynamic_cast<ObservableEngine*>(engine.get());
     if (!observable) {
       throw Client::QuellorException(L"The engine cannot send to each application.",
                                      kInternalFailure);
     }
-    outcomes = observable->SendDataEach(xml ? *xml : std::wstring());
+    result.outcomes = observable->SendDataEach(xml ? *xml : std::wstring());
   });
-  if (status != 0) {
-    outcomes.clear();
-    return status;
+  if (result.status != 0) {
+    result.outcomes.clear();
+    return result;
   }
   // A document its grammar refuses goes to nobody: the engine then gives
   // every application that code with the validity errors, and the call fails
   // as SendData does, the errors kept as the last error.
-  const bool refused = !outcomes.empty() &&
-                       std::all_of(outcomes.begin(), outcomes.end(), [](const auto& outcome) {
-                         return outcome.status == kInvalidDocument;
-                       });
-  if (!refused) return 0;
-  last_error_ = outcomes.front().message;
-  return ToStatus(kInvalidDocument);
+  const bool refused =
+      !result.outcomes.empty() &&
+      std::all_of(result.outcomes.begin(), result.outcomes.end(),
+                  [](const auto& outcome) { return outcome.status == kInvalidDocument; });
+  if (refused) {
+    result.error = result.outcomes.front().message;
+    result.status = ToStatus(kInvalidDocument);
+  }
+  return result;
+}
+
+std::int16_t ControlCore::Take(SendEachResult&& result,
+                               std::vector<Client::SendOutcome>& outcomes) {
+  last_error_ = std::move(result.error);
+  outcomes = std::move(result.outcomes);
+  return result.status;
 }
 
 bool ControlCore::GetApplicationHealth(std::vector<Client::ApplicationHealth>& health) {

@@ -81,6 +81,21 @@ class ControlCore : public EngineEvents::Subscriber {
   /// document; the outcomes, kept, hold its validity errors). The last error
   /// and `outcomes` are emptied first. A null `xml` sends an empty text.
   std::int16_t SendDataEach(const std::wstring* xml, std::vector<Client::SendOutcome>& outcomes);
+
+  /// What a send to each application came to, apart from any control.
+  struct SendEachResult {
+    std::int16_t status = 0;
+    std::vector<Client::SendOutcome> outcomes;
+    std::wstring error;  // the last error it leaves
+  };
+  /// SendDataEach's work on `engine` (a core's GetEngine()), touching no
+  /// core: safe on any thread, as the engine's SendData is.
+  static SendEachResult SendEach(const std::shared_ptr<Client::Quellor>& engine,
+                                 const std::wstring* xml);
+  /// Takes in a result of SendEach made for this core: its error becomes the
+  /// last error, its outcomes go to `outcomes`; returns its status.
+  std::int16_t Take(SendEachResult&& result, std::vector<Client::SendOutcome>& outcomes);
+  const std::shared_ptr<Client::Quellor>& GetEngine() const { return engine_; }
   /// The connected applications with their link health; false, with
   /// `health` empty and the last error alone, when the engine cannot tell.
   bool GetApplicationHealth(std::vector<Client::ApplicationHealth>& health);
@@ -107,6 +122,9 @@ class ControlCore : public EngineEvents::Subscriber {
   // Runs `operation`, turning a failure into a status and the last error.
   template <typename Operation>
   std::int16_t Run(Operation&& operation);
+  // The same, the failure's text going to `error`.
+  template <typename Operation>
+  static std::int16_t RunInto(std::wstring& error, Operation&& operation);
   // Copies the text and posts it; never throws into the engine's thread.
   void Post(Notification::Kind kind, int number, const std::wstring& text) noexcept;
   void Post(Notification notification) noexcept;

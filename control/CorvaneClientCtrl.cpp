@@ -906,6 +906,33 @@ gint16 corvane_client_ctrl_send_data(CorvaneClientCtrl* self, const gchar* xml) 
   return Core(self).SendData(&text);
 }
 
+namespace {
+
+// A send to each application on a worker thread: what it sends, and what it
+// came to.
+struct SendEachTask {
+  std::shared_ptr<Corvane::Client::Quellor> engine;
+  bool has_xml = false;
+  std::wstring xml;
+  ControlCore::SendEachResult result;
+};
+
+void RunSendEach(GTask* task, gpointer, gpointer data, GCancellable*) {
+  auto* send = static_cast<SendEachTask*>(data);
+  send->result = ControlCore::SendEach(send->engine, send->has_xml ? &send->xml : nullptr);
+  g_task_return_boolean(task, TRUE);
+}
+
+GPtrArray* OutcomeObjects(const std::vector<Corvane::Client::SendOutcome>& outcomes) {
+  GPtrArray* array = g_ptr_array_new_full(outcomes.size(), g_object_unref);
+  for (const auto& outcome : outcomes) {
+    g_ptr_array_add(array, Corvane::Control::NewSendOutcomeObject(outcome));
+  }
+  return array;
+}
+
+}  // namespace
+
 GPtrArray* corvane_client_ctrl_send_data_each(CorvaneClientCtrl* self, const gchar* xml,
                                               gint16* status) {
   g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), nullptr);
@@ -918,11 +945,37 @@ GPtrArray* corvane_client_ctrl_send_data_each(CorvaneClientCtrl* self, const gch
     sent = Core(self).SendDataEach(nullptr, outcomes);
   }
   if (status) *status = sent;
-  GPtrArray* array = g_ptr_array_new_full(outcomes.size(), g_object_unref);
-  for (const auto& outcome : outcomes) {
-    g_ptr_array_add(array, Corvane::Control::NewSendOutcomeObject(outcome));
-  }
-  return array;
+  return OutcomeObjects(outcomes);
+}
+
+void corvane_client_ctrl_send_data_each_async(CorvaneClientCtrl* self, const gchar* xml,
+                                              GCancellable* cancellable,
+                                              GAsyncReadyCallback callback, gpointer user_data) {
+  g_return_if_fail(CORVANE_CLIENT_IS_CTRL(self));
+  auto* send = new SendEachTask;
+  send->engine = Core(self).GetEngine();
+  send->has_xml = xml != nullptr;
+  if (xml) send->xml = FromUtf8(xml);
+  GTask* task = g_task_new(self, cancellable, callback, user_data);
+  g_task_set_source_tag(task, reinterpret_cast<gpointer>(corvane_client_ctrl_send_data_each_async));
+  // What went out is reported whatever the cancellable says.
+  g_task_set_check_cancellable(task, FALSE);
+  g_task_set_task_data(task, send, [](gpointer data) { delete static_cast<SendEachTask*>(data); });
+  g_task_run_in_thread(task, RunSendEach);
+  g_object_unref(task);
+}
+
+GPtrArray* corvane_client_ctrl_send_data_each_finish(CorvaneClientCtrl* self,
+                                                     GAsyncResult* result, gint16* status) {
+  g_return_val_if_fail(CORVANE_CLIENT_IS_CTRL(self), nullptr);
+  g_return_val_if_fail(g_task_is_valid(result, self), nullptr);
+  GTask* task = G_TASK(result);
+  g_task_propagate_boolean(task, nullptr);
+  auto* send = static_cast<SendEachTask*>(g_task_get_task_data(task));
+  std::vector<Corvane::Client::SendOutcome> outcomes;
+  const gint16 sent = Core(self).Take(std::move(send->result), outcomes);
+  if (status) *status = sent;
+  return OutcomeObjects(outcomes);
 }
 
 GListModel* corvane_client_ctrl_get_applications_model(CorvaneClientCtrl* self) {

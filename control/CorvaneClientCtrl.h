@@ -198,6 +198,44 @@ GPtrArray *corvane_client_ctrl_send_data_each(CorvaneClientCtrl *self, const gch
                                               gint16 *status);
 
 /**
+ * corvane_client_ctrl_send_data_each_async:
+ * @self: the control
+ * @xml: (nullable): the XML text; %NULL sends an empty text
+ * @cancellable: (nullable): accepted for the GIO convention; a send under way
+ *   is not cancelled, and its outcomes are always delivered
+ * @callback: (scope async): called when every application has answered or
+ *   failed, on the thread-default main context of the calling thread
+ * @user_data: data for @callback
+ *
+ * Sends as corvane_client_ctrl_send_data_each() does without blocking the
+ * calling thread: the send, which waits up to the acknowledgement timeout for
+ * the applications' answers, runs on a worker thread. Get the outcomes with
+ * corvane_client_ctrl_send_data_each_finish(). The control is kept alive until
+ * then. Sends may overlap; the engine takes them in turn.
+ */
+CORVANE_CLIENT_API
+void corvane_client_ctrl_send_data_each_async(CorvaneClientCtrl *self, const gchar *xml,
+                                              GCancellable *cancellable,
+                                              GAsyncReadyCallback callback, gpointer user_data);
+
+/**
+ * corvane_client_ctrl_send_data_each_finish:
+ * @self: the control
+ * @result: the result given to the callback
+ * @status: (out) (optional): as for corvane_client_ctrl_send_data_each()
+ *
+ * The outcomes of a corvane_client_ctrl_send_data_each_async() call, as
+ * corvane_client_ctrl_send_data_each() returns them; the last error message
+ * is set here, as that call sets it.
+ *
+ * Returns: (transfer container) (element-type CorvaneClientSendOutcome): one
+ *   outcome per application
+ */
+CORVANE_CLIENT_API
+GPtrArray *corvane_client_ctrl_send_data_each_finish(CorvaneClientCtrl *self,
+                                                     GAsyncResult *result, gint16 *status);
+
+/**
  * corvane_client_ctrl_get_applications_model:
  * @self: the control
  *

@@ -39,8 +39,20 @@ QuellorProxy::QuellorProxy(const std::wstring& libraryPath) {
   Initialize(libraryPath);
 }
 
-QuellorProxy::QuellorProxy(const QuellorProxy& other) = default;
-QuellorProxy& QuellorProxy::operator=(const QuellorProxy& other) = default;
+// A copy binds under a lock of its own.
+QuellorProxy::QuellorProxy(const QuellorProxy& other)
+    : library_(other.library_),
+      engine_(other.engine_),
+      load_error_(other.load_error_),
+      bindings_(other.bindings_) {}
+
+QuellorProxy& QuellorProxy::operator=(const QuellorProxy& other) {
+  library_ = other.library_;
+  engine_ = other.engine_;
+  load_error_ = other.load_error_;
+  bindings_ = other.bindings_;
+  return *this;
+}
 
 QuellorProxy::~QuellorProxy() { Dispose(); }
 
@@ -77,7 +89,11 @@ template <typename Method>
 Method QuellorProxy::Bind(Operation operation) {
   CheckPreconditions();
   MethodBinding& binding = bindings_[operation];
-  if (!binding.method) {
+  if (void* method = binding.method.load(std::memory_order_acquire)) {
+    return reinterpret_cast<Method>(method);
+  }
+  std::lock_guard<std::mutex> lock(binding_mutex_);
+  if (!binding.method.load(std::memory_order_relaxed)) {
     Platform::DynamicLibrary::Failure failure;
     binding.getter =
         reinterpret_cast<Client::GetMethodFunction>(library_.Symbol(binding.entryName, failure));
@@ -87,13 +103,14 @@ Method QuellorProxy::Bind(Operation operation) {
                                          DescribeFailure(failure),
                                      kLoadFailure);
     }
-    binding.method = binding.getter();
-    if (!binding.method) {
+    void* method = binding.getter();
+    if (!method) {
       throw Client::QuellorException(
           Platform::FromUtf8(binding.entryName) + L" returned no operation.", kLoadFailure);
     }
+    binding.method.store(method, std::memory_order_release);
   }
-  return reinterpret_cast<Method>(binding.method);
+  return reinterpret_cast<Method>(binding.method.load(std::memory_order_relaxed));
 }
 
 std::wstring QuellorProxy::Register() { return Bind<Methods::Register>(kRegister)(engine_); }

@@ -6,6 +6,8 @@
 // with the reason.
 
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "control/ObservableEngine.h"
@@ -26,8 +28,9 @@ namespace Control {
 /// when the library exports them: a library without one gives -999 for that
 /// operation alone.
 ///
-/// Thread-safety: none of its own; the control calls it from the host's
-/// thread only (lazy binding writes a binding on first use).
+/// Thread-safety: the operations may be called from any thread, as the
+/// engine's own may: an operation is bound once, under a lock, on its first
+/// use.
 class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor, public ObservableEngine {
  public:
   /// The code every loading failure is reported with.
@@ -98,7 +101,15 @@ class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor, public Observab
   // One engine operation: the address of its call stub once resolved, the
   // export that hands it out, and that export's name.
   struct MethodBinding {
-    void* method = nullptr;
+    MethodBinding() = default;
+    MethodBinding(const MethodBinding& other) { *this = other; }
+    MethodBinding& operator=(const MethodBinding& other) {
+      method = other.method.load();
+      getter = other.getter;
+      entryName = other.entryName;
+      return *this;
+    }
+    std::atomic<void*> method{nullptr};
     Client::GetMethodFunction getter = nullptr;
     std::string entryName;
   };
@@ -114,6 +125,7 @@ class CORVANE_CONTROL_API QuellorProxy : public Client::Quellor, public Observab
   Client::Quellor* engine_ = nullptr;
   std::wstring load_error_;
   std::array<MethodBinding, kOperationCount> bindings_;
+  std::mutex binding_mutex_;  // held while an operation is bound
 };
 
 }  // namespace Control

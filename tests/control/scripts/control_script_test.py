@@ -276,6 +276,27 @@ class ControlWithEngine(unittest.TestCase):
                                   for o in outcomes], [("vendor-3", 0, "")])
                 self.assertEqual(peer("expect-xml"), "xml " + VALID_XML)
 
+                # The same without blocking this thread: the outcomes come to
+                # the callback, on this thread, once the main context runs.
+                finished = []
+
+                def on_sent(source, result):
+                    finished.append((ctrl.send_data_each_finish(result),
+                                     threading.get_ident()))
+
+                ctrl.send_data_each_async(VALID_XML, None, on_sent)
+                self.assertEqual(finished, [])
+                self.assertTrue(iterate_until(lambda: finished))
+                (outcomes, status), thread = finished[0]
+                self.assertEqual((status, thread), (0, MAIN_THREAD))
+                self.assertEqual([(o.props.application_id, o.props.status) for o in outcomes],
+                                 [("vendor-3", 0)])
+                self.assertEqual(peer("expect-xml"), "xml " + VALID_XML)
+                ctrl.send_data_each_async("<unclosed", None, on_sent)
+                self.assertTrue(iterate_until(lambda: len(finished) == 2))
+                self.assertEqual(finished[1][0][1], -200)
+                self.assertTrue(ctrl.get_last_error_message().startswith("XML is not valid"))
+
             # One control goes; the other still hears the application leave.
             del other, control
             gc.collect()

@@ -98,8 +98,8 @@ class ConnectionHarness {
     settings.engineApplicationId = L"fuzz-engine";
     settings.engineApplicationName = L"Fuzz Engine";
     settings.language = L"en";
-    settings.ackTimeout = 100;
-    settings.healthCheckInterval = 60000;
+    settings.ackTimeout = std::chrono::milliseconds(100);
+    settings.healthCheckInterval = std::chrono::milliseconds(60000);
     settings.fileDirectory = Corvane::Platform::FromUtf8(files_.string());
     settings.fileFactory = std::make_shared<Corvane::File::FileFactoryImpl>(temp_.string());
     Ends ends;

@@ -21,8 +21,12 @@ ConnectionRegistry::~ConnectionRegistry() = default;
 
 void ConnectionRegistry::SetLimits(const EngineLimits& limits) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A new interval starts a new limiter; an unchanged one keeps what it has
+  // logged, so that a restart does not log every refused address again.
+  if (limits.refusalLogInterval != limits_.refusalLogInterval) {
+    refusal_log_ = std::make_unique<Logging::ReportLimiter>(1, limits.refusalLogInterval);
+  }
   limits_ = limits;
-  refusal_log_ = std::make_unique<Logging::ReportLimiter>(1, limits_.refusalLogInterval);
 }
 
 bool ConnectionRegistry::AddHandshaking(const std::shared_ptr<Connection>& connection,

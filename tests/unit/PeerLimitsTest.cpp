@@ -40,8 +40,13 @@ class PeerLimitsTest : public ::testing::Test {
     engine_ = std::make_unique<Tarnlink>(module_.WidePath());
     server_port_ = Testing::FreeTcpPort();
     file_port_ = Testing::FreeTcpPort();
+    ack_timeout_ = ackTimeout;
+    StartAgain();
+  }
+  // Starts the same engine on the same ports.
+  void StartAgain() {
     engine_->Start(L"client-id", L"Client", L"239.1.2.3", 45599, server_port_, 15000, false,
-                   Testing::Scaled(ackTimeout), 60000, file_port_,
+                   Testing::Scaled(ack_timeout_), 60000, file_port_,
                    (module_.Path() / "files").wstring());
   }
   ~PeerLimitsTest() override {
@@ -56,6 +61,7 @@ class PeerLimitsTest : public ::testing::Test {
   std::unique_ptr<Tarnlink> engine_;
   int server_port_ = 0;
   int file_port_ = 0;
+  int ack_timeout_ = 0;
   std::vector<std::unique_ptr<Testing::TestPeer>> peers_;
 };
 
@@ -104,6 +110,26 @@ TEST_F(PeerLimitsTest, ConnectionsAreCappedInAllAndPerAddress) {
   ASSERT_TRUE(Eventually([&] { return Applications() == 1; }));
   peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
   EXPECT_TRUE(peers_.back()->HandShake(u"d"));
+}
+
+// The refusal line is logged once per address and interval, and a restart
+// with the same interval does not start the interval again.
+TEST_F(PeerLimitsTest, ARestartDoesNotLogTheSameRefusalAgain) {
+  Start("MaxConnectionsPerAddress=1\n");
+  for (int run = 0; run < 2; ++run) {
+    if (run == 1) {
+      peers_.clear();
+      engine_->Stop();
+      StartAgain();
+      ASSERT_TRUE(engine_->IsStarted());
+    }
+    peers_.push_back(std::make_unique<Testing::TestPeer>(server_port_));
+    ASSERT_TRUE(peers_.back()->HandShake(u"a"));
+    Testing::TestPeer refused(server_port_);
+    refused.SendConnect(u"b");
+    EXPECT_TRUE(refused.WaitForClose());
+    EXPECT_EQ(log_.Count(L"Refused a connection from 127.0.0.1"), 1) << "run " << run;
+  }
 }
 
 // Frames being read share one memory budget: two peers each holding most of

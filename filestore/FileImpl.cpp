@@ -11,6 +11,7 @@
 
 #include "filestore/FileName.h"
 #include "filestore/TempDirectory.h"
+#include "platform/FileSync.h"
 #include "platform/ModuleDirectory.h"
 #include "platform/TextConversion.h"
 #include "platform/WideError.h"
@@ -87,6 +88,8 @@ void FileImpl::Open(const std::wstring& name) {
   // Should this fail the stream keeps its default buffer, which still works.
   std::setvbuf(stream, buffer_.get(), _IOFBF, kBufferSize);
   stream_ = stream;
+  appended_ = 0;
+  written_back_ = 0;
 }
 
 void FileImpl::Append(const std::string& bytes) { Append(bytes.data(), bytes.size()); }
@@ -99,6 +102,13 @@ void FileImpl::Append(const char* data, std::size_t size) {
   if (std::fwrite(data, 1, size, stream_) != size) {
     write_failure_ = ErrorText(errno, L"The data could not be written");
     throw WideError(write_failure_);
+  }
+  appended_ += size;
+  // The last buffer's worth may still sit in the stream: left for next time.
+  const std::uint64_t written = appended_ > kBufferSize ? appended_ - kBufferSize : 0;
+  if (written >= written_back_ + kWritebackBytes) {
+    Platform::StartWriteback(::fileno(stream_), written_back_, written - written_back_);
+    written_back_ = written;
   }
 }
 

@@ -27,6 +27,12 @@ std::string Sync(const std::string& path, int flags, bool dataOnly) {
 
 std::string SyncFileData(const std::string& path) { return Sync(path, O_NOFOLLOW, true); }
 
+void StartWriteback(int descriptor, std::uint64_t offset, std::uint64_t length) {
+  if (length == 0) return;
+  ::sync_file_range(descriptor, static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+}
+
 std::string SyncDirectory(const std::string& path) { return Sync(path, O_DIRECTORY, false); }
 
 }  // namespace Platform

@@ -210,9 +210,29 @@ void BoostSocket::EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool 
     Abort("more than the write limit is waiting for a peer that does not read");
     return;
   }
-  if (!write_queue_.empty()) queued_bytes_ += bytes;
+  if (!write_queue_.empty()) {
+    queued_bytes_ += bytes;
+  } else if (SendAtOnce(*write)) {
+    // Taken whole: no write operation, no stall timer to arm and cancel.
+    boost::asio::post(strand_, [write]() {
+      if (write->handler) write->handler(boost::system::error_code(), write->sent);
+    });
+    return;
+  }
   write_queue_.push_back(write);
   if (write_queue_.size() == 1) StartNextWrite();
+}
+
+bool BoostSocket::SendAtOnce(PendingWrite& write) {
+  const std::size_t bytes = write.text.size() * kBytesPerCharacter;
+  if (write.sent >= bytes) return false;
+  std::lock_guard<std::mutex> streamLock(stream_mutex_);
+  if (!stream_->is_open()) return false;
+  write.sent += Platform::SendWithoutWaiting(stream_->native_handle(),
+                                             reinterpret_cast<const char*>(write.text.data()) +
+                                                 write.sent,
+                                             bytes - write.sent);
+  return write.sent == bytes;
 }
 
 void BoostSocket::StartNextWrite() {

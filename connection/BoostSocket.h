@@ -115,7 +115,7 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   struct PendingWrite {
     std::u16string text;
     IoHandler handler;
-    std::size_t sent;  // bytes already written by TryWriteNow
+    std::size_t sent;  // bytes already written at once (TryWriteNow, SendAtOnce)
   };
 
   // Off the I/O thread, with nothing queued: sends `text` at once without
@@ -135,6 +135,12 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   // All of these run on the strand.
   void ResumeWrite();
   void EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool accepted);
+  // With nothing in flight: sends what the stream takes at once, without
+  // waiting, and counts it in `write.sent`; true when all of it went. A write
+  // that fails or finds the buffer full is left to the waiting write, which
+  // reports the error or arms the stall timer as usual. Requires
+  // write_mutex_.
+  bool SendAtOnce(PendingWrite& write);
   void StartNextWrite();
   void OnWriteComplete(const boost::system::error_code& error, std::size_t bytes);
   void CloseWhenWritten(std::chrono::milliseconds timeout);

@@ -461,6 +461,44 @@ TEST_F(BoostSocketTest, FrameTakenInPartIsFinishedBeforeTheNext) {
   EXPECT_EQ(8u, tailCompletion.get().bytes);
 }
 
+// Frames the I/O thread writes go out at once when nothing is in flight; one
+// the socket cannot take whole is finished by a waiting write before the
+// next, and its stall deadline still holds for a peer that stops reading.
+TEST_F(BoostSocketTest, IoThreadWritesKeepTheirOrderAndTheirStallDeadline) {
+  const std::u16string large(8 * 1024 * 1024, u'L');
+  auto [smallHandler, smallCompletion] = Completion();
+  auto [largeHandler, largeCompletion] = Completion();
+  auto [tailHandler, tailCompletion] = Completion();
+  boost::asio::post(io_, [&, small = smallHandler, big = largeHandler, tail = tailHandler] {
+    socket_->AsyncWrite(u"head", small);
+    socket_->AsyncWrite(large, big);
+    socket_->AsyncWrite(u"tail", tail);
+  });
+  auto received = PeerReadAsync(4 + large.size() + 4);
+  ASSERT_EQ(std::future_status::ready, received.wait_for(kWait));
+  const std::u16string stream = received.get();
+  ASSERT_EQ(large.size() + 8, stream.size());
+  EXPECT_EQ(u"head", stream.substr(0, 4));
+  EXPECT_EQ(0, stream.compare(4, large.size(), large));
+  EXPECT_EQ(u"tail", stream.substr(4 + large.size()));
+  for (auto* completion : {&smallCompletion, &largeCompletion, &tailCompletion}) {
+    ASSERT_EQ(std::future_status::ready, completion->wait_for(kWait));
+  }
+  EXPECT_EQ(8u, smallCompletion.get().bytes);
+  EXPECT_EQ(large.size() * 2, largeCompletion.get().bytes);
+  EXPECT_EQ(8u, tailCompletion.get().bytes);
+
+  // The peer reads no more: a frame too large for the buffers fails once
+  // its deadline has passed, and the stream is shut down.
+  socket_->LimitWrites(0, std::chrono::milliseconds(50));
+  auto [stuckHandler, stuckCompletion] = Completion();
+  boost::asio::post(io_, [&, stuck = stuckHandler] {
+    socket_->AsyncWrite(std::u16string(16 * 1024 * 1024, u'x'), stuck);
+  });
+  ASSERT_EQ(std::future_status::ready, stuckCompletion.wait_for(kWait));
+  EXPECT_TRUE(stuckCompletion.get().error);
+}
+
 }  // namespace
 }  // namespace Client
 }  // namespace Corvane

@@ -58,7 +58,18 @@ LoggerConfiguration::LoggerConfiguration(std::wstring moduleDirectory, std::wstr
 }
 
 LogLevel LoggerConfiguration::ThresholdOf(const std::wstring& loggerName) const {
-  return LogLevelOfWord(profile_->GetString(kSection, loggerName, L"defaultLogLevel", L"ERROR"));
+  auto reading = profile_->Snapshot();
+  std::lock_guard<std::mutex> lock(thresholds_mutex_);
+  if (reading != thresholds_reading_) {
+    thresholds_.clear();
+    thresholds_reading_ = std::move(reading);
+  }
+  const auto known = thresholds_.find(loggerName);
+  if (known != thresholds_.end()) return known->second;
+  const LogLevel threshold = LogLevelOfWord(profile_->GetString(
+      *thresholds_reading_, kSection, loggerName, L"defaultLogLevel", L"ERROR"));
+  thresholds_.emplace(loggerName, threshold);
+  return threshold;
 }
 
 void LoggerConfiguration::SetClock(std::shared_ptr<const Platform::LocalClock> clock) {

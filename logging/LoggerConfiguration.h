@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "logging/LogLevel.h"
 #include "platform/LocalClock.h"
@@ -27,8 +29,9 @@ namespace Logging {
 ///
 /// Everything but the thresholds is read once, at construction. Thresholds
 /// are read from the file each time ThresholdOf is asked (the parsed file is
-/// cached and re-read only when it changes), so an edited level key applies
-/// to loggers created afterwards.
+/// cached and re-read only when it changes, and each logger name's threshold
+/// is looked up once per reading), so an edited level key applies to loggers
+/// created afterwards.
 ///
 /// Thread-safety: const operations may be called from any thread at once;
 /// SetClock only before the object is shared (installed).
@@ -82,6 +85,11 @@ class LoggerConfiguration {
   std::wstring message_files_;
   std::uint32_t default_message_id_ = 0;
   std::shared_ptr<const Platform::LocalClock> clock_;
+  // Thresholds already looked up in one reading of the file: a logger is
+  // made for every connection, and the lookup folds and compares names.
+  mutable std::mutex thresholds_mutex_;
+  mutable std::shared_ptr<const Platform::ProfileFile::Contents> thresholds_reading_;
+  mutable std::unordered_map<std::wstring, LogLevel> thresholds_;
 };
 
 }  // namespace Logging

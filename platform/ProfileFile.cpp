@@ -163,9 +163,14 @@ std::wstring ProfileFile::GetString(const std::wstring& section, const std::wstr
 std::wstring ProfileFile::GetString(const std::wstring& section, const std::wstring& key,
                                     const std::wstring& fallbackKey,
                                     const std::wstring& defaultValue) const {
-  const auto contents = Current();
-  const std::wstring* value = Find(*contents, section, key);
-  if (!value) value = Find(*contents, section, fallbackKey);
+  return GetString(*Current(), section, key, fallbackKey, defaultValue);
+}
+
+std::wstring ProfileFile::GetString(const Contents& snapshot, const std::wstring& section,
+                                    const std::wstring& key, const std::wstring& fallbackKey,
+                                    const std::wstring& defaultValue) const {
+  const std::wstring* value = Find(snapshot, section, key);
+  if (!value) value = Find(snapshot, section, fallbackKey);
   return CutToBuffer(value ? *value : defaultValue);
 }
 

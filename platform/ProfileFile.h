@@ -56,10 +56,20 @@ class ProfileFile {
   /// when the key is missing or its value is empty.
   int GetInt(const std::wstring& section, const std::wstring& key, int defaultValue) const;
 
+  /// The parsed file as it is now (one stat; parsed again only when it
+  /// changed). Equal pointers mean the same reading of the file, so a caller
+  /// may keep what it looked up in one snapshot for as long as the next
+  /// snapshot is the same.
+  struct Contents;
+  std::shared_ptr<const Contents> Snapshot() const { return Current(); }
+  /// GetString with a fallback key, looked up in `snapshot`.
+  std::wstring GetString(const Contents& snapshot, const std::wstring& section,
+                         const std::wstring& key, const std::wstring& fallbackKey,
+                         const std::wstring& defaultValue) const;
+
   const std::string& GetPath() const { return path_; }
 
  private:
-  struct Contents;
   struct FileStamp;
 
   /// The parsed file as it is now; re-parses when the file changed.

@@ -128,12 +128,7 @@ bool BoostSocket::TryWriteNow(std::u16string& text, IoHandler& handler, bool com
   // Only when nothing is queued or on its way to the queue, so that frames
   // keep their order.
   if (!write_queue_.empty() || posted_writes_ > 0 || bytes == 0) return false;
-  std::size_t sent = 0;
-  {
-    std::lock_guard<std::mutex> streamLock(stream_mutex_);
-    if (!stream_->is_open()) return false;
-    sent = Platform::SendWithoutWaiting(stream_->native_handle(), text.data(), bytes);
-  }
+  const std::size_t sent = SendWithoutWaiting(text.data(), bytes);
   // Nothing taken (a full buffer, an error): the strand writes it, and
   // reports any error as every other write does.
   if (sent == 0) return false;
@@ -226,13 +221,15 @@ void BoostSocket::EnqueueWrite(const std::shared_ptr<PendingWrite>& write, bool 
 bool BoostSocket::SendAtOnce(PendingWrite& write) {
   const std::size_t bytes = write.text.size() * kBytesPerCharacter;
   if (write.sent >= bytes) return false;
-  std::lock_guard<std::mutex> streamLock(stream_mutex_);
-  if (!stream_->is_open()) return false;
-  write.sent += Platform::SendWithoutWaiting(stream_->native_handle(),
-                                             reinterpret_cast<const char*>(write.text.data()) +
-                                                 write.sent,
-                                             bytes - write.sent);
+  write.sent += SendWithoutWaiting(reinterpret_cast<const char*>(write.text.data()) + write.sent,
+                                   bytes - write.sent);
   return write.sent == bytes;
+}
+
+std::size_t BoostSocket::SendWithoutWaiting(const void* data, std::size_t bytes) {
+  std::lock_guard<std::mutex> streamLock(stream_mutex_);
+  if (!stream_->is_open()) return 0;
+  return Platform::SendWithoutWaiting(stream_->native_handle(), data, bytes);
 }
 
 void BoostSocket::StartNextWrite() {

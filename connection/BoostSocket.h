@@ -125,6 +125,9 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   // write it.
   // `completeHere`: a write sent whole runs its handler on this thread.
   bool TryWriteNow(std::u16string& text, IoHandler& handler, bool completeHere);
+  // Sends what the open stream takes at once, under stream_mutex_ so that it
+  // never races the close; 0 when the stream is closed or took nothing.
+  std::size_t SendWithoutWaiting(const void* data, std::size_t bytes);
   void QueueWrite(std::u16string text, IoHandler handler, bool completeHere);
 
   // Fills `data` from what was read ahead, then from the stream. Strand.

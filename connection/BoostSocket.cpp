@@ -73,6 +73,8 @@ bool BoostSocket::ReadReceived(std::u16string& buffer) {
   return true;
 }
 
+void BoostSocket::SetReadAhead(std::size_t bytes) { ahead_wanted_ = std::max(bytes, kReadAhead); }
+
 void BoostSocket::ReadInto(char* data, std::size_t bytes, IoHandler handler) {
   const std::size_t taken = TakeReadAhead(data, bytes);
   if (taken == bytes) {
@@ -83,10 +85,15 @@ void BoostSocket::ReadInto(char* data, std::size_t bytes, IoHandler handler) {
     return;
   }
   // Nothing is left ahead now: the receive may fill the read-ahead afresh.
-  if (!read_ahead_) read_ahead_ = std::make_unique<char[]>(kReadAhead);
+  if (!read_ahead_ || ahead_capacity_ != ahead_wanted_) {
+    read_ahead_.reset();
+    read_ahead_ = std::make_unique<char[]>(ahead_wanted_);
+    ahead_capacity_ = ahead_wanted_;
+  }
   const std::size_t wanted = bytes - taken;
   const std::array<boost::asio::mutable_buffer, 2> buffers{
-      boost::asio::buffer(data + taken, wanted), boost::asio::buffer(read_ahead_.get(), kReadAhead)};
+      boost::asio::buffer(data + taken, wanted),
+      boost::asio::buffer(read_ahead_.get(), ahead_capacity_)};
   boost::asio::async_read(
       *stream_, buffers, boost::asio::transfer_at_least(wanted),
       boost::asio::bind_executor(

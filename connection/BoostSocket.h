@@ -71,7 +71,12 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   /// Takes what was read ahead (see Socket). Strand only.
   bool ReadReceived(std::u16string& buffer) override;
 
-  /// Bytes a receive may take beyond what was asked for.
+  /// See Socket. The larger buffer is made at the next receive that finds
+  /// nothing left ahead, and goes again at the first one after a call with 0.
+  void SetReadAhead(std::size_t bytes) override;
+
+  /// Bytes a receive may take beyond what was asked for, unless SetReadAhead
+  /// asks for more.
   static constexpr std::size_t kReadAhead = 256;
 
   /// Queues `text`; the handler gets the bytes written (twice the characters).
@@ -155,8 +160,11 @@ class BoostSocket : public Socket, public std::enable_shared_from_this<BoostSock
   std::shared_ptr<Stream> stream_;
   boost::asio::strand<boost::asio::any_io_executor> strand_;
   // Bytes received beyond the last read, [ahead_begin_, ahead_end_) of
-  // read_ahead_ (made at the first read). Strand only.
+  // read_ahead_ (made at the first read, ahead_capacity_ bytes, remade
+  // when ahead_wanted_ differs and nothing is left ahead). Strand only.
   std::unique_ptr<char[]> read_ahead_;
+  std::size_t ahead_capacity_ = 0;
+  std::size_t ahead_wanted_ = kReadAhead;
   std::size_t ahead_begin_ = 0;
   std::size_t ahead_end_ = 0;
   std::atomic<bool> closed_;

@@ -20,6 +20,7 @@
 #include "logging/Logger.h"
 #include "platform/EngineError.h"
 #include "platform/TextConversion.h"
+#include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FrameParser.h"
 #include "protocol/WireFormat.h"
@@ -40,6 +41,10 @@ namespace {
 constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 // Bodies longer than this are read in pieces of it.
 constexpr std::size_t kBodyPieceLength = 64 * 1024;
+// What a receive may take beyond the step being read while a file's data
+// arrives: one receive then serves several steps, each read on at once
+// without the I/O queue or a deadline to arm. Only while a file is longer.
+constexpr std::size_t kFileReadAhead = 64 * 1024;
 
 }  // namespace
 
@@ -158,6 +163,7 @@ void Connection::ReadHeader() {
   assert(socket_->IsIoThread());
   StopReading();
   if (ended_) return;
+  socket_->SetReadAhead(0);
   if (settings_->idleTimeout.count() > 0) ArmIdleDeadline();
   socket_->AsyncRead(parser_.StepBuffer(), [self = shared_from_this()](
                                                const boost::system::error_code& error,
@@ -174,6 +180,7 @@ void Connection::ReadBody() {
     return;
   }
   if (parser_.Wanted() <= kBodyPieceLength) {
+    if (IsReadingLongFile()) socket_->SetReadAhead(kFileReadAhead);
     // A run of one piece is read in place, straight into the parser's step.
     std::u16string& step = parser_.StepBuffer();
     // A small frame mostly arrives whole with its header: read on at once,
@@ -192,6 +199,13 @@ void Connection::ReadBody() {
   // The length comes from the peer: the parser's step grows as characters
   // arrive, never by what was announced.
   ReadBodyPiece();
+}
+
+bool Connection::IsReadingLongFile() const {
+  const std::shared_ptr<IntegrationMessage>& message = parser_.Message();
+  if (!message || message->GetType() != MessageType::kBinaryData) return false;
+  const auto& file = static_cast<const BinaryDataMessage&>(*message);
+  return static_cast<std::size_t>(file.GetRemainingData()) * sizeof(char16_t) > kFileReadAhead;
 }
 
 void Connection::ResumeBody() {

@@ -34,6 +34,10 @@ class Socket {
   /// thread, between reads. Lets a frame that arrived whole be read on
   /// without a trip through the I/O queue.
   virtual bool ReadReceived(std::u16string& /*buffer*/) { return false; }
+  /// Lets receives take up to `bytes` beyond what a read asks for (0: the
+  /// socket's own small default), so that one receive serves the many reads
+  /// of a long run of data such as a file's. On the I/O thread, between reads.
+  virtual void SetReadAhead(std::size_t /*bytes*/) {}
 
   /// Starts sending the whole of `text` (the socket keeps it until sent). The
   /// handler is called once, on the I/O thread. Frames of different writers

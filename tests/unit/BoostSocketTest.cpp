@@ -243,6 +243,51 @@ TEST_F(BoostSocketTest, ReadReceivedTakesOnlyWhatHasArrivedWhole) {
   EXPECT_EQ(u"NEXT", next);
 }
 
+// A long run of data (a file's) is read in steps: with a larger read-ahead
+// one receive serves several steps, each step gets its own characters in
+// order, and back at the default the read-ahead is small again.
+TEST_F(BoostSocketTest, ALargerReadAheadServesManyStepsInOrderThenShrinksBack) {
+  constexpr std::size_t kStep = 5120;
+  constexpr std::size_t kSteps = 6;
+  std::u16string data(kStep * kSteps, u'\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char16_t>(0x100 + i % 0xE000);
+  PeerWrite(data, 0, data.size() * 2);
+
+  std::vector<std::u16string> steps(kSteps, std::u16string(kStep, u'\0'));
+  std::promise<std::vector<bool>> taken;
+  boost::asio::post(io_, [&] {
+    socket_->SetReadAhead(64 * 1024);
+    socket_->AsyncRead(steps[0], [&](const error_code&, std::size_t) {
+      std::vector<bool> received;
+      for (std::size_t i = 1; i < kSteps; ++i) received.push_back(socket_->ReadReceived(steps[i]));
+      socket_->SetReadAhead(0);
+      taken.set_value(received);
+    });
+  });
+  auto answers = taken.get_future();
+  ASSERT_EQ(std::future_status::ready, answers.wait_for(kWait));
+  EXPECT_EQ(std::vector<bool>(kSteps - 1, true), answers.get());
+  for (std::size_t i = 0; i < kSteps; ++i) {
+    EXPECT_TRUE(steps[i] == data.substr(i * kStep, kStep)) << "step " << i;
+  }
+
+  // Everything ahead was taken: the next receive is made with the default.
+  const std::u16string more(2048, u'm');
+  PeerWrite(more, 0, more.size() * 2);
+  std::u16string first(8, u'\0');
+  std::u16string rest(more.size() - first.size(), u'\0');
+  std::promise<bool> restTaken;
+  socket_->AsyncRead(first, [&](const error_code&, std::size_t) {
+    restTaken.set_value(socket_->ReadReceived(rest));
+  });
+  auto restAnswer = restTaken.get_future();
+  ASSERT_EQ(std::future_status::ready, restAnswer.wait_for(kWait));
+  EXPECT_FALSE(restAnswer.get());
+  const auto [tail, tailText] = ReadNow(rest.size());
+  EXPECT_FALSE(tail.error);
+  EXPECT_EQ(more.substr(first.size()), tailText);
+}
+
 TEST_F(BoostSocketTest, CloseAbortsAPendingReadAndLaterOperations) {
   EXPECT_TRUE(socket_->IsOpen());
   std::u16string buffer(20, u'\0');

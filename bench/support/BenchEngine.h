@@ -33,6 +33,9 @@ class BenchEngine {
   BenchEngine(const BenchEngine&) = delete;
   BenchEngine& operator=(const BenchEngine&) = delete;
 
+  /// Stops the engine and starts it again on new ports, as warm as it was.
+  void Restart();
+
   Client::Tarnlink& Engine() { return *engine_; }
   /// The module directory: temp/ and the file directory files/ are in it.
   const std::filesystem::path& Directory() const { return directory_; }
@@ -44,6 +47,9 @@ class BenchEngine {
   int CountLogLines(const std::string& text) const;
 
  private:
+  void StartEngine();
+
+  const EngineOptions options_;
   std::filesystem::path directory_;
   int file_port_ = 0;
   int server_port_ = 0;

@@ -20,7 +20,6 @@
 #include "logging/Logger.h"
 #include "platform/EngineError.h"
 #include "platform/TextConversion.h"
-#include "protocol/BinaryDataMessage.h"
 #include "protocol/ConnectMessage.h"
 #include "protocol/FrameParser.h"
 #include "protocol/WireFormat.h"
@@ -42,8 +41,8 @@ constexpr std::size_t kRetainedBodyCapacity = 64 * 1024;
 // Bodies longer than this are read in pieces of it.
 constexpr std::size_t kBodyPieceLength = 64 * 1024;
 // What a receive may take beyond the step being read while a file's data
-// arrives: one receive then serves several steps, each read on at once
-// without the I/O queue or a deadline to arm. Only while a file is longer.
+// streams to its writer: one receive then serves several steps, each read on
+// at once without the I/O queue or a deadline to arm.
 constexpr std::size_t kFileReadAhead = 64 * 1024;
 
 }  // namespace
@@ -180,7 +179,7 @@ void Connection::ReadBody() {
     return;
   }
   if (parser_.Wanted() <= kBodyPieceLength) {
-    if (IsReadingLongFile()) socket_->SetReadAhead(kFileReadAhead);
+    if (dispatcher_.IsStreamingFile()) socket_->SetReadAhead(kFileReadAhead);
     // A run of one piece is read in place, straight into the parser's step.
     std::u16string& step = parser_.StepBuffer();
     // A small frame mostly arrives whole with its header: read on at once,
@@ -199,13 +198,6 @@ void Connection::ReadBody() {
   // The length comes from the peer: the parser's step grows as characters
   // arrive, never by what was announced.
   ReadBodyPiece();
-}
-
-bool Connection::IsReadingLongFile() const {
-  const std::shared_ptr<IntegrationMessage>& message = parser_.Message();
-  if (!message || message->GetType() != MessageType::kBinaryData) return false;
-  const auto& file = static_cast<const BinaryDataMessage&>(*message);
-  return static_cast<std::size_t>(file.GetRemainingData()) * sizeof(char16_t) > kFileReadAhead;
 }
 
 void Connection::ResumeBody() {

@@ -163,9 +163,6 @@ class Connection : public ClientApplication, public std::enable_shared_from_this
 
   void ReadHeader();
   void ReadBody();
-  // Whether the frame being read is a file with more data left than a
-  // file's read-ahead holds.
-  bool IsReadingLongFile() const;
   // Reads on in the body once the dispatcher lets it (a file's writer has
   // caught up). Any thread.
   void ResumeBody();

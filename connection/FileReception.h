@@ -96,6 +96,9 @@ class FileReception : public BinaryDataSink, public std::enable_shared_from_this
   /// while the writer's queue is full: `resume` then runs once, on the
   /// pool, when there is room again; it must not let go of the reception.
   bool MayReadMore(std::function<void()> resume);
+  /// Whether a writer hashes and writes the data on the pool as it arrives
+  /// (a file longer than one chunk that got one of the pool's writer places).
+  bool HasWriter() const { return writer_ != nullptr; }
 
   /// Reports a failed temporary file to the host (see above), then hands
   /// Finish to the connection's file work pool and returns at once. Should

@@ -45,6 +45,8 @@ void MessageDispatcher::ReportProgressTo(std::shared_ptr<ListenerSlot> listener,
 
 void MessageDispatcher::Reset() { reception_.reset(); }
 
+bool MessageDispatcher::IsStreamingFile() const { return reception_ && reception_->HasWriter(); }
+
 bool MessageDispatcher::MayReadBody(std::function<void()> resume) {
   return !reception_ || reception_->MayReadMore(std::move(resume));
 }

@@ -47,6 +47,10 @@ class MessageDispatcher {
   /// not while a file's writer is behind. `resume` then runs, on any thread,
   /// once it may.
   bool MayReadBody(std::function<void()> resume);
+  /// Whether the body being read is a file's data that a writer takes as it
+  /// arrives: it may be read in large pieces. At most the file pool's writer
+  /// places are ever such at once, so their buffers stay bounded.
+  bool IsStreamingFile() const;
   /// Runs the receive action of a complete message on the connection that
   /// read it. Returns true when the connection must go on reading, false when
   /// it has ended or must wait (a file waiting for a thread resumes it).

@@ -504,9 +504,12 @@ bool Scale(PeerProcess& peers) {
     referenceRates.push_back(referenceRound.rate);
     engineRates.push_back(engineRound.rate);
     ratios.push_back(referenceRound.rate > 0 ? engineRound.rate / referenceRound.rate : 0.0);
-    char line[160];
-    std::snprintf(line, sizeof line, "    round %d: reference %6.0f /s, engine %6.0f /s: %.2f x\n",
-                  round + 1, referenceRound.rate, engineRound.rate, ratios.back());
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "    round %d: reference %6.0f /s, engine %6.0f /s: %.2f x\n"
+                  "      each thousand: reference%s; engine%s\n",
+                  round + 1, referenceRound.rate, engineRound.rate, ratios.back(),
+                  referenceRound.chunkRates.c_str(), engineRound.chunkRates.c_str());
     rounds += line;
     if (referenceRound.connected != kScalePeers) {
       throw std::runtime_error("reference: only " + std::to_string(referenceRound.connected) +

@@ -51,6 +51,11 @@ void BenchEngine::Restart() {
   StartEngine();
 }
 
+void BenchEngine::Restart(int healthCheckInterval) {
+  options_.healthCheckInterval = healthCheckInterval;
+  Restart();
+}
+
 BenchEngine::~BenchEngine() {
   engine_->Stop();
   engine_.reset();

@@ -35,6 +35,8 @@ class BenchEngine {
 
   /// Stops the engine and starts it again on new ports, as warm as it was.
   void Restart();
+  /// The same, with health checks every `healthCheckInterval` ms from now on.
+  void Restart(int healthCheckInterval);
 
   Client::Tarnlink& Engine() { return *engine_; }
   /// The module directory: temp/ and the file directory files/ are in it.
@@ -49,7 +51,7 @@ class BenchEngine {
  private:
   void StartEngine();
 
-  const EngineOptions options_;
+  EngineOptions options_;
   std::filesystem::path directory_;
   int file_port_ = 0;
   int server_port_ = 0;

@@ -128,11 +128,32 @@ std::shared_ptr<const ProfileFile::Contents> ProfileFile::Parse(const std::strin
   return contents;
 }
 
-ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)), watch_(path_) {}
 
 ProfileFile::~ProfileFile() = default;
 
 std::shared_ptr<const ProfileFile::Contents> ProfileFile::Current() const {
+  // Counted before reading: a change notified during the read moves the
+  // count again, so the next lookup reads once more.
+  const std::optional<std::uint64_t> generation = watch_.Generation();
+  if (generation) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (contents_ && generation_ == generation) return contents_;
+    }
+    // A notified change is read even when the stamp stayed: two edits within
+    // one tick of the file clock can leave the same times and size.
+    const FileStamp stamp = ReadStamp(path_);
+    auto contents = stamp.exists ? Parse(path_) : std::make_shared<const Contents>();
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A lookup that counted later may have stored a newer reading meanwhile.
+    if (!generation_ || *generation_ <= *generation) {
+      contents_ = std::move(contents);
+      stamp_ = std::make_unique<FileStamp>(stamp);
+      generation_ = generation;
+    }
+    return contents_;
+  }
   // Stamp before reading: a write that lands during the read changes the
   // stamp again, so the next lookup reads once more.
   FileStamp stamp = ReadStamp(path_);
@@ -141,6 +162,7 @@ std::shared_ptr<const ProfileFile::Contents> ProfileFile::Current() const {
     contents_ = stamp.exists ? Parse(path_) : std::make_shared<Contents>();
     stamp_ = std::make_unique<FileStamp>(stamp);
   }
+  generation_.reset();
   return contents_;
 }
 

@@ -3,9 +3,13 @@
 // profile API, so that a logger.ini written for Windows reads the same here.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include "platform/FileChangeWatch.h"
 
 namespace Corvane {
 namespace Platform {
@@ -24,9 +28,11 @@ namespace Platform {
 /// The file is UTF-8, with or without a byte-order mark; CR LF line ends are
 /// accepted.
 ///
-/// The parsed file is cached: each lookup costs one stat() and the file is
-/// parsed again only when its modification time, size or inode changed, so
-/// an edit becomes visible to the next lookup.
+/// The parsed file is cached, and an edit becomes visible to the next lookup.
+/// A lookup takes in the kernel's change notifications for the file
+/// (FileChangeWatch) and reads the file again after any; where those cannot
+/// vouch for the file, each lookup costs one stat() and the file is parsed
+/// again only when its modification time, size or inode changed.
 ///
 /// Thread-safety: every operation may be called from any thread at once.
 /// Failures: none are reported; an unreadable file reads as missing.
@@ -56,8 +62,7 @@ class ProfileFile {
   /// when the key is missing or its value is empty.
   int GetInt(const std::wstring& section, const std::wstring& key, int defaultValue) const;
 
-  /// The parsed file as it is now (one stat; parsed again only when it
-  /// changed). Equal pointers mean the same reading of the file, so a caller
+  /// The parsed file as it is now (parsed again only when it changed). Equal pointers mean the same reading of the file, so a caller
   /// may keep what it looked up in one snapshot for as long as the next
   /// snapshot is the same.
   struct Contents;
@@ -81,9 +86,12 @@ class ProfileFile {
                            const std::wstring& key) const;
 
   const std::string path_;
+  const FileChangeWatch watch_;
   mutable std::mutex mutex_;
   mutable std::unique_ptr<FileStamp> stamp_;
   mutable std::shared_ptr<const Contents> contents_;
+  // The watch's count when contents_ was read; empty when read by its stamp.
+  mutable std::optional<std::uint64_t> generation_;
 };
 
 }  // namespace Platform

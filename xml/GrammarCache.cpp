@@ -3,6 +3,8 @@
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include "platform/TextConversion.h"
+
 namespace Corvane {
 namespace Client {
 
@@ -30,13 +32,30 @@ void GrammarCache::BeginValidation() {
   ++validation_;
 }
 
-bool GrammarCache::Unchanged(const Entry& entry) {
+bool GrammarCache::Unchanged(Entry& entry) {
+  if (entry.unchanged_in == validation_) return true;
   for (const auto& file : entry.files) {
-    auto seen = seen_.find(file.first);
-    if (seen == seen_.end()) seen = seen_.emplace(file.first, FileIdentity::Of(file.first)).first;
-    if (seen->second != file.second) return false;
+    // A watched file changed exactly when a change of it was notified since
+    // it was recorded; the others are looked at.
+    if (file.generation) {
+      if (file.watch->Generation() != file.generation) return false;
+      continue;
+    }
+    auto seen = seen_.find(file.path);
+    if (seen == seen_.end()) seen = seen_.emplace(file.path, FileIdentity::Of(file.path)).first;
+    if (seen->second != file.identity) return false;
   }
+  entry.unchanged_in = validation_;
   return true;
+}
+
+GrammarCache::File GrammarCache::Record(const std::wstring& path) {
+  File file;
+  file.path = path;
+  file.watch = std::make_shared<const Platform::FileChangeWatch>(Platform::ToUtf8(path));
+  file.generation = file.watch->Generation();
+  file.identity = FileIdentity::Of(path);
+  return file;
 }
 
 GrammarCache::State GrammarCache::Check(const std::wstring& path) {
@@ -52,7 +71,7 @@ void GrammarCache::BeginLoad(const std::wstring& path) {
   loading_ = true;
   loading_path_ = path;
   loading_files_.clear();
-  loading_files_.emplace_back(path, FileIdentity::Of(path));
+  loading_files_.push_back(Record(path));
 }
 
 void GrammarCache::EndLoad(bool loaded) {
@@ -69,19 +88,22 @@ void GrammarCache::EndLoad(bool loaded) {
       NowNs() - std::chrono::duration_cast<std::chrono::nanoseconds>(settle_time_).count();
   entry.settled = true;
   for (const auto& file : entry.files) {
-    const auto& identity = file.second;
+    const auto& identity = file.identity;
+    // A watched file's edits are notified however close together they come.
+    if (file.generation) continue;
     if (identity.modified_ns > settledBefore || identity.changed_ns > settledBefore) {
       entry.settled = false;
     }
   }
   // The identities were taken before the files were read: what was read is
   // what they describe, or newer, which the next look finds changed.
-  for (const auto& file : entry.files) seen_[file.first] = file.second;
+  for (const auto& file : entry.files) seen_[file.path] = file.identity;
+  entry.unchanged_in = validation_;
 }
 
 void GrammarCache::OnFileResolved(const std::wstring& path) {
   if (loading_) {
-    loading_files_.emplace_back(path, FileIdentity::Of(path));
+    loading_files_.push_back(Record(path));
     return;
   }
   const auto entry = entries_.find(path);

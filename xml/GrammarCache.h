@@ -7,8 +7,10 @@
 //
 // A grammar is known by the path it was loaded from and by the identity
 // (platform/FileIdentity) of that file and of every file read while loading
-// it (external parameter entities). Each of those files is looked at once
-// per validation at most.
+// it (external parameter entities). Each of those files is watched
+// (platform/FileChangeWatch): while no change of it is notified, it is as it
+// was; otherwise, or where the watch cannot vouch for it, it is looked at,
+// once per validation at most.
 //
 // The cache only keeps the records; the validator loads grammars into the
 // pool and clears the pool (Xerces readers that use a pool keep pointers to
@@ -21,8 +23,9 @@
 //
 // File times are coarse (a tick of the kernel's clock): two edits within
 // one tick can leave a file with the same times and size. A grammar read
-// from a file changed less than `settleTime` before it was read is therefore
-// read again at its next use, until it is read from files that have settled.
+// from a file that is not watched and was changed less than `settleTime`
+// before it was read is therefore read again at its next use, until it is
+// read from files that have settled.
 //
 // Thread-safety: none; the validator's lock serialises every use. Create and
 // destroy it while the Xerces platform is initialised.
@@ -31,6 +34,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -38,6 +42,7 @@
 
 #include <xercesc/util/XercesDefs.hpp>
 
+#include "platform/FileChangeWatch.h"
 #include "platform/FileIdentity.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -92,12 +97,19 @@ class GrammarCache {
   std::size_t GetLoadCount() const { return load_count_; }
 
  private:
-  using Files = std::vector<std::pair<std::wstring, Platform::FileIdentity>>;
+  struct File {
+    std::wstring path;
+    std::shared_ptr<const Platform::FileChangeWatch> watch;
+    std::optional<std::uint64_t> generation;  // the watch's count before `identity`
+    Platform::FileIdentity identity;
+  };
+  using Files = std::vector<File>;
   struct Entry {
     Files files;  // the grammar's own file first
     bool loaded = false;
-    bool settled = false;  // every file older than the settle time when read
+    bool settled = false;  // every unwatched file older than the settle time when read
     std::uint64_t loaded_in = 0;  // the validation that loaded it
+    std::uint64_t unchanged_in = 0;  // the last validation that found it unchanged
     // When a load failed: tried again after the settle time, since the cause
     // may have passed (no descriptor free, say) while the files stayed.
     std::chrono::steady_clock::time_point failed_at;
@@ -105,7 +117,9 @@ class GrammarCache {
 
   // Whether every file of `entry` is as recorded, looking at each file at
   // most once per validation.
-  bool Unchanged(const Entry& entry);
+  bool Unchanged(Entry& entry);
+  // `path` as it is now, watched from before its identity is taken.
+  static File Record(const std::wstring& path);
 
   const std::chrono::milliseconds settle_time_;
   std::unique_ptr<xercesc::XMLGrammarPool> pool_;

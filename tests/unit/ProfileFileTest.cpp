@@ -134,6 +134,17 @@ TEST_F(ProfileFileTest, SeesTheFileChangeAppearAndDisappear) {
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"none");
 }
 
+TEST_F(ProfileFileTest, SeesAnEditThatLeavesTheFileTimesAndSizeAsTheyWere) {
+  auto& ini = Open("[Log]\nlevel=INFO\n");
+  const auto file = scratch_ / "test.ini";
+  const auto stamp = std::filesystem::last_write_time(file);
+  EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"INFO");
+  // Two edits within one tick of the file clock look like this.
+  scratch_.WriteFile("test.ini", "[Log]\nlevel=WARN\n");
+  std::filesystem::last_write_time(file, stamp);
+  EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"WARN");
+}
+
 }  // namespace
 }  // namespace Platform
 }  // namespace Corvane

@@ -503,6 +503,19 @@ TEST_F(XmlValidatorKeptGrammarTest, EditsWithinOneClockTickAreNotMissed) {
   EXPECT_NE(L"", Rejection(validator, to));
 }
 
+TEST_F(XmlValidatorKeptGrammarTest, AWatchedGrammarIsKeptFromItsFirstReadHoweverNew) {
+  // Its edits are notified, so it need not settle first.
+  const std::wstring to = Note(L"note", L"<note><to>x</to></note>");
+  Write("note.dtd", "<!ELEMENT note (to)><!ELEMENT to (#PCDATA)>", true);
+  XmlValidator validator(dir_.WidePath());  // the default settle time
+  EXPECT_EQ(L"", Rejection(validator, to));
+  EXPECT_EQ(L"", Rejection(validator, to));
+  EXPECT_EQ(1u, validator.GetGrammarLoadCount());
+  Write("note.dtd", "<!ELEMENT note (tx)><!ELEMENT tx (#PCDATA)>", true);
+  EXPECT_NE(L"", Rejection(validator, to));
+  EXPECT_EQ(2u, validator.GetGrammarLoadCount());
+}
+
 TEST_F(XmlValidatorKeptGrammarTest, AGrammarNamedInsideACommentIsOnlyAHint) {
   // The scan of the prolog is fooled by the comment; the parser is not.
   Write("note.dtd", "<!ELEMENT note EMPTY>");

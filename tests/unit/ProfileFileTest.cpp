@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/LoggingTestSupport.h"
 
@@ -143,6 +146,39 @@ TEST_F(ProfileFileTest, SeesAnEditThatLeavesTheFileTimesAndSizeAsTheyWere) {
   scratch_.WriteFile("test.ini", "[Log]\nlevel=WARN\n");
   std::filesystem::last_write_time(file, stamp);
   EXPECT_EQ(ini.GetString(L"Log", L"level", L"none"), L"WARN");
+}
+
+TEST_F(ProfileFileTest, ReadersOnManyThreadsSeeEveryEditOnceItIsWritten) {
+  auto& ini = Open("[Log]\nlevel=0\n");
+  constexpr int kEdits = 50;
+  std::atomic<int> written{0};
+  std::atomic<bool> stale{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.emplace_back([&] {
+      // Bounded: a missed last edit would otherwise keep the reader here.
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      for (int seen = 0; seen < kEdits;) {
+        if (std::chrono::steady_clock::now() > end) {
+          stale = true;
+          return;
+        }
+        const int before = written.load();
+        seen = ini.GetInt(L"Log", L"level", -1);
+        // What was written before the look is what the look sees, or newer.
+        if (seen < before) stale = true;
+      }
+    });
+  }
+  // Each edit replaces the file whole, as editors save: a reader never meets
+  // one half written.
+  for (int edit = 1; edit <= kEdits; ++edit) {
+    scratch_.WriteFile("test.ini.new", "[Log]\nlevel=" + std::to_string(edit) + "\n");
+    std::filesystem::rename(scratch_ / "test.ini.new", scratch_ / "test.ini");
+    written = edit;
+  }
+  for (auto& reader : readers) reader.join();
+  EXPECT_FALSE(stale);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "platform/FileChangeWatch.h"
 
-#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +33,33 @@ constexpr std::uint32_t kEvents = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MO
                                   IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_DELETE_SELF |
                                   IN_MOVE_SELF | IN_ONLYDIR;
 constexpr std::uint32_t kDirectoryEnded = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+
+// Whether `directory` lies on a file system whose files other machines may
+// change: their edits raise no notification here.
+bool IsShared(const std::string& directory) {
+  struct statfs info {};
+  if (::statfs(directory.c_str(), &info) != 0) return true;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x65735546UL:  // FUSE
+    case 0x01021997UL:  // 9P
+    case 0x00C36400UL:  // Ceph
+    case 0x5346414FUL:  // AFS
+    case 0x6B414653UL:  // kAFS
+    case 0x47504653UL:  // GPFS
+    case 0x0BD00BD0UL:  // Lustre
+    case 0x013111A8UL:  // IBRIX
+    case 0x73757245UL:  // Coda
+    case 0x01161970UL:  // GFS2
+    case 0x7461636FUL:  // OCFS2
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool IsLink(const std::string& path) {
   struct stat status {};
@@ -154,6 +181,7 @@ FileChangeWatch::FileChangeWatch(std::string path) : path_(std::move(path)) {
       slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
   const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return;
+  if (IsShared(directory)) return;
 
   FileChangeNotifications& notifications = FileChangeNotifications::Instance();
   std::lock_guard<std::mutex> lock(notifications.Mutex());

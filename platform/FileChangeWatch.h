@@ -9,9 +9,11 @@
 // Some changes raise no notification on that directory: an edit of the
 // target of a symbolic link, or of the file through a hard link elsewhere,
 // or a directory above it renamed. A watch that cannot vouch for its file
-// (the name is a symbolic link, the directory cannot be watched or has gone,
-// the kernel's queue of notifications overflowed, no inotify instance could
-// be had) says so, and the caller looks at the file itself.
+// (the name is a symbolic link, the directory is on a network or cluster
+// file system whose other machines' edits raise no notification here, it
+// cannot be watched or has gone, the kernel's queue of notifications
+// overflowed, no inotify instance could be had) says so, and the caller
+// looks at the file itself.
 //
 // One inotify instance serves the process; each watched directory is
 // watched once, however many watches name files in it.

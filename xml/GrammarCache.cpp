@@ -101,6 +101,11 @@ void GrammarCache::EndLoad(bool loaded) {
   entry.unchanged_in = validation_;
 }
 
+void GrammarCache::AbandonLoad() {
+  loading_ = false;
+  loading_files_.clear();
+}
+
 void GrammarCache::OnFileResolved(const std::wstring& path) {
   if (loading_) {
     loading_files_.push_back(Record(path));

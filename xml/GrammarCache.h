@@ -82,6 +82,10 @@ class GrammarCache {
   /// The load that BeginLoad started has ended; `loaded` tells whether the
   /// grammar is now in the pool.
   void EndLoad(bool loaded);
+  /// The load that BeginLoad started failed for a cause that says nothing of
+  /// the files (no descriptor to read them with): nothing is recorded, and
+  /// the next validation that needs the grammar loads it again.
+  void AbandonLoad();
 
   /// The parser resolved `path`. While loading, the file becomes one of the
   /// grammar's; while validating, a changed file of a cached grammar marks

@@ -19,6 +19,7 @@
 #include "interface/Quellor.h"
 #include "platform/EngineError.h"
 #include "platform/ModuleDirectory.h"
+#include "platform/SpareDescriptor.h"
 #include "platform/TextConversion.h"
 #include "xml/DtdEntityResolver.h"
 #include "xml/GrammarCache.h"
@@ -344,7 +345,13 @@ void XmlValidator::LoadGrammar(const std::wstring& path) {
   }
   // Whatever a failed load left in the pool goes with it.
   if (!loaded) ClearGrammars();
-  grammars_->EndLoad(loaded);
+  // Without a descriptor to spare, the files may not have been read at all:
+  // the failure is not held against them, and the next use loads again.
+  if (!loaded && !Platform::SpareDescriptor::OneMoreAvailable()) {
+    grammars_->AbandonLoad();
+  } else {
+    grammars_->EndLoad(loaded);
+  }
 }
 
 std::size_t XmlValidator::GetGrammarLoadCount() {

@@ -1,7 +1,6 @@
 // What one peer, or many, may hold of the engine: queued replies, connections
 // in all and per address, idle file connections, and descriptors.
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "platform/EngineError.h"
 #include "protocol/HealthCheckMessage.h"
 #include "protocol/XmlDataMessage.h"
+#include "support/DescriptorLimit.h"
 #include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoggingTestSupport.h"
@@ -185,34 +185,7 @@ TEST_F(PeerLimitsTest, AnIdleFileConnectionIsClosed) {
   EXPECT_GE(log_.Count(L"idle for 200 ms"), 1);
 }
 
-// Raises the descriptor limit back when the test ends.
-class DescriptorLimit {
- public:
-  DescriptorLimit() { ::getrlimit(RLIMIT_NOFILE, &saved_); }
-  ~DescriptorLimit() {
-    for (int fd : filler_) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  // Uses up every descriptor but `spare`.
-  void LeaveOnly(int spare) {
-    for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY)) {
-      filler_.push_back(fd);
-      if (filler_.size() > 100000) break;  // bounded, whatever the limit
-    }
-    for (int i = 0; i < spare && !filler_.empty(); ++i) {
-      ::close(filler_.back());
-      filler_.pop_back();
-    }
-  }
-  void Free() {
-    for (int fd : filler_) ::close(fd);
-    filler_.clear();
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> filler_;
-};
+using Testing::DescriptorLimit;
 
 // Out of descriptors, the engine keeps listening, refuses what it cannot take,
 // and reports a send that cannot read its grammar as a send failure, not as
@@ -259,8 +232,9 @@ TEST_F(PeerLimitsTest, RunningOutOfDescriptorsNeitherEndsTheRunNorMisreports) {
   EXPECT_TRUE(later.HandShake(u"later"));
 
   // A grammar once read is kept: sending then needs no descriptor beyond
-  // the peers' own. (A grammar file changed within the last second is read
-  // at every use, so the copy made by Start must settle first.)
+  // the peers' own. (Where a grammar file cannot be watched, one changed
+  // within the last second is read at every use, so the copy made by Start
+  // settles first.)
   const std::wstring xml =
       L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
       L"<message id=\"m2\"><sender>client</sender><body>hello</body></message>";

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <regex>
 
 #include "QuellorHost.h"
@@ -125,6 +127,30 @@ TEST_F(QuellorHostTest, UnloadingAStartedEngineStopsIt) {
   host_.reset();  // dlclose deletes the engine, which stops it
   Load();
   EXPECT_FALSE(host_->Get<Methods::IsStarted>("IsStarted")(engine_));
+}
+
+TEST_F(QuellorHostTest, LoadingAndUnloadingAgainLeavesNoDescriptorOpen) {
+  // Grammars and logger.ini are watched while the library is loaded; the
+  // watches, like everything else, go with it.
+  module_.WriteFile("logger.ini", "[Log]\ntype=FILE\nname=Engine\n");
+  auto open = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  const auto before = open();
+  for (int round = 0; round < 3; ++round) {
+    Load();
+    Start();
+    try {
+      host_->Get<Methods::SendData>("SendData")(
+          engine_, L"<?xml version=\"1.0\"?><!DOCTYPE message SYSTEM \"corvane-message.dtd\">"
+                   L"<message id=\"m\"><sender>s</sender><body>b</body></message>");
+    } catch (const QuellorException&) {
+      // No application is connected: validated, then refused.
+    }
+    host_.reset();
+  }
+  EXPECT_EQ(before, open());
 }
 
 TEST_F(QuellorHostTest, LogFileBesideTheLibraryShowsStartAndStop) {

@@ -62,9 +62,10 @@ class ProfileFile {
   /// when the key is missing or its value is empty.
   int GetInt(const std::wstring& section, const std::wstring& key, int defaultValue) const;
 
-  /// The parsed file as it is now (parsed again only when it changed). Equal pointers mean the same reading of the file, so a caller
-  /// may keep what it looked up in one snapshot for as long as the next
-  /// snapshot is the same.
+  /// The parsed file as it is now (parsed again only when it changed).
+  /// Equal pointers mean the same reading of the file, so a caller may keep
+  /// what it looked up in one snapshot for as long as the next snapshot is
+  /// the same.
   struct Contents;
   std::shared_ptr<const Contents> Snapshot() const { return Current(); }
   /// GetString with a fallback key, looked up in `snapshot`.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <type_traits>
 
 namespace Corvane {
 namespace Platform {
@@ -73,11 +74,10 @@ class FileChangeNotifications {
  public:
   using Directory = FileChangeWatch::Directory;
 
-  static FileChangeNotifications& Instance() {
-    // Never destroyed: watches in static objects may outlive any order of exit.
-    static FileChangeNotifications* const instance = new FileChangeNotifications;
-    return *instance;
-  }
+  // Made before any code runs and never destroyed (nothing to destroy: the
+  // heap it uses is freed when nothing is watched), so that watches in static
+  // objects may go in any order, and unloading the library leaves nothing.
+  static FileChangeNotifications& Instance();
 
   std::mutex& Mutex() { return mutex_; }
 
@@ -95,7 +95,8 @@ class FileChangeNotifications {
       CloseIfUnusedLocked();
       return nullptr;
     }
-    std::shared_ptr<Directory>& held = directories_[watch];
+    if (!directories_) directories_ = new std::map<int, std::shared_ptr<Directory>>;
+    std::shared_ptr<Directory>& held = (*directories_)[watch];
     if (!held) {
       held = std::make_shared<Directory>();
       held->descriptor = watch;
@@ -111,7 +112,7 @@ class FileChangeNotifications {
     }
     if (directory.names.empty() && directory.alive) {
       directory.alive = false;
-      directories_.erase(directory.descriptor);
+      directories_->erase(directory.descriptor);
       ::inotify_rm_watch(descriptor_, directory.descriptor);
     }
     CloseIfUnusedLocked();
@@ -136,9 +137,12 @@ class FileChangeNotifications {
   }
 
  private:
-  // Nothing watched: the instance is not kept open for nothing.
+  // Nothing watched: the instance is not kept open, nor its table, for nothing.
   void CloseIfUnusedLocked() {
-    if (!directories_.empty() || descriptor_ < 0) return;
+    if (directories_ && !directories_->empty()) return;
+    delete directories_;
+    directories_ = nullptr;
+    if (descriptor_ < 0) return;
     ::close(descriptor_);
     descriptor_ = -1;
   }
@@ -146,21 +150,23 @@ class FileChangeNotifications {
   void Apply(const struct inotify_event& event) {
     if (event.mask & IN_Q_OVERFLOW) {
       // Changes were lost: no watched file can be vouched for any more.
-      for (auto& watched : directories_) watched.second->alive = false;
-      directories_.clear();
+      if (directories_) {
+        for (auto& watched : *directories_) watched.second->alive = false;
+        directories_->clear();
+      }
       // A fresh instance for later watches, the old one's queue dropped.
-      ::close(descriptor_);
-      descriptor_ = -1;
+      CloseIfUnusedLocked();
       return;
     }
-    const auto found = directories_.find(event.wd);
-    if (found == directories_.end()) return;
+    if (!directories_) return;
+    const auto found = directories_->find(event.wd);
+    if (found == directories_->end()) return;
     Directory& directory = *found->second;
     if (event.mask & kDirectoryEnded) {
       // Gone, moved or unmounted: the path no longer leads here.
       directory.alive = false;
       if (!(event.mask & IN_IGNORED)) ::inotify_rm_watch(descriptor_, event.wd);
-      directories_.erase(found);
+      directories_->erase(found);
       return;
     }
     if (event.len == 0) return;
@@ -172,8 +178,17 @@ class FileChangeNotifications {
 
   std::mutex mutex_;
   int descriptor_ = -1;  // the inotify instance, open while anything is watched
-  std::map<int, std::shared_ptr<Directory>> directories_;
+  // The watched directories by watch; made with the first, freed with the last.
+  std::map<int, std::shared_ptr<Directory>>* directories_ = nullptr;
 };
+
+static_assert(std::is_trivially_destructible<FileChangeNotifications>::value,
+              "the notifications must outlive every static watch");
+
+FileChangeNotifications& FileChangeNotifications::Instance() {
+  static FileChangeNotifications instance;
+  return instance;
+}
 
 FileChangeWatch::FileChangeWatch(std::string path) : path_(std::move(path)) {
   const std::size_t slash = path_.rfind('/');

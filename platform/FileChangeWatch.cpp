@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <type_traits>
+#include <utility>
 
 namespace Corvane {
 namespace Platform {
@@ -60,6 +61,13 @@ bool IsShared(const std::string& directory) {
     default:
       return false;
   }
+}
+
+// The directory and the name within it that `path` gives.
+std::pair<std::string, std::string> Split(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 bool IsLink(const std::string& path) {
@@ -191,10 +199,7 @@ FileChangeNotifications& FileChangeNotifications::Instance() {
 }
 
 FileChangeWatch::FileChangeWatch(std::string path) : path_(std::move(path)) {
-  const std::size_t slash = path_.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  const auto [directory, name] = Split(path_);
   if (name.empty() || name == "." || name == "..") return;
   if (IsShared(directory)) return;
 
@@ -213,9 +218,7 @@ FileChangeWatch::~FileChangeWatch() {
   if (!directory_) return;
   FileChangeNotifications& notifications = FileChangeNotifications::Instance();
   std::lock_guard<std::mutex> lock(notifications.Mutex());
-  const std::size_t slash = path_.rfind('/');
-  notifications.ReleaseLocked(*directory_,
-                              slash == std::string::npos ? path_ : path_.substr(slash + 1));
+  notifications.ReleaseLocked(*directory_, Split(path_).second);
 }
 
 std::optional<std::uint64_t> FileChangeWatch::Generation() const {

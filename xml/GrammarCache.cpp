@@ -52,7 +52,7 @@ bool GrammarCache::Unchanged(Entry& entry) {
 GrammarCache::File GrammarCache::Record(const std::wstring& path) {
   File file;
   file.path = path;
-  file.watch = std::make_shared<const Platform::FileChangeWatch>(Platform::ToUtf8(path));
+  file.watch = std::make_unique<const Platform::FileChangeWatch>(Platform::ToUtf8(path));
   file.generation = file.watch->Generation();
   file.identity = FileIdentity::Of(path);
   return file;

@@ -103,7 +103,7 @@ class GrammarCache {
  private:
   struct File {
     std::wstring path;
-    std::shared_ptr<const Platform::FileChangeWatch> watch;
+    std::unique_ptr<const Platform::FileChangeWatch> watch;
     std::optional<std::uint64_t> generation;  // the watch's count before `identity`
     Platform::FileIdentity identity;
   };
